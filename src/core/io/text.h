@@ -1,0 +1,40 @@
+// Small text helpers shared by the text readers: UTF-8 validation, Unicode
+// white-space trimming and splitting, and strict number parsing.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace velk {
+
+bool is_valid_utf8(std::string_view s) noexcept;
+
+// Unicode White_Space (the ASCII controls \t..\r, space, U+0085, U+00A0,
+// U+1680, U+2000..U+200A, U+2028, U+2029, U+202F, U+205F, U+3000). Returns the
+// byte length of the white-space character at the start of `s`, or 0.
+std::size_t whitespace_length(std::string_view s) noexcept;
+// Byte length of a white-space character that ends `s`, or 0.
+std::size_t trailing_whitespace_length(std::string_view s) noexcept;
+
+std::string_view trim(std::string_view s) noexcept;
+
+// Iterates over the white-space separated tokens of a line without allocating.
+class Tokens {
+ public:
+  explicit Tokens(std::string_view s) noexcept : rest_(s) {}
+  // The next token, or nothing at the end.
+  std::optional<std::string_view> next() noexcept;
+
+ private:
+  std::string_view rest_;
+};
+
+// Decimal with one optional leading '+'; nothing for any other text or on overflow.
+std::optional<std::uint64_t> parse_u64(std::string_view s) noexcept;
+std::optional<std::uint32_t> parse_u32(std::string_view s) noexcept;
+// A decimal floating-point number: optional sign, digits with an optional
+// point, optional exponent; or inf, infinity, nan in any letter case.
+std::optional<double> parse_f64(std::string_view s) noexcept;
+
+}  // namespace velk

@@ -1,0 +1,39 @@
+// The line-by-line VCD parser behind VcdTrace::parse and VcdTrace::from_file.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "trace/name_map.h"
+#include "trace/vcd_trace.h"
+
+namespace velk {
+
+class VcdParser {
+ public:
+  explicit VcdParser(VcdTrace& trace) : trace_(trace) {}
+
+  // Handles one line (without its line feed).
+  void feed_line(std::string_view raw_line);
+
+ private:
+  void on_scope(std::string_view line);
+  void on_upscope();
+  void on_var(std::string_view line);
+  void on_timestamp(std::string_view line);
+  void on_value_change(std::string_view line);
+  void set_value(std::string_view code, SignalValue value);
+  std::string joined_scope() const;
+
+  VcdTrace& trace_;
+  std::vector<std::string> scope_stack_;
+  // Membership sets so that duplicate checks stay linear in the dump size.
+  std::unordered_set<std::string, TextHash, std::equal_to<>> known_scopes_;
+  std::unordered_set<std::string, TextHash, std::equal_to<>> known_names_;
+  std::size_t current_index_ = 0;
+  bool values_enabled_ = false;
+};
+
+}  // namespace velk
