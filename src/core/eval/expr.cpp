@@ -1,5 +1,7 @@
 #include "eval/expr.h"
 
+#include "eval/evaluator.h"
+
 namespace velk {
 
 Expr Expr::signal(std::uint32_t id) {
@@ -59,8 +61,36 @@ std::size_t Expr::size() const noexcept {
   return 1 + (left_ ? left_->size() : 0) + (right_ ? right_->size() : 0);
 }
 
-SignalValue eval(const Trace&, const Expr&, std::size_t) { return {}; }
-bool eval_bool(const Trace&, const Expr&, std::size_t) { return false; }
-bool truth_value(const SignalValue&) { return false; }
+bool truth_value(const SignalValue& value) {
+  switch (value.tag()) {
+    case SignalValue::Tag::Bits:
+      return value.as_bits() != 0;
+    case SignalValue::Tag::WideBits:
+      for (const std::uint64_t word : value.words()) {
+        if (word != 0) return true;
+      }
+      return false;
+    case SignalValue::Tag::Logic:
+      for (const std::uint8_t level : value.levels()) {
+        if (level == kLogic1) return true;
+      }
+      return false;
+    case SignalValue::Tag::Real:
+      return value.as_real() != 0.0;  // NaN is true
+    case SignalValue::Tag::Str:
+      return !value.text().empty();
+    case SignalValue::Tag::Empty:
+      return false;
+  }
+  return false;
+}
+
+SignalValue eval(const Trace& trace, const Expr& expr, std::size_t index) {
+  return detail::Evaluator(trace).with_value(expr, index, [](const SignalValue& v) { return v; });
+}
+
+bool eval_bool(const Trace& trace, const Expr& expr, std::size_t index) {
+  return detail::Evaluator(trace).truth(expr, index);
+}
 
 }  // namespace velk
