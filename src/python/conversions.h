@@ -1,0 +1,46 @@
+// The one rule by which core values become Python objects, and the one place
+// where core failures become Python exceptions.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <new>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "signal/signal_value.h"
+
+namespace velk::py {
+
+// Bits -> int, WideBits -> int of word 0 (0 when empty), Real -> float,
+// Str -> str, Logic and Empty -> None. New reference, or nullptr on memory failure.
+PyObject* value_to_python(const SignalValue& value);
+
+PyObject* texts_to_list(std::span<const std::string> texts);
+
+// Raises the reader's message unchanged as ValueError.
+PyObject* raise_reader_error(const std::string& message);
+
+// Runs `body`, turning any C++ exception into a Python exception so that none
+// crosses into the interpreter: bad_alloc becomes MemoryError.
+template <class F>
+PyObject* guarded(F&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  } catch (const std::length_error&) {
+    return PyErr_NoMemory();
+  } catch (const std::exception& e) {
+    PyErr_SetString(PyExc_RuntimeError, e.what());
+    return nullptr;
+  } catch (...) {
+    PyErr_SetString(PyExc_RuntimeError, "unexpected internal error");
+    return nullptr;
+  }
+}
+
+}  // namespace velk::py
