@@ -46,6 +46,11 @@ void SignalStore::forward_fill(std::size_t index) {
   }
 }
 
+void SignalStore::assign_column(std::uint32_t id, std::vector<SignalValue> column) {
+  if (id >= columns_.size()) columns_.resize(static_cast<std::size_t>(id) + 1);
+  columns_[id] = std::move(column);
+}
+
 std::size_t SignalStore::length(std::uint32_t id) const noexcept {
   return id < columns_.size() ? columns_[id].size() : 0;
 }

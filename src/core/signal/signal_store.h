@@ -30,6 +30,9 @@ class SignalStore {
   // missing slot at index. Nothing happens at index 0.
   void forward_fill(std::size_t index);
 
+  // Replaces the whole array of `id` (readers that build columns in one go).
+  void assign_column(std::uint32_t id, std::vector<SignalValue> column);
+
   // Number of slots of `id` (0 without an array).
   std::size_t length(std::uint32_t id) const noexcept;
 

@@ -80,11 +80,11 @@ void VcdParser::on_var(std::string_view line) {
   full_name += reference;
 
   std::uint32_t id;
-  if (const auto it = trace_.id_codes_.find(code); it != trace_.id_codes_.end()) {
-    id = it->second;
+  if (const auto known = trace_.id_codes_.find(code)) {
+    id = *known;
   } else {
     id = trace_.next_id_++;
-    trace_.id_codes_.emplace(std::string(code), id);
+    trace_.id_codes_.insert(code, id);
   }
   if (known_names_.insert(full_name).second) trace_.signal_names_.push_back(full_name);
   trace_.vars_.insert_or_assign(std::move(full_name), VcdTrace::VarDecl{std::string(reference), width, id});
@@ -95,14 +95,45 @@ void VcdParser::on_timestamp(std::string_view line) {
   trace_.timestamps_.push_back(time);
   current_index_ = trace_.timestamps_.size() - 1;
   values_enabled_ = true;
-  // Values persist: carry every signal into the new index before its changes.
-  if (current_index_ > 0) trace_.store_.forward_fill(current_index_);
+}
+
+void VcdParser::record(std::uint32_t id, SignalValue value) {
+  if (id >= changes_.size()) changes_.resize(static_cast<std::size_t>(id) + 1);
+  auto& changes = changes_[id];
+  if (!changes.empty() && changes.back().index == current_index_) {
+    changes.back().value = std::move(value);  // the last change at an index counts
+    return;
+  }
+  changes.push_back({current_index_, std::move(value)});
 }
 
 void VcdParser::set_value(std::string_view code, SignalValue value) {
-  const auto it = trace_.id_codes_.find(code);
-  if (it == trace_.id_codes_.end()) return;
-  trace_.store_.set(it->second, current_index_, std::move(value));
+  if (const auto id = trace_.id_codes_.find(code)) record(*id, std::move(value));
+}
+
+void VcdParser::finish() {
+  // Each index first takes the previous index's value when that is not Empty,
+  // then the changes recorded at the index replace it.
+  const std::size_t indices = trace_.timestamps_.size();
+  for (std::size_t id = 0; id < changes_.size(); ++id) {
+    const auto& changes = changes_[id];
+    if (changes.empty()) continue;
+    std::vector<SignalValue> column;
+    column.reserve(indices);
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < indices; ++i) {
+      if (next < changes.size() && changes[next].index == i) {
+        column.push_back(changes[next++].value);
+      } else if (i > 0 && !column.back().is_empty()) {
+        column.push_back(column.back());
+      } else {
+        column.emplace_back();
+      }
+    }
+    trace_.store_.assign_column(static_cast<std::uint32_t>(id), std::move(column));
+    changes_[id] = {};
+  }
+  changes_.clear();
 }
 
 void VcdParser::on_value_change(std::string_view line) {
@@ -114,9 +145,8 @@ void VcdParser::on_value_change(std::string_view line) {
     case '0':
     case '1': {
       // Look the code up before building the value: unknown codes cost nothing.
-      const auto it = trace_.id_codes_.find(line.substr(1));
-      if (it != trace_.id_codes_.end()) {
-        trace_.store_.set(it->second, current_index_, SignalValue::bits(line.front() == '1' ? 1 : 0));
+      if (const auto id = trace_.id_codes_.find(line.substr(1))) {
+        record(*id, SignalValue::bits(line.front() == '1' ? 1 : 0));
       }
       return;
     }
@@ -124,15 +154,13 @@ void VcdParser::on_value_change(std::string_view line) {
     case 'X': return set_value(line.substr(1), SignalValue::empty());
     case 'z':
     case 'Z': {
-      const auto it = trace_.id_codes_.find(line.substr(1));
-      if (it != trace_.id_codes_.end()) trace_.store_.set(it->second, current_index_, SignalValue::logic(kZ));
+      if (const auto id = trace_.id_codes_.find(line.substr(1))) record(*id, SignalValue::logic(kZ));
       return;
     }
     case 'b':
     case 'B': {
       if (!split_vector_change(line, value, code)) return;
-      const auto it = trace_.id_codes_.find(code);
-      if (it != trace_.id_codes_.end()) trace_.store_.set(it->second, current_index_, parse_binary_str(value));
+      if (const auto id = trace_.id_codes_.find(code)) record(*id, parse_binary_str(value));
       return;
     }
     case 'r':

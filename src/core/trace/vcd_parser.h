@@ -17,6 +17,8 @@ class VcdParser {
 
   // Handles one line (without its line feed).
   void feed_line(std::string_view raw_line);
+  // Moves the recorded changes into the trace's store; call once at the end.
+  void finish();
 
  private:
   void on_scope(std::string_view line);
@@ -25,6 +27,7 @@ class VcdParser {
   void on_timestamp(std::string_view line);
   void on_value_change(std::string_view line);
   void set_value(std::string_view code, SignalValue value);
+  void record(std::uint32_t id, SignalValue value);
   std::string joined_scope() const;
 
   VcdTrace& trace_;
@@ -32,6 +35,15 @@ class VcdParser {
   // Membership sets so that duplicate checks stay linear in the dump size.
   std::unordered_set<std::string, TextHash, std::equal_to<>> known_scopes_;
   std::unordered_set<std::string, TextHash, std::equal_to<>> known_names_;
+  // Changes per signal id, in index order, at most one per index (the last
+  // one written). Values persist from index to index, so the dense columns
+  // are built once at the end instead of being carried forward at every
+  // timestamp line; the result is the same.
+  struct Change {
+    std::size_t index;
+    SignalValue value;
+  };
+  std::vector<std::vector<Change>> changes_;
   std::size_t current_index_ = 0;
   bool values_enabled_ = false;
 };

@@ -15,6 +15,7 @@ VcdTrace VcdTrace::parse(std::string_view text) {
   VcdTrace trace;
   VcdParser parser(trace);
   for_each_line_in(text, [&](std::string_view line) { parser.feed_line(line); });
+  parser.finish();
   return trace;
 }
 
@@ -34,6 +35,7 @@ Result<VcdTrace> VcdTrace::from_file(const std::string& path) {
   VcdParser parser(trace);
   LineReader reader(file.get());
   reader.for_each_line([&](std::string_view line) { parser.feed_line(line); });
+  parser.finish();
   return trace;
 }
 

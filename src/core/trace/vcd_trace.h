@@ -10,6 +10,7 @@
 #include "signal/signal_store.h"
 #include "trace/name_map.h"
 #include "trace/trace.h"
+#include "trace/vcd_code_table.h"
 
 namespace velk {
 
@@ -42,7 +43,7 @@ class VcdTrace final : public Trace {
   friend class VcdParser;
 
   NameMap<VarDecl> vars_;
-  NameMap<std::uint32_t> id_codes_;
+  VcdCodeTable id_codes_;
   SignalStore store_;
   std::uint32_t next_id_ = 0;
   std::vector<std::string> signal_names_;
