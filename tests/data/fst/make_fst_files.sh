@@ -17,6 +17,3 @@ vcd2fst -F iverilog.vcd vcd2fst_fastlz.fst >/dev/null
 vcd2fst -Z iverilog.vcd vcd2fst_zlib.fst >/dev/null
 vcd2fst -c iverilog.vcd vcd2fst_gzip_wrapped.fst >/dev/null
 
-if command -v verilator >/dev/null 2>&1; then
-  sh ./make_verilator_fst.sh || echo "verilator file not regenerated" >&2
-fi
