@@ -88,8 +88,7 @@ def test_name_searches_and_scope_walks(rich):
     trace, ref = rich
     names = ref.names
     for pattern in ("tb.*", "*.clk", "*q*", "tb.m.?.q", "", "*", "*.*.*.d"):
-        assert trace.find_signals_glob(pattern) == [n for n in names if fnmatch.fnmatchcase(n, pattern)
-                                                   ]
+        assert trace.find_signals_glob(pattern) == [n for n in names if fnmatch.fnmatchcase(n, pattern)]
     for needle in ("Q", "M.A", "", "wide", "ÄÖ"):
         assert trace.find_signals_containing(needle) == [n for n in names if needle.lower() in n.lower()]
     assert trace.local_scopes("") == ["tb"]
