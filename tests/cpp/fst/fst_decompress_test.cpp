@@ -22,20 +22,20 @@ Expected<Buf> fastlz_run(Buf data, std::uint64_t c, std::uint64_t u) {
   return out;
 }
 
-TEST(FastLz, Level1LiteralThenOverlappingMatch) {
+TEST(FstFastLz, Level1LiteralThenOverlappingMatch) {
   const auto out = fastlz_run(bytes({0x02, 'a', 'b', 'c', 0x20, 0x02}), 6, 6);
   ASSERT_TRUE(out.ok());
   EXPECT_EQ(as_string(out.value()), "abcabc");
 }
 
-TEST(FastLz, Level1ShortDistanceRepeatsPattern) {
+TEST(FstFastLz, Level1ShortDistanceRepeatsPattern) {
   // "ab", then control 0xE0 with length byte 3 (9 + 3 = 12 bytes) from distance 2.
   const auto out = fastlz_run(bytes({0x01, 'a', 'b', 0xE0, 0x03, 0x01}), 6, 14);
   ASSERT_TRUE(out.ok());
   EXPECT_EQ(as_string(out.value()), "ababababababab");
 }
 
-TEST(FastLz, Level2LongLengthAndFarDistance) {
+TEST(FstFastLz, Level2LongLengthAndFarDistance) {
   // Level marker 0x20 on the first control byte: literal run of one 'x'.
   Buf data = bytes({0x20, 'x', 0xE0, 255, 255, 4, 0x00});
   const auto out = fastlz_run(data, data.size(), 524);
@@ -44,7 +44,7 @@ TEST(FastLz, Level2LongLengthAndFarDistance) {
   EXPECT_EQ(as_string(out.value()), std::string(524, 'x'));
 }
 
-TEST(FastLz, Level2FarDistanceUsesTwoExtraBytes) {
+TEST(FstFastLz, Level2FarDistanceUsesTwoExtraBytes) {
   // 8200 literal bytes (runs of 32), then a 3-byte match 8192 + 5 bytes back.
   Buf data;
   std::string expect;
@@ -64,7 +64,7 @@ TEST(FastLz, Level2FarDistanceUsesTwoExtraBytes) {
   EXPECT_EQ(as_string(out.value()), expect);
 }
 
-TEST(FastLz, RefusesBadInput) {
+TEST(FstFastLz, RefusesBadInput) {
   const auto level3 = fastlz_run(bytes({0x40, 0}), 2, 1);
   ASSERT_FALSE(level3.ok());
   EXPECT_EQ(level3.error().display(), "not yet implemented: Better error handling for invalid fastlz level 3!");
@@ -86,7 +86,7 @@ TEST(FastLz, RefusesBadInput) {
   EXPECT_TRUE(empty.value().empty());
 }
 
-TEST(FastLz, HostileLevel2LengthIsBoundedByCompressedLength) {
+TEST(FstFastLz, HostileLevel2LengthIsBoundedByCompressedLength) {
   Buf data = bytes({0x20, 'x', 0xE0});
   data.insert(data.end(), 100000, 255);  // length bytes that never end inside the chain
   const auto out = fastlz_run(data, 50, 1 << 20);
@@ -94,7 +94,7 @@ TEST(FastLz, HostileLevel2LengthIsBoundedByCompressedLength) {
   EXPECT_EQ(out.error().display(), "FastLZ data runs past its compressed length");
 }
 
-TEST(Zlib, StoredWhenLengthsAreEqualEvenIfBytesInflate) {
+TEST(FstZlib, StoredWhenLengthsAreEqualEvenIfBytesInflate) {
   const Buf payload = zlib_compress(Buf(50, 'q'));
   FstInput in = input_of(payload);
   const auto out = read_zlib_compressed_bytes(in, payload.size(), payload.size(), true);
@@ -102,7 +102,7 @@ TEST(Zlib, StoredWhenLengthsAreEqualEvenIfBytesInflate) {
   EXPECT_EQ(out.value(), payload);
 }
 
-TEST(Zlib, InflatesToTheClaimedLength) {
+TEST(FstZlib, InflatesToTheClaimedLength) {
   const Buf plain(3000, 'z');
   const Buf packed = zlib_compress(plain);
   FstInput in = input_of(packed);
@@ -112,7 +112,7 @@ TEST(Zlib, InflatesToTheClaimedLength) {
   EXPECT_TRUE(in.at_end());
 }
 
-TEST(Zlib, Failures) {
+TEST(FstZlib, Failures) {
   const Buf plain(3000, 'z');
   const Buf packed = zlib_compress(plain);
   {  // shorter than claimed
@@ -140,7 +140,7 @@ TEST(Zlib, Failures) {
   }
 }
 
-TEST(Lz4, BlockRoundTripAndFailures) {
+TEST(FstLz4, BlockRoundTripAndFailures) {
   const Buf plain(5000, 'k');
   const Buf packed = lz4_compress(plain);
   {
@@ -162,7 +162,7 @@ TEST(Lz4, BlockRoundTripAndFailures) {
   EXPECT_EQ(decompress_lz4_block(bytes({0xff, 0xff}), 100).error().kind(), ReaderError::Kind::Lz4Decompress);
 }
 
-TEST(GzipHeader, ChecksMagicMethodAndFlags) {
+TEST(FstGzipHeader, ChecksMagicMethodAndFlags) {
   auto check = [](Buf header) {
     FstInput in = input_of(std::move(header));
     const Status s = read_gzip_header(in);
@@ -180,7 +180,7 @@ TEST(GzipHeader, ChecksMagicMethodAndFlags) {
   EXPECT_EQ(check(bytes({0x1f, 0x8b, 8})), "I/O operation failed");
 }
 
-TEST(PackedChain, LeadingZeroMeansStoredWhateverThePacking) {
+TEST(FstPackedChain, LeadingZeroMeansStoredWhateverThePacking) {
   for (const auto pack : {PackType::Lz4, PackType::FastLz, PackType::Zlib}) {
     FstInput in = input_of(bytes({0, 7, 8, 9}));
     Buf out{1};
@@ -190,7 +190,7 @@ TEST(PackedChain, LeadingZeroMeansStoredWhateverThePacking) {
   }
 }
 
-TEST(PackedChain, DecodesEachPacking) {
+TEST(FstPackedChain, DecodesEachPacking) {
   const Buf plain = bytes({'a', 'b', 'c', 'a', 'b', 'c'});
   Buf scratch;
   {
@@ -223,7 +223,7 @@ TEST(PackedChain, DecodesEachPacking) {
   EXPECT_EQ(pack_type_from_byte('Z'), PackType::Zlib);
 }
 
-TEST(Varint, LimitsAndErrors) {
+TEST(FstVarint, LimitsAndErrors) {
   {
     FstInput in = input_of(bytes({0x80, 0x80, 0x80, 0x80, 0x80, 0x01}));
     in.read_varint_u32();

@@ -30,7 +30,7 @@ Walk walk(const Buf& stream) {
   }
 }
 
-TEST(Hierarchy, HandlesAndAliases) {
+TEST(FstHierarchy, HandlesAndAliases) {
   Buf s = scope_entry("tb");
   put_bytes(s, var_entry(16, "a", 1));
   put_bytes(s, var_entry(16, "b", 1, 1));
@@ -57,7 +57,7 @@ TEST(Hierarchy, HandlesAndAliases) {
   EXPECT_TRUE(std::holds_alternative<UpScopeEntry>(w.entries[5]));
 }
 
-TEST(Hierarchy, EntryErrors) {
+TEST(FstHierarchy, EntryErrors) {
   EXPECT_EQ(walk(bytes({254, 23, 'x', 0, 0})).error, "Unexpected scope type");
   EXPECT_EQ(walk(bytes({16, 6, 'x', 0, 1, 0})).error, "Unexpected variable direction");
   EXPECT_EQ(walk(bytes({30})).error, "not yet implemented: Deal with hierarchy entry of type: 30");
@@ -73,7 +73,7 @@ TEST(Hierarchy, EntryErrors) {
   EXPECT_EQ(err.size(), err.find('\n') + 1 + kMaxNameLength);
 }
 
-TEST(Hierarchy, Attributes) {
+TEST(FstHierarchy, Attributes) {
   Buf s = bytes({252, 0, 0});
   put_str(s, "a comment");
   put_varint(s, 0);
@@ -116,7 +116,7 @@ TEST(Hierarchy, Attributes) {
   EXPECT_TRUE(std::holds_alternative<AttributeEndEntry>(w.entries[6]));
 }
 
-TEST(Hierarchy, AttributeErrors) {
+TEST(FstHierarchy, AttributeErrors) {
   EXPECT_EQ(walk(bytes({252, 4, 0})).error, "Unexpected attribute type");
   EXPECT_EQ(walk(bytes({252, 1, 9})).error, "Unexpected misc attribute type");
   EXPECT_EQ(walk(bytes({252, 1, 0})).error, "not yet implemented: ARRAY attributes");
@@ -130,7 +130,7 @@ TEST(Hierarchy, AttributeErrors) {
   EXPECT_EQ(parse_misc_attribute("t", 2, 17, 0).error().display(), "Unexpected vhdl data type");
 }
 
-TEST(Hierarchy, EnumTableTexts) {
+TEST(FstHierarchy, EnumTableTexts) {
   EXPECT_EQ(parse_enum_table("state 2 IDLE BUSY 0", 0).error().display(),
             "failed to parse an enum table string: expected 4 parts got 3\nstate 2 IDLE BUSY 0");
   EXPECT_EQ(parse_enum_table("state", 0).error().display(),
@@ -142,7 +142,7 @@ TEST(Hierarchy, EnumTableTexts) {
   EXPECT_EQ(plus.value().mapping[0], (std::pair<std::string, std::string>{"7", "A"}));
 }
 
-TEST(Hierarchy, EachBlockCompressionReadsTheSameEntries) {
+TEST(FstHierarchy, EachBlockCompressionReadsTheSameEntries) {
   Buf entries = scope_entry("top");
   for (int i = 0; i < 50; ++i) put_bytes(entries, var_entry(16, "sig" + std::to_string(i), 8));
   put_bytes(entries, upscope_entry());
@@ -166,7 +166,7 @@ TEST(Hierarchy, EachBlockCompressionReadsTheSameEntries) {
   }
 }
 
-TEST(Hierarchy, CorruptBlocks) {
+TEST(FstHierarchy, CorruptBlocks) {
   Buf entries = scope_entry("top");
   put_bytes(entries, var_entry(16, "a", 1));
   for (const std::uint8_t type : {4, 6, 7}) {

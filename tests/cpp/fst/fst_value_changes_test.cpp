@@ -110,7 +110,7 @@ const std::vector<std::string> kExpected = {
     "20 #3 -2.000000",  "30 #1 0",          "30 #2 01xz01xz01", "30 #4 01xz01xz01",
 };
 
-TEST(ValueChanges, BothOffsetTableEncodingsGiveTheSameValues) {
+TEST(FstValueChanges, BothOffsetTableEncodingsGiveTheSameValues) {
   for (const std::uint8_t type : {1, 5, 8}) {
     const auto values = read_all(good_section(type));
     ASSERT_TRUE(values.ok()) << int(type) << " " << values.error().debug();
@@ -118,7 +118,7 @@ TEST(ValueChanges, BothOffsetTableEncodingsGiveTheSameValues) {
   }
 }
 
-TEST(ValueChanges, FrameDeliveredWhenSectionStartsBeforeFirstTime) {
+TEST(FstValueChanges, FrameDeliveredWhenSectionStartsBeforeFirstTime) {
   const auto values = read_all(good_section(8, 0));
   ASSERT_TRUE(values.ok()) << values.error().debug();
   std::vector<std::string> expect = {"0 #1 x", "0 #2 zzzzzzzzzz", "0 #3 0.250000", "0 #4 zzzzzzzzzz"};
@@ -127,7 +127,7 @@ TEST(ValueChanges, FrameDeliveredWhenSectionStartsBeforeFirstTime) {
   EXPECT_EQ(values.value(), expect);
 }
 
-TEST(ValueChanges, FilterEndAndSignalSelection) {
+TEST(FstValueChanges, FilterEndAndSignalSelection) {
   FstFilter until_10;
   until_10.end = 10;
   const auto early = read_all(good_section(8), until_10);
@@ -141,7 +141,7 @@ TEST(ValueChanges, FilterEndAndSignalSelection) {
   EXPECT_EQ(aliased.value(), (std::vector<std::string>{"10 #4 1010010111", "30 #4 01xz01xz01"}));
 }
 
-TEST(ValueChanges, SectionWithoutTimesDeliversOnlyItsFrame) {
+TEST(FstValueChanges, SectionWithoutTimesDeliversOnlyItsFrame) {
   Section s = good_section(8, 0);
   s.times = {};
   s.chains = {};
@@ -158,7 +158,7 @@ std::string signals_error(Section s) {
   return values.ok() ? "ok" : values.error().display();
 }
 
-TEST(ValueChanges, StructuralErrors) {
+TEST(FstValueChanges, StructuralErrors) {
   const Chains c;
   Section alias_to_alias = good_section(8);
   alias_to_alias.offset_table = alias2_table(c);
@@ -207,14 +207,14 @@ TEST(ValueChanges, StructuralErrors) {
   EXPECT_EQ(signals_error(huge_count), "value-change signal count exceeds the geometry");
 }
 
-TEST(ValueChanges, RecordDeltas) {
+TEST(FstValueChanges, RecordDeltas) {
   EXPECT_EQ(read_one_bit_signal_time_delta(bytes({0x06}), 0), 1u);
   EXPECT_EQ(read_one_bit_signal_time_delta(bytes({0x05}), 0), 0u);
   EXPECT_EQ(read_one_bit_signal_time_delta(bytes({0x00, 0x1B}), 1), 1u);
   EXPECT_EQ(read_multi_bit_signal_time_delta(bytes({0x85, 0x01}), 0), 66u);
 }
 
-TEST(ValueChanges, OffsetTableDecoding) {
+TEST(FstValueChanges, OffsetTableDecoding) {
   // Kind 1: chain at 1, two signals without chains, chain 5 bytes on, alias of index 0.
   Buf t;
   put_varint(t, 3);
