@@ -1,0 +1,76 @@
+"""PyTrace.from_fst on FST files written by Icarus Verilog and vcd2fst.
+
+The VCD of the same run is the oracle; see tests/cpp/fst/fst_trace_test.cpp for
+the differences between the two formats that the comparison allows for (names
+carry the bit range in FST, only fully known values are compared, and the
+Icarus FST file repeats each section's last time).
+"""
+
+import bisect
+from pathlib import Path
+
+import pytest
+
+import velk
+
+FST = Path(__file__).resolve().parent.parent / "data" / "fst"
+PACKINGS = ["vcd2fst_lz4.fst", "vcd2fst_fastlz.fst", "vcd2fst_zlib.fst", "vcd2fst_gzip_wrapped.fst"]
+
+
+@pytest.fixture(scope="module")
+def vcd():
+    return velk.PyTrace.from_vcd(str(FST / "iverilog.vcd"))
+
+
+def vcd_name(fst_name):
+    # "tb.data [7:0]" in FST is the reference "data" with range "[7:0]" in VCD.
+    return fst_name.split(" ")[0]
+
+
+@pytest.mark.parametrize("name", ["iverilog.fst"] + PACKINGS)
+def test_fst_matches_vcd_of_the_same_run(vcd, name):
+    trace = velk.PyTrace.from_fst(str(FST / name))
+    names = trace.signal_names()
+    assert len(names) == len(vcd.signal_names())
+    known = set(vcd.signal_names())
+    assert all(vcd_name(n) in known or n in known for n in names)
+    vcd_times = [vcd.timestamp(i) for i in range(vcd.max_index() + 1)]
+    compared = 0
+    for i in range(0, trace.max_index() + 1, 3):
+        t = trace.timestamp(i)
+        j = bisect.bisect_right(vcd_times, t) - 1
+        for n in names:
+            want = vcd.signal_value(vcd_name(n), j)
+            if want is None:
+                want = vcd.signal_value(n, j)
+            if want is None:
+                continue  # not fully known in the VCD
+            got = trace.signal_value(n, i)
+            if isinstance(want, int):
+                want &= (1 << 64) - 1
+            assert got == want, (n, t)
+            compared += 1
+    assert compared > 100
+
+
+def test_aliases_scopes_and_widths():
+    trace = velk.PyTrace.from_fst(str(FST / "iverilog.fst"))
+    assert trace.scopes() == ["tb", "tb.u_mid", "tb.u_mid.u_leaf"]
+    assert trace.signal_id("tb.clk") == trace.signal_id("tb.u_mid.u_leaf.clk")
+    assert trace.signal_width("tb.wide [99:0]") == 100
+    times = [trace.timestamp(i) for i in range(trace.max_index() + 1)]
+    assert times == sorted(times)
+    assert len(times) - len(set(times)) == 3  # repeated section boundaries
+
+
+def test_errors_are_value_errors(tmp_path):
+    with pytest.raises(ValueError, match=r"^Failed to open .*no_such\.fst: No such file"):
+        velk.PyTrace.from_fst(str(tmp_path / "no_such.fst"))
+    header_only = tmp_path / "header_only.fst"
+    header_only.write_bytes((FST / "iverilog.fst").read_bytes()[:330])
+    with pytest.raises(ValueError, match=r"^FST open: The FST file is incomplete: geometry block is missing\.$"):
+        velk.PyTrace.from_fst(str(header_only))
+    garbage = tmp_path / "garbage.fst"
+    garbage.write_bytes(b"\x09garbage")
+    with pytest.raises(ValueError, match=r"^FST open: Unexpected block type$"):
+        velk.PyTrace.from_fst(str(garbage))
