@@ -169,7 +169,8 @@ class BlockDecoder {
   // its time span.
   void add_toggling_fill(const Block& b, std::uint64_t g, std::uint64_t n) {
     const std::uint64_t c = b.count;
-    if (c == 0 || c > kMaxToggleCount || b.time == 0) return;
+    // n == 0 also covers a base past the last name, where g indexes nothing.
+    if (n == 0 || c == 0 || c > kMaxToggleCount || b.time == 0) return;
     if (std::any_of(timed_.begin() + static_cast<std::ptrdiff_t>(g),
                     timed_.begin() + static_cast<std::ptrdiff_t>(g + n), [](bool t) { return t; })) {
       return;

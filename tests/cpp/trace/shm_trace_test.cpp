@@ -562,6 +562,16 @@ TEST(ShmTransitions, BaseAdvanceIsAtLeastOneWhenManyBlocksFollow) {
   EXPECT_EQ(bits_of(t, "s1"), (Bits{1}));
 }
 
+TEST(ShmTransitions, BlocksPastTheLastNameAddNothing) {
+  TrnBuilder a;
+  a.block(0, 1, {0x10});                              // s0 = 1; the base moves past the only name
+  a.block(400, 3, {0xA0, 0x80, 0x40, 0x00, 0x00});    // packed changes with no signal left
+  a.block(600, 1, {0x18}, region_0x12(0x26, 0xF5));   // extra-region change with no signal left
+  const auto t = decode({"s0"}, {a.bytes()});
+  EXPECT_EQ(t.timestamps, (Times{0, 600}));
+  EXPECT_EQ(bits_of(t, "s0"), (Bits{1, 1}));
+}
+
 TEST(ShmTransitions, InvalidBlocksAreSkippedButTheirTimeCounts) {
   TrnBuilder a;
   a.raw_block(10, 0, 0, 0, 0);                // count 0
