@@ -232,6 +232,7 @@ HeaderTables read_header_tables(Bytes data) {
 
 std::vector<ScannedBlock> scan_zlib_blocks(Bytes data) {
   std::vector<ScannedBlock> blocks;
+  BlockInflater inflater;
   std::size_t failures = 0;
   std::size_t p = 0;
   while (p + 2 <= data.size() && blocks.size() < kMaxScannedBlocks && failures < kMaxFailedAttempts) {
@@ -239,7 +240,7 @@ std::vector<ScannedBlock> scan_zlib_blocks(Bytes data) {
       ++p;
       continue;
     }
-    auto inflated = try_zlib_decompress(data.subspan(p));
+    auto inflated = inflater.inflate(data.subspan(p));
     if (!inflated) {
       ++failures;
       ++p;
@@ -254,12 +255,13 @@ std::vector<ScannedBlock> scan_zlib_blocks(Bytes data) {
 
 std::vector<std::vector<std::uint8_t>> inflate_table_blocks(Bytes data, const std::vector<TableEntry>& entries) {
   std::vector<std::vector<std::uint8_t>> blocks;
+  BlockInflater inflater;
   std::uint64_t total = 0;
   for (const TableEntry& e : entries) {
     if (total >= kMaxTableBlockBytes) break;
-    auto inflated = try_zlib_decompress(clamp_sub(data, e.offset, e.size));
+    auto inflated = inflater.inflate(clamp_sub(data, e.offset, e.size));
     // Stored sizes are sometimes two bytes short of the stream.
-    if (!inflated) inflated = try_zlib_decompress(clamp_sub(data, e.offset, std::uint64_t{e.size} + 2));
+    if (!inflated) inflated = inflater.inflate(clamp_sub(data, e.offset, std::uint64_t{e.size} + 2));
     if (!inflated) continue;
     total += inflated->bytes.size();
     blocks.push_back(std::move(inflated->bytes));

@@ -7,17 +7,35 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "io/byte_view.h"
+#include "trace/fsdb_trace.h"
 #include "trace/loaded_trace.h"
 
 namespace velk::fsdb {
 
 // ---- zlib -----------------------------------------------------------------
+
+// try_zlib_decompress with a decoder and output buffer kept between calls,
+// for callers that try many positions.
+class BlockInflater {
+ public:
+  BlockInflater();
+  ~BlockInflater();
+  BlockInflater(const BlockInflater&) = delete;
+  BlockInflater& operator=(const BlockInflater&) = delete;
+
+  std::optional<Inflated> inflate(Bytes bytes);
+
+ private:
+  class Impl;
+  std::unique_ptr<Impl> impl_;
+};
 
 // Inflates the zlib stream at the start of `bytes` to its end, handing each
 // piece of output to `on_output`. True only when the stream ends inside

@@ -27,6 +27,8 @@ class Inflater {
   Inflater(const Inflater&) = delete;
   Inflater& operator=(const Inflater&) = delete;
 
+  // Back to the state of a fresh decoder, keeping its allocations.
+  void reset() { inflateReset(&zs_); }
   // zlib counts input in 32-bit units; a longer range is offered in part,
   // which only matters for streams longer than 4 GiB.
   void set_input(Bytes in) {
@@ -50,43 +52,58 @@ class Inflater {
   std::size_t produced_ = 0;
 };
 
-struct OneShot {
-  int status = Z_DATA_ERROR;
-  std::vector<std::uint8_t> output;
-  std::size_t consumed = 0;
-};
-
-// A single sync-flush inflate into a fresh buffer of `limit` bytes. The buffer
-// is left uninitialised: only the produced bytes are ever read.
-OneShot inflate_once(Bytes in, std::size_t limit) {
-  const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[limit]);
-  Inflater z;
-  z.set_input(in);
-  OneShot shot;
-  shot.status = z.run(buffer.get(), limit, Z_SYNC_FLUSH);
-  shot.output.assign(buffer.get(), buffer.get() + z.produced());
-  shot.consumed = z.consumed();
-  return shot;
-}
-
-std::optional<Inflated> non_empty(OneShot&& shot) {
-  if (shot.output.empty()) return std::nullopt;
-  return Inflated{std::move(shot.output), shot.consumed};
-}
-
 }  // namespace
 
-std::optional<Inflated> try_zlib_decompress(Bytes bytes) {
+// The decoder and output buffer are allocated once and reused for every
+// attempt: a scan may try tens of thousands of positions.
+class BlockInflater::Impl {
+ public:
+  struct Shot {
+    int status = Z_DATA_ERROR;
+    std::size_t produced = 0;
+    std::size_t consumed = 0;
+  };
+
+  // A single sync-flush inflate into the first `limit` bytes of the buffer, as
+  // a fresh decoder would do it. Only the produced bytes are ever read, so the
+  // buffer is never cleared.
+  Shot once(Bytes in, std::size_t limit) {
+    if (capacity_ < limit) {
+      buffer_.reset(new std::uint8_t[limit]);
+      capacity_ = limit;
+    }
+    z_.reset();
+    z_.set_input(in);
+    const int status = z_.run(buffer_.get(), limit, Z_SYNC_FLUSH);
+    return {status, z_.produced(), z_.consumed()};
+  }
+  std::optional<Inflated> output(const Shot& shot) const {
+    if (shot.produced == 0) return std::nullopt;
+    return Inflated{std::vector<std::uint8_t>(buffer_.get(), buffer_.get() + shot.produced), shot.consumed};
+  }
+
+ private:
+  Inflater z_;
+  std::unique_ptr<std::uint8_t[]> buffer_;
+  std::size_t capacity_ = 0;
+};
+
+BlockInflater::BlockInflater() : impl_(std::make_unique<Impl>()) {}
+BlockInflater::~BlockInflater() = default;
+
+std::optional<Inflated> BlockInflater::inflate(Bytes bytes) {
   if (bytes.size() < 2) return std::nullopt;
-  OneShot first = inflate_once(bytes, kFirstOutput);
-  if (first.status == Z_OK || first.status == Z_STREAM_END) return non_empty(std::move(first));
+  const Impl::Shot first = impl_->once(bytes, kFirstOutput);
+  if (first.status == Z_OK || first.status == Z_STREAM_END) return impl_->output(first);
   // zlib reports a buffer error when it could make no progress at all; a
   // larger buffer is tried once before the position is given up.
   if (first.status != Z_BUF_ERROR) return std::nullopt;
-  OneShot retry = inflate_once(bytes, kRetryOutput);
+  const Impl::Shot retry = impl_->once(bytes, kRetryOutput);
   if (retry.status != Z_OK && retry.status != Z_STREAM_END && retry.status != Z_BUF_ERROR) return std::nullopt;
-  return non_empty(std::move(retry));
+  return impl_->output(retry);
 }
+
+std::optional<Inflated> try_zlib_decompress(Bytes bytes) { return BlockInflater().inflate(bytes); }
 
 bool inflate_complete(Bytes bytes, const std::function<void(Bytes)>& on_output) {
   Inflater z;
