@@ -674,6 +674,74 @@ TEST(FsdbValueTest, InsertedTimesFillFromTheNewNeighbourBefore) {
   EXPECT_EQ(column(t, "top.n1"), (Column{0, 0, 0, 2, 0}));
 }
 
+// The grid against the plain dense model it stands for: every block inserts an
+// empty slot at each new time in every column, stores its events in order,
+// starts named signals at 0 and forward-fills.
+class DenseModel {
+ public:
+  explicit DenseModel(std::size_t columns) : columns_(columns, std::vector<std::optional<std::uint64_t>>(1)) {}
+
+  void apply(const std::vector<fsdb::Event>& events, std::size_t name_count) {
+    for (const auto& e : events) insert_time(e.time);
+    for (const auto& e : events) columns_[e.signal][index_of(e.time)] = e.value;
+    for (std::size_t s = 0; s < name_count; ++s) {
+      if (!columns_[s][0]) columns_[s][0] = 0;
+    }
+    for (auto& c : columns_) {
+      for (std::size_t i = 1; i < c.size(); ++i) {
+        if (!c[i] && c[i - 1]) c[i] = c[i - 1];
+      }
+    }
+  }
+  const Times& times() const { return times_; }
+  Column column(std::size_t s) const {
+    Column out;
+    for (const auto& v : columns_[s]) out.push_back(v ? static_cast<long long>(*v) : kEmpty);
+    return out;
+  }
+
+ private:
+  std::size_t index_of(std::uint64_t t) const {
+    return static_cast<std::size_t>(std::lower_bound(times_.begin(), times_.end(), t) - times_.begin());
+  }
+  void insert_time(std::uint64_t t) {
+    const std::size_t at = index_of(t);
+    if (at < times_.size() && times_[at] == t) return;
+    times_.insert(times_.begin() + static_cast<std::ptrdiff_t>(at), t);
+    for (auto& c : columns_) c.insert(c.begin() + static_cast<std::ptrdiff_t>(at), std::nullopt);
+  }
+
+  Times times_{0};
+  std::vector<std::vector<std::optional<std::uint64_t>>> columns_;
+};
+
+TEST(FsdbValueTest, GridMatchesDenseSlotInsertion) {
+  std::mt19937_64 rng(99);
+  for (int round = 0; round < 300; ++round) {
+    const std::size_t names = rng() % 5;            // 0 names: only signal 0 gets events, as a clock would
+    const std::size_t columns = names == 0 ? 1 : names;
+    fsdb::ValueGrid grid;
+    DenseModel model(columns);
+    for (std::size_t b = 0, blocks = 1 + rng() % 4; b < blocks; ++b) {
+      std::vector<fsdb::Event> events(rng() % 8);
+      for (auto& e : events) e = {rng() % 12 * 5, static_cast<std::uint32_t>(rng() % columns), rng() % 4};
+      grid.apply_block(events, names);
+      model.apply(events, names);
+    }
+    LoadedTrace t;
+    grid.store_into(t);
+    ASSERT_EQ(t.timestamps, model.times()) << "round " << round;
+    for (std::uint32_t s = 0; s < columns; ++s) {
+      Column got;
+      for (std::size_t i = 0; i < t.timestamps.size(); ++i) {
+        const SignalValue v = t.store.get(s, i);
+        got.push_back(v.is_empty() ? kEmpty : static_cast<long long>(v.as_bits()));
+      }
+      ASSERT_EQ(got, model.column(s)) << "round " << round << " signal " << s;
+    }
+  }
+}
+
 // ---- robustness --------------------------------------------------------------------
 
 const Blob kEndC1Block = cat({{0x01, 0x02, 0x03, 0x00}, {0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0x99}, {0x03, 0x07}, kEndMark,
