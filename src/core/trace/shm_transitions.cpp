@@ -21,12 +21,13 @@ constexpr std::array<std::uint8_t, 4> kBlockMarker = {0x00, 0x1B, 0x22, 0x00};
 constexpr std::uint64_t kMaxToggleCount = 1u << 20;
 constexpr std::uint64_t kMinExtraRegion = 12;
 
+// A kept block: start <= end <= file size, extra_end <= file size, count != 0.
 struct Block {
-  std::uint64_t time = 0;   // t
-  std::uint64_t count = 0;  // c
-  std::uint64_t extra_end = 0;  // o
-  std::uint64_t start = 0;  // s
-  std::uint64_t end = 0;    // e
+  std::uint64_t time = 0;
+  std::uint64_t count = 0;
+  std::uint64_t extra_end = 0;  // the extra region is [end, extra_end)
+  std::uint64_t start = 0;      // the value bytes are [start, end)
+  std::uint64_t end = 0;
   std::uint64_t width() const { return end - start; }
 };
 
