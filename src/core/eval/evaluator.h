@@ -45,12 +45,14 @@ class Evaluator {
 
   std::optional<std::uint64_t> number(const Expr& e, std::size_t index) const {
     if (!is_leaf(e.kind())) return op(e, index);
-    return with_value(e, index, [](const SignalValue& v) { return v.to_u64(); });
+    return with_value(e, index, [](const SignalValue& v) { return reading(v); });
   }
 
   bool truth(const Expr& e, std::size_t index) const {
     if (!is_leaf(e.kind())) return op(e, index).value_or(0) != 0;
-    return with_value(e, index, [](const SignalValue& v) { return truth_value(v); });
+    return with_value(e, index, [](const SignalValue& v) {
+      return v.tag() == SignalValue::Tag::Bits ? v.as_bits() != 0 : truth_value(v);
+    });
   }
 
  private:
@@ -72,11 +74,19 @@ class Evaluator {
 
   static std::uint64_t flag(bool b) { return b ? 1 : 0; }
 
+  // The numeric reading, with the common Bits case kept inline.
+  static std::optional<std::uint64_t> reading(const SignalValue& v) {
+    if (v.tag() == SignalValue::Tag::Bits) return v.as_bits();
+    return v.to_u64();
+  }
+
+  // Value equality, or else equal numeric readings.
   static bool loosely_equal(const SignalValue& a, const SignalValue& b) {
+    if (a.tag() == SignalValue::Tag::Bits && b.tag() == SignalValue::Tag::Bits) return a.as_bits() == b.as_bits();
     if (a == b) return true;
-    const auto x = a.to_u64();
+    const auto x = reading(a);
     if (!x) return false;
-    const auto y = b.to_u64();
+    const auto y = reading(b);
     return y && *x == *y;
   }
 
