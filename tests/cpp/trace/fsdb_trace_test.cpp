@@ -538,7 +538,8 @@ TEST(FsdbValueTest, PairLimitFromTheFourthNumber) {
 }
 
 TEST(FsdbValueTest, RegionIsCutAtFillAndEndMarks) {
-  const LoadedTrace t = load(values_file(1, {data_block({0, 0, 0, 0}, {0x01, 0x07, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x09})}));
+  const Blob filled = {0x01, 0x07, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x09};
+  const LoadedTrace t = load(values_file(1, {data_block({0, 0, 0, 0}, filled)}));
   EXPECT_EQ(t.timestamps, (Times{0, 10}));
   EXPECT_EQ(column(t, "top.n0"), (Column{0, 7}));
   const LoadedTrace e = load(values_file(1, {data_block({0, 0, 0, 0}, cat({{0x01, 0x07}, kEndMark, {0x01, 0x09}}))}));
@@ -760,7 +761,8 @@ std::vector<Blob> seed_files() {
   full.stream(name_block(numbered("top.u.n", 12)));
   for (const Blob& b : raw_data_blocks()) full.table_block(b);
   seeds.push_back(full.widths(kWidthRecords).build());
-  seeds.push_back(FsdbFile().stream(name_block(numbered("top.n", 4), 4)).stream(kEndC1Block).stream(mode1_block(4)).build());
+  seeds.push_back(
+      FsdbFile().stream(name_block(numbered("top.n", 4), 4)).stream(kEndC1Block).stream(mode1_block(4)).build());
   Blob legacy = FsdbFile(fsdb::kLegacyMagic).build();
   seeds.push_back(cat({legacy, strings({"top.a", "top.b.c"})}));
   FsdbFile tail;
@@ -799,15 +801,17 @@ void mutate_once(Blob& b, Rng& rng) {
       // Header fields and table words: random, just inside or just past the file.
       const std::size_t fields[] = {40, 264, 272, pos};
       const std::size_t at = fields[rng.below(4)];
-      const std::uint32_t choices[] = {static_cast<std::uint32_t>(rng.gen()), static_cast<std::uint32_t>(rng.below(b.size())),
-                                       static_cast<std::uint32_t>(b.size()), 0xFFFFFFFFu, 84};
+      const auto size = static_cast<std::uint32_t>(b.size());
+      const std::uint32_t choices[] = {static_cast<std::uint32_t>(rng.gen()),
+                                       static_cast<std::uint32_t>(rng.below(size)), size, 0xFFFFFFFFu, 84};
       if (at + 4 <= b.size()) put_u32(b, at, choices[rng.below(5)]);
       break;
     }
     default: {
       const std::size_t from = rng.below(b.size());
       const std::size_t len = std::min(b.size() - from, 1 + rng.below(64));
-      const Blob slice(b.begin() + static_cast<std::ptrdiff_t>(from), b.begin() + static_cast<std::ptrdiff_t>(from + len));
+      const auto first = b.begin() + static_cast<std::ptrdiff_t>(from);
+      const Blob slice(first, first + static_cast<std::ptrdiff_t>(len));
       b.insert(b.begin() + static_cast<std::ptrdiff_t>(pos), slice.begin(), slice.end());
       break;
     }
