@@ -2,6 +2,7 @@
 // collects the values of all blocks.
 #include <algorithm>
 #include <array>
+#include <iterator>
 
 #include "trace/fsdb_internal.h"
 
