@@ -29,8 +29,9 @@ SignalValue::Block* SignalValue::make_block(const void* data, std::size_t bytes,
   return block;
 }
 
+void SignalValue::retain() const noexcept { block_->refs.fetch_add(1, std::memory_order_relaxed); }
+
 void SignalValue::release() noexcept {
-  if (!has_block()) return;
   if (block_->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
     block_->~Block();
     ::operator delete(block_);
@@ -72,35 +73,6 @@ SignalValue SignalValue::str(std::string_view text) {
   return s;
 }
 
-SignalValue::SignalValue(const SignalValue& other) noexcept : tag_(other.tag_), bits_(other.bits_) {
-  if (has_block()) block_->refs.fetch_add(1, std::memory_order_relaxed);
-}
-
-SignalValue::SignalValue(SignalValue&& other) noexcept : tag_(other.tag_), bits_(other.bits_) {
-  other.tag_ = Tag::Empty;
-  other.bits_ = 0;
-}
-
-SignalValue& SignalValue::operator=(const SignalValue& other) noexcept {
-  if (this == &other) return *this;
-  if (other.has_block()) other.block_->refs.fetch_add(1, std::memory_order_relaxed);
-  release();
-  tag_ = other.tag_;
-  bits_ = other.bits_;
-  return *this;
-}
-
-SignalValue& SignalValue::operator=(SignalValue&& other) noexcept {
-  if (this == &other) return *this;
-  release();
-  tag_ = other.tag_;
-  bits_ = other.bits_;
-  other.tag_ = Tag::Empty;
-  other.bits_ = 0;
-  return *this;
-}
-
-SignalValue::~SignalValue() { release(); }
 
 std::span<const std::uint64_t> SignalValue::words() const noexcept {
   if (tag_ != Tag::WideBits) return {};

@@ -37,11 +37,36 @@ class SignalValue {
   static SignalValue logic(std::span<const std::uint8_t> levels);
   static SignalValue str(std::string_view text);
 
-  SignalValue(const SignalValue& other) noexcept;
-  SignalValue(SignalValue&& other) noexcept;
-  SignalValue& operator=(const SignalValue& other) noexcept;
-  SignalValue& operator=(SignalValue&& other) noexcept;
-  ~SignalValue();
+  // Copies of Bits, Real and Empty are plain 16-byte copies; only the three
+  // heap variants touch a reference count. These run for every slot of the
+  // store, so the common path stays inline.
+  SignalValue(const SignalValue& other) noexcept : tag_(other.tag_), bits_(other.bits_) {
+    if (has_block()) retain();
+  }
+  SignalValue(SignalValue&& other) noexcept : tag_(other.tag_), bits_(other.bits_) {
+    other.tag_ = Tag::Empty;
+    other.bits_ = 0;
+  }
+  SignalValue& operator=(const SignalValue& other) noexcept {
+    if (this == &other) return *this;
+    if (other.has_block()) other.retain();
+    if (has_block()) release();
+    tag_ = other.tag_;
+    bits_ = other.bits_;
+    return *this;
+  }
+  SignalValue& operator=(SignalValue&& other) noexcept {
+    if (this == &other) return *this;
+    if (has_block()) release();
+    tag_ = other.tag_;
+    bits_ = other.bits_;
+    other.tag_ = Tag::Empty;
+    other.bits_ = 0;
+    return *this;
+  }
+  ~SignalValue() {
+    if (has_block()) release();
+  }
 
   Tag tag() const noexcept { return tag_; }
   bool is_empty() const noexcept { return tag_ == Tag::Empty; }
@@ -62,6 +87,7 @@ class SignalValue {
  private:
   struct Block;  // refcounted immutable payload of WideBits, Logic and Str
   static Block* make_block(const void* data, std::size_t bytes, std::size_t count);
+  void retain() const noexcept;
   void release() noexcept;
   bool has_block() const noexcept {
     return tag_ == Tag::WideBits || tag_ == Tag::Logic || tag_ == Tag::Str;

@@ -11,6 +11,7 @@
 #include "fst/fst_reader.h"
 #include "fst/text.h"
 #include "io/file_bytes.h"
+#include "signal/column_builder.h"
 
 namespace velk {
 namespace {
@@ -99,14 +100,15 @@ class HierarchyBuilder {
 // a section, so the index of the previous time is remembered.
 class ValuePlacer {
  public:
-  ValuePlacer(LoadedTrace& trace, std::vector<std::uint32_t> ids) : trace_(trace), ids_(std::move(ids)) {}
+  ValuePlacer(LoadedTrace& trace, ColumnBuilder& columns, std::vector<std::uint32_t> ids)
+      : trace_(trace), columns_(columns), ids_(std::move(ids)) {}
 
   void operator()(std::uint64_t time, fst::FstSignalHandle handle, const FstSignalValue& value) {
     const std::uint32_t index = handle.index();
     if (index >= ids_.size() || ids_[index] == kUnregistered) return;
     const std::size_t slot = index_of(time);
     if (slot >= trace_.timestamps.size()) return;
-    trace_.store.set(ids_[index], slot, convert_value(value));
+    columns_.record(ids_[index], slot, convert_value(value));
   }
 
  private:
@@ -125,6 +127,7 @@ class ValuePlacer {
   }
 
   LoadedTrace& trace_;
+  ColumnBuilder& columns_;
   std::vector<std::uint32_t> ids_;
   bool cached_ = false;
   std::uint64_t cached_time_ = 0;
@@ -176,11 +179,13 @@ Result<LoadedTrace> FstTrace::from_file(const std::string& path) {
   const auto& times = reader.time_table();
   trace.timestamps = times ? *times : std::vector<std::uint64_t>{0};
 
-  ValuePlacer placer(trace, builder.ids_by_index(reader.signals().size()));
+  ColumnBuilder columns;
+  ValuePlacer placer(trace, columns, builder.ids_by_index(reader.signals().size()));
   const fst::Status signals = reader.read_signals(fst::FstFilter{}, std::ref(placer));
   if (!signals.ok()) return Error{"FST signals: " + signals.error().display()};
 
-  trace.forward_fill_all();
+  // Every signal keeps its last value until it changes.
+  columns.build_into(trace.store, trace.timestamps.size(), ColumnBuilder::Fill::AfterChanges);
   return trace;
 }
 

@@ -98,13 +98,7 @@ void VcdParser::on_timestamp(std::string_view line) {
 }
 
 void VcdParser::record(std::uint32_t id, SignalValue value) {
-  if (id >= changes_.size()) changes_.resize(static_cast<std::size_t>(id) + 1);
-  auto& changes = changes_[id];
-  if (!changes.empty() && changes.back().index == current_index_) {
-    changes.back().value = std::move(value);  // the last change at an index counts
-    return;
-  }
-  changes.push_back({current_index_, std::move(value)});
+  columns_.record(id, current_index_, std::move(value));
 }
 
 void VcdParser::set_value(std::string_view code, SignalValue value) {
@@ -112,28 +106,9 @@ void VcdParser::set_value(std::string_view code, SignalValue value) {
 }
 
 void VcdParser::finish() {
-  // Each index first takes the previous index's value when that is not Empty,
-  // then the changes recorded at the index replace it.
-  const std::size_t indices = trace_.timestamps_.size();
-  for (std::size_t id = 0; id < changes_.size(); ++id) {
-    const auto& changes = changes_[id];
-    if (changes.empty()) continue;
-    std::vector<SignalValue> column;
-    column.reserve(indices);
-    std::size_t next = 0;
-    for (std::size_t i = 0; i < indices; ++i) {
-      if (next < changes.size() && changes[next].index == i) {
-        column.push_back(changes[next++].value);
-      } else if (i > 0 && !column.back().is_empty()) {
-        column.push_back(column.back());
-      } else {
-        column.emplace_back();
-      }
-    }
-    trace_.store_.assign_column(static_cast<std::uint32_t>(id), std::move(column));
-    changes_[id] = {};
-  }
-  changes_.clear();
+  // Each index takes the previous index's value (unless Empty) before its
+  // own changes, which replace it.
+  columns_.build_into(trace_.store_, trace_.timestamps_.size(), ColumnBuilder::Fill::BeforeChanges);
 }
 
 void VcdParser::on_value_change(std::string_view line) {

@@ -6,6 +6,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "signal/column_builder.h"
 #include "trace/name_map.h"
 #include "trace/vcd_trace.h"
 
@@ -35,15 +36,9 @@ class VcdParser {
   // Membership sets so that duplicate checks stay linear in the dump size.
   std::unordered_set<std::string, TextHash, std::equal_to<>> known_scopes_;
   std::unordered_set<std::string, TextHash, std::equal_to<>> known_names_;
-  // Changes per signal id, in index order, at most one per index (the last
-  // one written). Values persist from index to index, so the dense columns
-  // are built once at the end instead of being carried forward at every
-  // timestamp line; the result is the same.
-  struct Change {
-    std::size_t index;
-    SignalValue value;
-  };
-  std::vector<std::vector<Change>> changes_;
+  // Values persist from index to index; the columns are filled once at the
+  // end rather than carried forward at every timestamp line.
+  ColumnBuilder columns_;
   std::size_t current_index_ = 0;
   bool values_enabled_ = false;
 };
