@@ -25,8 +25,7 @@ class Evaluator {
   auto with_value(const Expr& e, std::size_t index, F&& f) const {
     switch (e.kind()) {
       case Expr::Kind::Signal: {
-        const SignalValue v = trace_.signal_value_by_id(e.signal_id(), index);
-        return f(v);
+        return f(trace_.value_at(e.signal_id(), index));
       }
       case Expr::Kind::Const:
         return f(e.value());

@@ -66,10 +66,10 @@ std::vector<Change> changes(const Trace& trace, std::size_t index, Keep keep) {
           if (!keep(name)) continue;
           const auto id = trace.signal_id(name);
           if (!id) continue;
-          SignalValue old_value = trace.signal_value_by_id(*id, index - 1);
-          SignalValue new_value = trace.signal_value_by_id(*id, index);
+          const SignalValue& old_value = trace.value_at(*id, index - 1);
+          const SignalValue& new_value = trace.value_at(*id, index);
           if (new_value == old_value) continue;
-          found.push_back(Change{name, std::move(old_value), std::move(new_value)});
+          found.push_back(Change{name, old_value, new_value});
         }
         return found;
       },
@@ -124,11 +124,11 @@ std::vector<Transition> transitions(const Trace& trace, std::string_view name) {
   if (!id) return {};
   const std::size_t last = trace.max_index();
   std::vector<Transition> out;
-  SignalValue prev = trace.signal_value_by_id(*id, 0);
+  const SignalValue* prev = &trace.value_at(*id, 0);
   for (std::size_t i = 1; i <= last; ++i) {
-    SignalValue cur = trace.signal_value_by_id(*id, i);
-    if (!(cur == prev)) out.push_back(Transition{i, prev, cur});
-    prev = std::move(cur);
+    const SignalValue& cur = trace.value_at(*id, i);
+    if (!(cur == *prev)) out.push_back(Transition{i, *prev, cur});
+    prev = &cur;
   }
   return out;
 }

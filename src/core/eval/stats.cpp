@@ -10,10 +10,10 @@ SignalStats compute_stats(const Trace& trace, std::string_view name) {
   const auto id = trace.signal_id(name);
   if (!id) return SignalStats{0, 0, 0, 0, 0, 0, 0};
   const std::size_t last = trace.max_index();
-  SignalValue prev;
+  const SignalValue* prev = nullptr;
   // Index 0 is always visited, even for a trace without timestamps.
   for (std::size_t i = 0;; ++i) {
-    SignalValue v = trace.signal_value_by_id(*id, i);
+    const SignalValue& v = trace.value_at(*id, i);
     switch (v.tag()) {
       case SignalValue::Tag::Bits: {
         const std::uint64_t x = v.as_bits();
@@ -37,8 +37,8 @@ SignalStats compute_stats(const Trace& trace, std::string_view name) {
       case SignalValue::Tag::Str:
         break;
     }
-    if (i > 0 && !(v == prev)) ++stats.transitions;
-    prev = std::move(v);
+    if (prev && !(v == *prev)) ++stats.transitions;
+    prev = &v;
     if (i == last) break;
   }
   if (stats.count == 0) stats.min = 0;

@@ -38,6 +38,9 @@ class LoadedTrace final : public Trace {
   std::vector<SignalValue> signal_values_range(std::string_view name, std::size_t start,
                                                std::size_t end) const override;
   SignalValue signal_value_by_id(std::uint32_t id, std::size_t index) const override;
+  const SignalValue& value_at(std::uint32_t id, std::size_t index) const noexcept override {
+    return store.at(id, index);
+  }
 };
 
 // Every proper dotted prefix of every name ("top.cpu.pc" gives "top" and

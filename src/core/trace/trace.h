@@ -35,6 +35,12 @@ class Trace {
   virtual std::vector<SignalValue> signal_values_range(std::string_view name, std::size_t start,
                                                        std::size_t end) const = 0;
   virtual SignalValue signal_value_by_id(std::uint32_t id, std::size_t index) const = 0;
+
+  // The stored value itself (Empty past the data), borrowed for the life of
+  // the trace. Evaluation and the scans over all indices read through this so
+  // that they neither copy values nor touch reference counts shared between
+  // threads.
+  virtual const SignalValue& value_at(std::uint32_t id, std::size_t index) const noexcept = 0;
 };
 
 }  // namespace velk
