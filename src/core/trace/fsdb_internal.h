@@ -100,8 +100,11 @@ struct Event {
 };
 
 // The events of one data block in their stored order; nothing when the block
-// is not recognised as a data block.
-std::optional<std::vector<Event>> decode_data_block(Bytes block, std::size_t name_count);
+// is not recognised as a data block. At most `max_events` are produced: the
+// offset records multiply with the timed pairs, so a small crafted block
+// could otherwise ask for billions of events.
+std::optional<std::vector<Event>> decode_data_block(Bytes block, std::size_t name_count,
+                                                    std::size_t max_events = SIZE_MAX);
 
 // All values stored so far, kept per signal as the times at which its value
 // changes, so that a later block's new timestamps leave earlier values at
@@ -113,6 +116,10 @@ class ValueGrid {
   // the same slot), sets signals 0 .. name_count-1 without a value at time 0
   // to 0 and carries values forward into the new timestamps.
   void apply_block(const std::vector<Event>& events, std::size_t name_count);
+  // Number of dense slots (signals x timestamps) the grid would fill if the
+  // block's events were applied; an upper bound, used to refuse blocks that
+  // would make the store larger than the file justifies.
+  std::size_t cells_after(const std::vector<Event>& events, std::size_t name_count) const;
 
   // Every timestamp, ascending; starts as {0}.
   std::vector<std::uint64_t> timestamps() const;

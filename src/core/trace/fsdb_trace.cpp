@@ -98,11 +98,23 @@ void apply_widths(LoadedTrace& trace, const std::vector<std::uint32_t>& widths) 
   }
 }
 
-void decode_values(LoadedTrace& trace, const std::vector<std::vector<std::uint8_t>>& data_blocks) {
+// Limits on what a file of `file_size` bytes may make the reader build:
+// events decoded and dense store slots. Real dumps stay far below them; they
+// stop crafted files whose few bytes multiply into billions of values.
+std::size_t event_budget(std::size_t file_size) { return std::max<std::size_t>(std::size_t{1} << 22, file_size * 8); }
+std::size_t cell_budget(std::size_t file_size) { return std::max<std::size_t>(std::size_t{1} << 24, file_size * 16); }
+
+void decode_values(LoadedTrace& trace, const std::vector<std::vector<std::uint8_t>>& data_blocks,
+                   std::size_t file_size) {
   const std::size_t n = trace.signal_names_.size();
+  std::size_t events_left = event_budget(file_size);
   ValueGrid grid;
   for (const auto& block : data_blocks) {
-    if (const auto events = decode_data_block(block, n)) grid.apply_block(*events, n);
+    const auto events = decode_data_block(block, n, events_left);
+    if (!events) continue;
+    if (grid.cells_after(*events, n) > cell_budget(file_size)) continue;  // skip, like any unusable block
+    events_left -= events->size();
+    grid.apply_block(*events, n);
   }
   grid.store_into(trace);
 }
@@ -143,7 +155,7 @@ Result<LoadedTrace> parse_modern(Bytes data) {
   if (const auto widths = read_width_table(data, tables.width_offset, trace.signal_names_.size())) {
     apply_widths(trace, *widths);
   }
-  decode_values(trace, data_blocks);
+  decode_values(trace, data_blocks, data.size());
   trace.scopes_ = derive_scopes(trace.signal_names_);
   trace.forward_fill_all();
   return trace;

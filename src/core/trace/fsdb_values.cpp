@@ -240,7 +240,7 @@ void add_clock(Bytes trailer, const std::vector<Pair>& pairs, std::vector<Event>
 }
 
 std::vector<Event> build_events(const std::vector<std::uint8_t>& s, const HeaderNumbers& hn, const Decoded& d,
-                                const std::optional<Bytes>& trailer, std::size_t n) {
+                                const std::optional<Bytes>& trailer, std::size_t n, std::size_t max_events) {
   std::vector<Event> q;
   const std::size_t last = n > 0 ? n - 1 : 0;
   const auto sig = [](std::size_t id) { return static_cast<std::uint32_t>(id); };
@@ -260,12 +260,14 @@ std::vector<Event> build_events(const std::vector<std::uint8_t>& s, const Header
   for (const Offset& e : d.offsets) {
     if (g >= n) break;
     for (const Pair& p : d.pairs) {
+      if (q.size() >= max_events) return q;
       const std::uint64_t value = e.low_bit_only ? (p.value & 1) : p.value;
       q.push_back({p.time + e.amount, sig(g), value});
     }
     ++g;
   }
-  if (trailer) add_clock(*trailer, d.pairs, q);
+  if (trailer && q.size() < max_events) add_clock(*trailer, d.pairs, q);
+  if (q.size() > max_events) q.resize(max_events);
   return q;
 }
 
@@ -289,7 +291,7 @@ std::vector<Event> last_per_slot(std::vector<Event> events) {
 
 }  // namespace
 
-std::optional<std::vector<Event>> decode_data_block(Bytes b, std::size_t name_count) {
+std::optional<std::vector<Event>> decode_data_block(Bytes b, std::size_t name_count, std::size_t max_events) {
   if (b.size() < kMinBlock) return std::nullopt;
   const auto h = header_end(b);
   if (!h) return std::nullopt;
@@ -301,7 +303,7 @@ std::optional<std::vector<Event>> decode_data_block(Bytes b, std::size_t name_co
   const std::uint8_t last_byte = region->r1.empty() ? 0 : region->r1.back();
   std::vector<std::uint8_t> codes;
   if (region->code_mark) codes = read_code_list(b, *region->code_mark + kMarkLen, last_byte);
-  return build_events(codes, hn, decoded, chunks.trailer, name_count);
+  return build_events(codes, hn, decoded, chunks.trailer, name_count, max_events);
 }
 
 std::optional<std::uint64_t> ValueGrid::value_at(const Changes& changes, std::uint64_t time) const {
@@ -333,6 +335,14 @@ void ValueGrid::apply_block(const std::vector<Event>& events, std::size_t name_c
   // Named signals without a value at time 0 start at 0.
   for (std::size_t s = 0; s < name_count; ++s) columns_[s].emplace(0, 0);
   for (const Event& e : slots) times_.insert(e.time);
+}
+
+std::size_t ValueGrid::cells_after(const std::vector<Event>& events, std::size_t name_count) const {
+  std::size_t columns = std::max(columns_.size(), name_count);
+  for (const Event& e : events) columns = std::max<std::size_t>(columns, std::size_t{e.signal} + 1);
+  const std::size_t times = times_.size() + events.size();
+  if (columns != 0 && times > SIZE_MAX / columns) return SIZE_MAX;
+  return columns * times;
 }
 
 std::vector<std::uint64_t> ValueGrid::timestamps() const { return {times_.begin(), times_.end()}; }

@@ -95,8 +95,8 @@ std::uint8_t bit_at(std::uint8_t byte, int bit) { return (byte >> bit) & 1; }
 // plus the signal's position in the block; g only ever addresses names.
 class BlockDecoder {
  public:
-  BlockDecoder(Bytes data, std::uint64_t unit, std::uint64_t names)
-      : data_(data), unit_(unit), names_(names), timed_(names, false) {}
+  BlockDecoder(Bytes data, std::uint64_t unit, std::uint64_t names, std::uint64_t max_events)
+      : data_(data), unit_(unit), names_(names), max_events_(max_events), timed_(names, false) {}
 
   std::vector<Event> decode(const std::vector<Block>& blocks) {
     std::int64_t g = 0;
@@ -121,6 +121,7 @@ class BlockDecoder {
   }
 
   void add(std::uint64_t time, std::uint64_t id, bool bit) {
+    if (events_.size() >= max_events_) return;
     events_.push_back(Event{time, static_cast<std::uint32_t>(id), bit});
     if (time != 0) timed_[id] = true;
   }
@@ -172,6 +173,9 @@ class BlockDecoder {
     const std::uint64_t c = b.count;
     // n == 0 also covers a base past the last name, where g indexes nothing.
     if (n == 0 || c == 0 || c > kMaxToggleCount || b.time == 0) return;
+    // Count x signals events: a fill that would pass the file's budget is
+    // skipped whole, like an oversized count.
+    if (c > (max_events_ - std::min<std::uint64_t>(events_.size(), max_events_)) / n) return;
     if (std::any_of(timed_.begin() + static_cast<std::ptrdiff_t>(g),
                     timed_.begin() + static_cast<std::ptrdiff_t>(g + n), [](bool t) { return t; })) {
       return;
@@ -246,6 +250,7 @@ class BlockDecoder {
   Bytes data_;
   std::uint64_t unit_;
   std::uint64_t names_;
+  const std::uint64_t max_events_;
   std::vector<bool> timed_;  // per signal: has an event at a non-zero time
   std::vector<Event> events_;
 };
@@ -288,6 +293,12 @@ void merge_timeline(LoadedTrace& trace, const std::vector<std::uint64_t>& times)
 
 bool has_magic(Bytes data) { return read_u32_be(data, 0) == kMagic; }
 
+// Limits on what a transition file of `size` bytes may make the reader build:
+// events decoded and dense store slots. Real databases stay far below them;
+// they stop crafted files whose counts multiply into billions of values.
+std::uint64_t event_budget(std::uint64_t size) { return std::max<std::uint64_t>(std::uint64_t{1} << 22, size * 8); }
+std::uint64_t cell_budget(std::uint64_t size) { return std::max<std::uint64_t>(std::uint64_t{1} << 26, size * 64); }
+
 }  // namespace
 
 void decode_transitions(Bytes data, LoadedTrace& trace) {
@@ -295,10 +306,15 @@ void decode_transitions(Bytes data, LoadedTrace& trace) {
   if (data.size() < kMinFileSize || !has_magic(data) || names == 0) return;
   const std::uint64_t unit = time_unit(*read_u32_be(data, 8));
   const BlockScan scan = scan_blocks(data);
-  const std::vector<Event> events = BlockDecoder(data, unit, names).decode(scan.blocks);
+  const std::vector<Event> events = BlockDecoder(data, unit, names, event_budget(data.size())).decode(scan.blocks);
   const std::uint64_t last_time = scan.max_time != 0 ? scale_time(unit, scan.max_time) : 0;
 
-  merge_timeline(trace, file_times(events, last_time));
+  const std::vector<std::uint64_t> times = file_times(events, last_time);
+  // The store holds one slot per name and timestamp; a file whose times
+  // would make it larger than its size justifies is skipped like any other
+  // undecodable transition file.
+  if (times.size() + trace.timestamps.size() > cell_budget(data.size()) / names) return;
+  merge_timeline(trace, times);
   for (const auto& e : events) trace.store.set(e.id, index_of(trace.timestamps, e.time), SignalValue::bits(e.bit));
   // Every named signal has a value at time 0 (the first index).
   for (std::uint32_t id = 0; id < names; ++id) {

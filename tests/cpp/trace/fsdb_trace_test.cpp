@@ -546,6 +546,26 @@ TEST(FsdbValueTest, RegionIsCutAtFillAndEndMarks) {
   EXPECT_EQ(column(e, "top.n0"), (Column{0, 7}));
 }
 
+// Offset records repeat every timed pair for another signal, so a small block
+// can describe names x pairs events; decoding stops at the budget it is given.
+TEST(FsdbValueTest, EventsAreCappedByTheBudget) {
+  Blob region;
+  for (int i = 0; i < 2000; ++i) region.insert(region.end(), {0x01, 0x05});
+  for (int i = 0; i < 3000; ++i) region.insert(region.end(), {0x81, 0x81});
+  const Blob block = data_block({0, 0, 0, 0}, region);
+  const auto all = fsdb::decode_data_block(block, 3000);
+  ASSERT_TRUE(all);
+  EXPECT_EQ(all->size(), 2000u * 3000u);
+  const auto capped = fsdb::decode_data_block(block, 3000, 12345);
+  ASSERT_TRUE(capped);
+  EXPECT_EQ(capped->size(), 12345u);
+  EXPECT_TRUE(std::equal(capped->begin(), capped->end(), all->begin(), [](const auto& a, const auto& b) {
+    return a.time == b.time && a.signal == b.signal && a.value == b.value;
+  }));
+  fsdb::ValueGrid grid;
+  EXPECT_EQ(grid.cells_after(*capped, 3000), 3000u * (1u + 12345u));
+}
+
 // Mode 1: chunks split at 08, the last chunk describing a clock on signal 0.
 Blob mode1_block(std::uint8_t half_byte) {
   const Blob region = {0x01, 0x0A, 0x02, 0x0B, 0x09,  // 0 -> 10, 20 -> 11, left over: 30 -> 9

@@ -437,6 +437,21 @@ TEST(ShmTransitions, TogglingFillIsSkippedForHugeCounts) {
   EXPECT_EQ(decode({"s0"}, {b.bytes()}).timestamps.size(), 1001u);
 }
 
+// Count x signals events: a small file may not ask for more than its budget
+// (4 Mi events, or 8 per file byte); such a fill is skipped whole.
+TEST(ShmTransitions, TogglingFillIsSkippedWhenItWouldPassTheEventBudget) {
+  const Names eight = {"s0", "s1", "s2", "s3", "s4", "s5", "s6", "s7"};
+  TrnBuilder wide;
+  wide.block(1000, 1u << 20, ByteVec(8, 0x10));
+  const auto t = decode(eight, {wide.bytes()});
+  EXPECT_EQ(t.timestamps, (Times{0, 1000}));
+  EXPECT_EQ(bits_of(t, "s7"), (Bits{1, 1}));
+
+  TrnBuilder narrow;
+  narrow.block(1000, 1u << 20, ByteVec(2, 0x10));
+  EXPECT_EQ(decode({"s0", "s1"}, {narrow.bytes()}).timestamps.size(), 1001u);
+}
+
 TEST(ShmTransitions, TimeScaleCodes) {
   for (const auto& [code, expected] : std::vector<std::pair<std::uint32_t, std::uint64_t>>{
            {6, 500}, {5, 50}, {0, 5000}, {7, 5000}}) {
