@@ -6,19 +6,21 @@ file in a child process (so its peak RSS is the loader's own) and, for
 comparison, `fst2vcd file.fst > /dev/null`.
 
 The loaded store is dense (signals x indices x 16 bytes), so the defaults keep
-it near 1.3 GB: 200 signals over 400k time steps.
+it near 1.7 GB: 200 signals over 540k time steps.
 
     python benchmarks/bench_fst.py [--signals N] [--steps M] [--seed S]
 """
 
 import argparse
 import os
-import random
 import shutil
 import subprocess
 import sys
 import tempfile
 import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from synthetic_vcd import write_vcd  # noqa: E402
 
 CHILD = r"""
 import resource, sys, time
@@ -33,46 +35,10 @@ print(elapsed, cpu, peak_kib, trace.max_index() + 1, len(trace.signal_names()))
 """
 
 
-def ident(i):
-    chars = []
-    i += 1
-    while i:
-        i, r = divmod(i - 1, 94)
-        chars.append(chr(33 + r))
-    return "".join(chars)
-
-
-def write_vcd(path, signals, steps, seed):
-    rng = random.Random(seed)
-    widths = [1 if i % 2 == 0 else rng.choice([8, 16, 32, 64]) for i in range(signals)]
-    codes = [ident(i) for i in range(signals)]
-    with open(path, "w") as out:
-        out.write("$timescale 1ns $end\n$scope module top $end\n")
-        for i, (w, c) in enumerate(zip(widths, codes)):
-            out.write(f"$var wire {w} {c} s{i} $end\n")
-        out.write("$upscope $end\n$enddefinitions $end\n#0\n$dumpvars\n")
-        for w, c in zip(widths, codes):
-            out.write(f"0{c}\n" if w == 1 else f"b0 {c}\n")
-        out.write("$end\n")
-        lines = []
-        for step in range(1, steps + 1):
-            lines.append(f"#{step * 10}\n")
-            for i in rng.sample(range(signals), 12):
-                w = widths[i]
-                if w == 1:
-                    lines.append(f"{rng.getrandbits(1)}{codes[i]}\n")
-                else:
-                    lines.append(f"b{rng.getrandbits(w):b} {codes[i]}\n")
-            if len(lines) > 100000:
-                out.write("".join(lines))
-                lines.clear()
-        out.write("".join(lines))
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--signals", type=int, default=200)
-    parser.add_argument("--steps", type=int, default=400_000)
+    parser.add_argument("--steps", type=int, default=540_000)
     parser.add_argument("--seed", type=int, default=1)
     args = parser.parse_args()
     for tool in ("vcd2fst", "fst2vcd"):
@@ -82,7 +48,7 @@ def main():
     with tempfile.TemporaryDirectory() as tmp:
         vcd = os.path.join(tmp, "bench.vcd")
         fst = os.path.join(tmp, "bench.fst")
-        write_vcd(vcd, args.signals, args.steps, args.seed)
+        write_vcd(vcd, args.signals, args.steps, changes_per_step=12, seed=args.seed)
         subprocess.run(["vcd2fst", vcd, fst], check=True, stdout=subprocess.DEVNULL)
         vcd_mb = os.path.getsize(vcd) / 1e6
         fst_mb = os.path.getsize(fst) / 1e6
