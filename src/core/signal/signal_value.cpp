@@ -1,6 +1,7 @@
 #include "signal/signal_value.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -19,6 +20,16 @@ struct SignalValue::Block {
 
 static_assert(sizeof(std::atomic<std::uint32_t>) == 4);
 
+namespace {
+
+// Blocks with this count are never freed and never counted: the single-level
+// Logic values (a scalar that is x or z), which dumps repeat millions of
+// times, share one of them each instead of allocating and then contending on
+// a reference count from every thread that reads them.
+constexpr std::uint32_t kImmortal = UINT32_MAX;
+
+}  // namespace
+
 SignalValue::Block* SignalValue::make_block(const void* data, std::size_t bytes, std::size_t count) {
   if (count > UINT32_MAX) throw std::length_error("signal value too large");
   void* raw = ::operator new(sizeof(Block) + bytes);
@@ -29,9 +40,13 @@ SignalValue::Block* SignalValue::make_block(const void* data, std::size_t bytes,
   return block;
 }
 
-void SignalValue::retain() const noexcept { block_->refs.fetch_add(1, std::memory_order_relaxed); }
+void SignalValue::retain() const noexcept {
+  if (block_->refs.load(std::memory_order_relaxed) == kImmortal) return;
+  block_->refs.fetch_add(1, std::memory_order_relaxed);
+}
 
 void SignalValue::release() noexcept {
+  if (block_->refs.load(std::memory_order_relaxed) == kImmortal) return;
   if (block_->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
     block_->~Block();
     ::operator delete(block_);
@@ -59,8 +74,25 @@ SignalValue SignalValue::wide_bits(std::span<const std::uint64_t> words) {
   return s;
 }
 
+SignalValue::Block* SignalValue::scalar_logic_block(std::uint8_t level) noexcept {
+  // The level byte follows the header, where data() looks for it.
+  struct ScalarLogicBlock {
+    Block header;
+    unsigned char level;
+  };
+  static_assert(offsetof(ScalarLogicBlock, level) == sizeof(Block));
+  static ScalarLogicBlock blocks[4] = {
+      {{kImmortal, 1}, 0}, {{kImmortal, 1}, 1}, {{kImmortal, 1}, 2}, {{kImmortal, 1}, 3}};
+  return &blocks[level].header;
+}
+
 SignalValue SignalValue::logic(std::span<const std::uint8_t> levels) {
   SignalValue s;
+  if (levels.size() == 1 && levels[0] <= kLogicZ) {
+    s.block_ = scalar_logic_block(levels[0]);
+    s.tag_ = Tag::Logic;
+    return s;
+  }
   s.block_ = make_block(levels.data(), levels.size(), levels.size());
   s.tag_ = Tag::Logic;
   return s;

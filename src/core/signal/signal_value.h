@@ -86,6 +86,7 @@ class SignalValue {
 
  private:
   struct Block;  // refcounted immutable payload of WideBits, Logic and Str
+  static Block* scalar_logic_block(std::uint8_t level) noexcept;
   static Block* make_block(const void* data, std::size_t bytes, std::size_t count);
   void retain() const noexcept;
   void release() noexcept;

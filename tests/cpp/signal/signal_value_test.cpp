@@ -92,5 +92,19 @@ TEST(SignalValueCopies, ShareImmutablePayloadSafely) {
   EXPECT_EQ(moved.text(), "payload");
 }
 
+TEST(SignalValueCopies, ScalarLogicValuesAreShared) {
+  const std::uint8_t x[] = {kLogicX};
+  const std::uint8_t z[] = {kLogicZ};
+  std::vector<SignalValue> many;
+  for (int i = 0; i < 1000; ++i) many.push_back(i % 2 ? SignalValue::logic(x) : SignalValue::logic(z));
+  EXPECT_EQ(many[1], SignalValue::logic(x));
+  EXPECT_NE(many[0], many[1]);
+  EXPECT_EQ(levels_of(many[0]), (Levels{3}));
+  EXPECT_EQ(many[1].levels().data(), SignalValue::logic(x).levels().data());
+  many.clear();  // dropping shared scalars frees nothing they depend on
+  EXPECT_EQ(levels_of(SignalValue::logic(x)), (Levels{2}));
+  EXPECT_EQ(levels_of(parse_binary_str("x")), (Levels{2}));
+}
+
 }  // namespace
 }  // namespace velk
