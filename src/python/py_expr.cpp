@@ -118,14 +118,6 @@ PyObject* expr_slice(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
   return guarded([&] { return wrap(Expr::slice(*high, *low, tree_of(self))); });
 }
 
-constexpr int kStatic = METH_FASTCALL | METH_KEYWORDS | METH_STATIC;
-constexpr int kMethod = METH_FASTCALL | METH_KEYWORDS;
-
-template <auto F>
-constexpr PyCFunction fastcall() {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(F));
-}
-
 PyMethodDef expr_methods[] = {
     {"signal", fastcall<expr_signal>(), kStatic, "signal(id)\n--\n\n"},
     {"const_int", fastcall<expr_const_int>(), kStatic, "const_int(val)\n--\n\n"},

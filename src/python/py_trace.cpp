@@ -457,14 +457,6 @@ PyObject* trace_find_with_values(PyObject* self, PyObject* const* args, Py_ssize
 
 // --- type --------------------------------------------------------------------
 
-constexpr int kStatic = METH_FASTCALL | METH_KEYWORDS | METH_STATIC;
-constexpr int kMethod = METH_FASTCALL | METH_KEYWORDS;
-
-template <auto F>
-constexpr PyCFunction fastcall() {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(F));
-}
-
 PyMethodDef trace_methods[] = {
     {"from_vcd", fastcall<load_file<VcdTrace, kFromVcd>>(), kStatic, "from_vcd(path)\n--\n\n"},
     {"from_vcd_string", fastcall<trace_from_vcd_string>(), kStatic, "from_vcd_string(data)\n--\n\n"},

@@ -1,4 +1,5 @@
-// Creation of the module's heap types, shared by PyTrace and PyExpr.
+// Creation of the module's heap types and their method tables, shared by
+// PyTrace and PyExpr.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -23,5 +24,15 @@ inline PyObject* create_frozen_type(PyType_Spec* spec) {
 // Flags of both classes: immutable, not subclassable, no constructor.
 inline constexpr unsigned long kClassFlags =
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION;
+
+// Method flags: every method takes fastcall arguments with keywords.
+inline constexpr int kStatic = METH_FASTCALL | METH_KEYWORDS | METH_STATIC;
+inline constexpr int kMethod = METH_FASTCALL | METH_KEYWORDS;
+
+// A fastcall-with-keywords function as the PyCFunction a method table holds.
+template <auto F>
+constexpr PyCFunction fastcall() {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(F));
+}
 
 }  // namespace velk::py
