@@ -124,3 +124,17 @@ class TestArguments:
         a = trace.signal_names()
         a.append("x")
         assert "x" not in trace.signal_names()
+
+
+def test_paths_with_nul_bytes_are_refused(tmp_path, example_vcd):
+    # The part before the NUL names a real file; it must not be opened instead.
+    real = tmp_path / "a"
+    real.write_bytes(example_vcd.read_bytes())
+    path = str(real) + "\0.vcd"
+    for loader, prefix in ((PyTrace.from_vcd, "Failed to open "), (PyTrace.from_fst, "Failed to open "),
+                           (PyTrace.from_fsdb, "Failed to read "), (PyTrace.from_wlf, "Failed to read "),
+                           (PyTrace.from_vpd, "Failed to read "), (PyTrace.from_shm, "DSN: ")):
+        with pytest.raises(ValueError) as err:
+            loader(path)
+        assert str(err.value).startswith(prefix)
+        assert str(err.value).endswith("file name contained an unexpected NUL byte")

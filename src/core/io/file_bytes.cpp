@@ -13,6 +13,11 @@ std::string os_error_text(int err) {
   return std::string(std::strerror(err)) + " (os error " + std::to_string(err) + ")";
 }
 
+std::optional<std::string> invalid_path_reason(const std::string& path) {
+  if (path.find('\0') != std::string::npos) return "file name contained an unexpected NUL byte";
+  return std::nullopt;
+}
+
 namespace {
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
@@ -21,6 +26,7 @@ struct FileCloser {
 
 Result<std::vector<std::uint8_t>> read_file_bytes(const std::string& path) {
   auto fail = [&](int err) { return Error{"Failed to read " + path + ": " + os_error_text(err)}; };
+  if (const auto reason = invalid_path_reason(path)) return Error{"Failed to read " + path + ": " + *reason};
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
   if (!file) return fail(errno);
   struct stat st {};

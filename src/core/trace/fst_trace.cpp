@@ -136,6 +136,7 @@ class ValuePlacer {
 
 Result<fst::FstInput> open_input(const std::string& path) {
   auto fail = [&](int err) { return Error{"Failed to open " + path + ": " + os_error_text(err)}; };
+  if (const auto reason = invalid_path_reason(path)) return Error{"Failed to open " + path + ": " + *reason};
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return fail(errno);
   struct stat st {};

@@ -111,6 +111,9 @@ Result<Files> locate_files(const std::string& path) {
 }  // namespace shm
 
 Result<LoadedTrace> ShmTrace::from_file(const std::string& path) {
+  // The design file is the path itself when it is not a directory, so this is
+  // the error reading it would give.
+  if (const auto reason = invalid_path_reason(path)) return Error{"DSN: " + *reason};
   auto files = shm::locate_files(path);
   if (!files) return Error{files.error()};
   auto trace = shm::load_design(files.value().design);

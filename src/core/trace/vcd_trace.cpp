@@ -23,6 +23,7 @@ Result<VcdTrace> VcdTrace::from_file(const std::string& path) {
   struct Closer {
     void operator()(std::FILE* f) const { std::fclose(f); }
   };
+  if (const auto reason = invalid_path_reason(path)) return Error{"Failed to open " + path + ": " + *reason};
   std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
   if (!file) return Error{"Failed to open " + path + ": " + os_error_text(errno)};
   // fopen accepts a directory on Linux and only the first read fails; report
