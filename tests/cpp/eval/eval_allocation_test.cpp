@@ -1,0 +1,69 @@
+// Evaluation over Bits operands must not allocate: the searches evaluate the
+// tree once per index on every core. This binary counts every allocation.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "eval/expr.h"
+#include "eval/find.h"
+#include "eval_test_support.h"
+
+namespace {
+std::atomic<std::size_t> g_allocations{0};
+}  // namespace
+
+void* operator new(std::size_t size) {
+  g_allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace velk {
+namespace {
+
+using namespace velk::testing;
+using K = Expr::Kind;
+
+TEST(EvalAllocation, BitsOperandsAndScalarLogicDoNotAllocate) {
+  constexpr std::size_t kIndices = 2000;
+  auto trace = empty_trace(kIndices);
+  std::vector<SignalValue> a, b, x;
+  for (std::size_t i = 0; i < kIndices; ++i) {
+    a.push_back(B(i % 7));
+    b.push_back(B(i % 5));
+    x.push_back(i % 3 ? L({kLogicX}) : B(1));
+  }
+  add_column(*trace, "top.a", a);
+  add_column(*trace, "top.b", b);
+  add_column(*trace, "top.x", x);
+  // (a + 3 == b) and not x[-1] is X, or a[3:1] > b
+  const Expr tree = Expr::binary(
+      K::Or,
+      Expr::binary(K::And,
+                   Expr::binary(K::Eq, Expr::binary(K::Add, Expr::signal(0), Expr::constant(B(3))), Expr::signal(1)),
+                   Expr::unary(K::Not, Expr::unary(K::IsX, Expr::rel_eval(Expr::signal(2), -1)))),
+      Expr::binary(K::Gt, Expr::slice(3, 1, Expr::signal(0)), Expr::signal(1)));
+
+  std::size_t hits = 0;
+  const std::size_t before = g_allocations.load();
+  for (std::size_t i = 0; i < kIndices; ++i) {
+    hits += eval_bool(*trace, tree, i) ? 1 : 0;
+    const SignalValue v = eval(*trace, Expr::signal(0), i);  // a copy of Bits
+    hits += v.as_bits() > 100 ? 1 : 0;
+  }
+  EXPECT_EQ(g_allocations.load() - before, 0u);
+  EXPECT_GT(hits, 0u);
+
+  // A whole search allocates only for its result list.
+  const std::size_t search_before = g_allocations.load();
+  const auto found = find(*trace, tree);
+  EXPECT_EQ(found.size(), hits);
+  EXPECT_LE(g_allocations.load() - search_before, 20u);
+}
+
+}  // namespace
+}  // namespace velk
