@@ -158,15 +158,7 @@ PyType_Spec expr_spec = {
 
 }  // namespace
 
-PyObject* expr_type() {
-  if (!g_expr_type) {
-    PyObject* type = create_frozen_type(&expr_spec);
-    if (!type) return nullptr;
-    g_expr_type = reinterpret_cast<PyTypeObject*>(type);  // keeps this reference for the process
-  }
-  Py_INCREF(g_expr_type);
-  return reinterpret_cast<PyObject*>(g_expr_type);
-}
+PyObject* expr_type() { return process_type(g_expr_type, &expr_spec); }
 
 const Expr* expr_argument(PyObject* obj, const char* name) {
   if (!g_expr_type || !PyObject_TypeCheck(obj, g_expr_type)) {

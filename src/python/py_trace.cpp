@@ -531,14 +531,6 @@ PyType_Spec trace_spec = {
 
 }  // namespace
 
-PyObject* trace_type() {
-  if (!g_trace_type) {
-    PyObject* type = create_frozen_type(&trace_spec);
-    if (!type) return nullptr;
-    g_trace_type = reinterpret_cast<PyTypeObject*>(type);  // keeps this reference for the process
-  }
-  Py_INCREF(g_trace_type);
-  return reinterpret_cast<PyObject*>(g_trace_type);
-}
+PyObject* trace_type() { return process_type(g_trace_type, &trace_spec); }
 
 }  // namespace velk::py

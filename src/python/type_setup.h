@@ -21,6 +21,19 @@ inline PyObject* create_frozen_type(PyType_Spec* spec) {
   return type;
 }
 
+// The type made from `spec`, created on the first call and kept in `slot` for
+// the rest of the process. Returns a new reference, or nullptr with an
+// exception set.
+inline PyObject* process_type(PyTypeObject*& slot, PyType_Spec* spec) {
+  if (!slot) {
+    PyObject* type = create_frozen_type(spec);
+    if (!type) return nullptr;
+    slot = reinterpret_cast<PyTypeObject*>(type);  // this reference lives as long as the process
+  }
+  Py_INCREF(slot);
+  return reinterpret_cast<PyObject*>(slot);
+}
+
 // Flags of both classes: immutable, not subclassable, no constructor.
 inline constexpr unsigned long kClassFlags =
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION;

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "io/byte_view.h"
 
@@ -29,6 +31,16 @@ void for_each_nul_string(Bytes data, F&& on_string) {
     if (data[q] == 0x00) on_string(as_text(data.subspan(p, q - p)));
     p = q + 1;
   }
+}
+
+// The NUL-terminated strings of `data` that pass `keep`, in order, repeats kept.
+template <class Keep>
+std::vector<std::string> collect_nul_strings(Bytes data, Keep&& keep) {
+  std::vector<std::string> out;
+  for_each_nul_string(data, [&](std::string_view s) {
+    if (keep(s)) out.emplace_back(s);
+  });
+  return out;
 }
 
 // Letters, digits and the identifier test helpers shared by the scanners.

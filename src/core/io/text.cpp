@@ -1,6 +1,7 @@
 #include "io/text.h"
 
 #include <charconv>
+#include <cstdio>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -187,6 +188,12 @@ std::optional<double> parse_f64(std::string_view s) noexcept {
     if (ec == std::errc::result_out_of_range) v = std::strtod(std::string(s).c_str(), nullptr);
   }
   return negative ? -v : v;
+}
+
+std::string hex8(std::uint32_t v) {
+  char buf[9];
+  std::snprintf(buf, sizeof buf, "%08X", v);
+  return buf;
 }
 
 }  // namespace velk

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace velk {
@@ -36,5 +37,9 @@ std::optional<std::uint32_t> parse_u32(std::string_view s) noexcept;
 // A decimal floating-point number: optional sign, digits with an optional
 // point, optional exponent; or inf, infinity, nan in any letter case.
 std::optional<double> parse_f64(std::string_view s) noexcept;
+
+// Eight upper-case hexadecimal digits with leading zeros ("000012AB"), the
+// form the readers use to show a file's magic number.
+std::string hex8(std::uint32_t v);
 
 }  // namespace velk

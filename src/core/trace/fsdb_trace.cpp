@@ -9,6 +9,7 @@
 
 #include "io/file_bytes.h"
 #include "io/string_scan.h"
+#include "io/text.h"
 #include "trace/fsdb_internal.h"
 
 namespace velk {
@@ -119,20 +120,12 @@ void decode_values(LoadedTrace& trace, const std::vector<std::vector<std::uint8_
   grid.store_into(trace);
 }
 
-std::string magic_error(std::uint32_t magic) {
-  char hex[9];
-  std::snprintf(hex, sizeof hex, "%08X", magic);
-  return std::string("Not an FSDB file (magic=0x") + hex + ")";
-}
+std::string magic_error(std::uint32_t magic) { return "Not an FSDB file (magic=0x" + hex8(magic) + ")"; }
 
 }  // namespace
 
 std::vector<std::string> extract_identifiers(Bytes bytes) {
-  std::vector<std::string> out;
-  for_each_nul_string(bytes, [&](std::string_view s) {
-    if (is_identifier(s)) out.emplace_back(s);
-  });
-  return out;
+  return collect_nul_strings(bytes, [](std::string_view s) { return is_identifier(s); });
 }
 
 LoadedTrace parse_legacy(Bytes data) {

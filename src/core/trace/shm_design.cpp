@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "io/string_scan.h"
+#include "io/text.h"
 #include "trace/shm_trace.h"
 
 namespace velk {
@@ -67,12 +68,6 @@ struct Record {
 };
 
 bool link_ok(std::uint64_t pos, std::uint64_t link, std::uint64_t size) { return pos < link && link <= size; }
-
-std::string hex8(std::uint32_t v) {
-  char buf[9];
-  std::snprintf(buf, sizeof buf, "%08X", v);
-  return buf;
-}
 
 class DesignWalk {
  public:

@@ -6,6 +6,7 @@
 
 #include "io/file_bytes.h"
 #include "io/string_scan.h"
+#include "io/text.h"
 
 namespace velk {
 namespace vpd {
@@ -75,20 +76,10 @@ std::vector<std::size_t> section_offsets(Bytes data) {
   return offsets;
 }
 
-std::string hex8(std::uint32_t v) {
-  char buf[9];
-  std::snprintf(buf, sizeof buf, "%08X", v);
-  return buf;
-}
-
 }  // namespace
 
 std::vector<std::string> extract_identifiers(Bytes bytes) {
-  std::vector<std::string> out;
-  for_each_nul_string(bytes, [&](std::string_view s) {
-    if (is_identifier(s)) out.emplace_back(s);
-  });
-  return out;
+  return collect_nul_strings(bytes, [](std::string_view s) { return is_identifier(s); });
 }
 
 Result<LoadedTrace> parse(Bytes data) {
