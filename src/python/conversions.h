@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "signal/signal_value.h"
+#include "model/signal_value.h"
 
 namespace velk::py {
 

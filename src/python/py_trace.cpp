@@ -11,12 +11,12 @@
 #include "eval/scope.h"
 #include "eval/stats.h"
 #include "py_expr.h"
-#include "trace/fsdb_trace.h"
-#include "trace/fst_trace.h"
-#include "trace/shm_trace.h"
-#include "trace/vcd_trace.h"
-#include "trace/vpd_trace.h"
-#include "trace/wlf_trace.h"
+#include "formats/fsdb/fsdb_trace.h"
+#include "formats/fst/fst_trace.h"
+#include "formats/shm/shm_trace.h"
+#include "formats/vcd/vcd_trace.h"
+#include "formats/vpd/vpd_trace.h"
+#include "formats/wlf/wlf_trace.h"
 #include "type_setup.h"
 
 namespace velk::py {

@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "signal/signal_value.h"
-#include "trace/trace.h"
+#include "model/signal_value.h"
+#include "model/trace.h"
 
 namespace velk {
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "eval/expr.h"
-#include "signal/signal_value.h"
-#include "trace/trace.h"
+#include "model/signal_value.h"
+#include "model/trace.h"
 
 namespace velk {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "trace/trace.h"
+#include "model/trace.h"
 
 namespace velk {
 

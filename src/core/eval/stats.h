@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "trace/trace.h"
+#include "model/trace.h"
 
 namespace velk {
 

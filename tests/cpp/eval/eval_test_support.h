@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "eval/expr.h"
-#include "signal/signal_value.h"
-#include "trace/loaded_trace.h"
+#include "model/signal_value.h"
+#include "model/loaded_trace.h"
 
 namespace velk::testing {
 

@@ -1,0 +1,193 @@
+#include "formats/fst/fst_trace.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+#include <vector>
+
+#include "formats/fst/fst_reader.h"
+#include "formats/fst/text.h"
+#include "io/file_bytes.h"
+#include "model/column_builder.h"
+
+namespace velk {
+namespace {
+
+constexpr std::uint32_t kUnregistered = 0xFFFFFFFFu;
+
+bool is_unknown_state(char c) {
+  switch (c) {
+    case '-': case 'X': case 'Z': case 'h': case 'l': case 'u': case 'w': case 'x': case 'z': return true;
+    default: return false;
+  }
+}
+
+std::uint8_t logic_level(char c) {
+  if (c == '0') return kLogic0;
+  if (c == '1') return kLogic1;
+  if (c == 'z' || c == 'Z') return kLogicZ;
+  return kLogicX;
+}
+
+SignalValue logic_of(std::string_view text) {
+  std::vector<std::uint8_t> levels(text.size());
+  std::transform(text.begin(), text.end(), levels.begin(), logic_level);
+  return SignalValue::logic(levels);
+}
+
+// Builds names, scopes and ids from hierarchy entries.
+class HierarchyBuilder {
+ public:
+  explicit HierarchyBuilder(LoadedTrace& trace) : trace_(trace) {}
+
+  void operator()(const fst::FstHierarchyEntry& entry) {
+    if (const auto* scope = std::get_if<fst::ScopeEntry>(&entry)) return enter(scope->name);
+    if (std::holds_alternative<fst::UpScopeEntry>(entry)) {
+      if (!stack_.empty()) stack_.pop_back();
+      return;
+    }
+    if (const auto* var = std::get_if<fst::VarEntry>(&entry)) add_variable(*var);
+  }
+
+  // Signal id per handle index for the handles the geometry knows.
+  std::vector<std::uint32_t> ids_by_index(std::size_t signal_count) const {
+    std::vector<std::uint32_t> ids(signal_count, kUnregistered);
+    for (const auto& [index, id] : handle_ids_) {
+      if (index < signal_count) ids[index] = id;
+    }
+    return ids;
+  }
+
+ private:
+  void enter(const std::string& name) {
+    stack_.push_back(name);
+    std::string path = joined();
+    if (std::find(trace_.scopes_.begin(), trace_.scopes_.end(), path) == trace_.scopes_.end()) {
+      trace_.scopes_.push_back(std::move(path));
+    }
+  }
+
+  std::string joined() const {
+    std::string path;
+    for (const auto& part : stack_) {
+      if (!path.empty()) path += '.';
+      path += part;
+    }
+    return path;
+  }
+
+  void add_variable(const fst::VarEntry& var) {
+    std::string name = stack_.empty() ? var.name : joined() + "." + var.name;
+    // The first variable of a given full name wins.
+    if (trace_.name_to_id.contains(name)) return;
+    const auto [it, inserted] = handle_ids_.try_emplace(var.handle.index(), next_id_);
+    if (inserted) ++next_id_;
+    trace_.name_to_id.emplace(name, it->second);
+    trace_.widths.emplace(name, var.length);
+    trace_.signal_names_.push_back(std::move(name));
+  }
+
+  LoadedTrace& trace_;
+  std::vector<std::string> stack_;
+  std::unordered_map<std::uint32_t, std::uint32_t> handle_ids_;
+  std::uint32_t next_id_ = 0;
+};
+
+// Places reported values at their index. Values arrive in time order within
+// a section, so the index of the previous time is remembered.
+class ValuePlacer {
+ public:
+  ValuePlacer(LoadedTrace& trace, ColumnBuilder& columns, std::vector<std::uint32_t> ids)
+      : trace_(trace), columns_(columns), ids_(std::move(ids)) {}
+
+  void operator()(std::uint64_t time, fst::FstSignalHandle handle, const FstSignalValue& value) {
+    const std::uint32_t index = handle.index();
+    if (index >= ids_.size() || ids_[index] == kUnregistered) return;
+    const std::size_t slot = index_of(time);
+    if (slot >= trace_.timestamps.size()) return;
+    columns_.record(ids_[index], slot, convert_value(value));
+  }
+
+ private:
+  // Writers repeat a section's last time as the next section's first, so a
+  // time may appear several times: values go to the first index holding it.
+  std::size_t index_of(std::uint64_t time) {
+    if (cached_ && time == cached_time_) return cached_index_;
+    const auto& ts = trace_.timestamps;
+    const auto it = std::lower_bound(ts.begin(), ts.end(), time);
+    std::size_t index = static_cast<std::size_t>(it - ts.begin());
+    if (it == ts.end() || *it != time) index = index == 0 ? 0 : index - 1;
+    cached_ = true;
+    cached_time_ = time;
+    cached_index_ = index;
+    return index;
+  }
+
+  LoadedTrace& trace_;
+  ColumnBuilder& columns_;
+  std::vector<std::uint32_t> ids_;
+  bool cached_ = false;
+  std::uint64_t cached_time_ = 0;
+  std::size_t cached_index_ = 0;
+};
+
+Result<fst::FstInput> open_input(const std::string& path) {
+  auto fail = [&](int err) { return Error{"Failed to open " + path + ": " + os_error_text(err)}; };
+  if (const auto reason = invalid_path_reason(path)) return Error{"Failed to open " + path + ": " + *reason};
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return fail(errno);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    const int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    ::close(fd);
+    return fail(err);
+  }
+  return fst::FstInput::from_file(fd, static_cast<std::uint64_t>(st.st_size));
+}
+
+}  // namespace
+
+SignalValue convert_value(const FstSignalValue& value) {
+  if (value.kind == FstSignalValue::Kind::Real) return SignalValue::real(value.real);
+  const std::string_view text = value.text;
+  if (text.empty()) return SignalValue::empty();
+  bool binary = true;
+  for (const char c : text) {
+    if (is_unknown_state(c)) return logic_of(text);
+    binary = binary && (c == '0' || c == '1');
+  }
+  if (!binary) return SignalValue::str(fst::decode_utf8_lossy(text));
+  std::uint64_t bits = 0;
+  for (const char c : text) bits = (bits << 1) | (c == '1' ? 1u : 0u);
+  return SignalValue::bits(bits);
+}
+
+Result<LoadedTrace> FstTrace::from_file(const std::string& path) {
+  auto input = open_input(path);
+  if (!input) return Error{input.error()};
+  auto opened = fst::FstReader::open(std::move(input).value(), true);
+  if (!opened.ok()) return Error{"FST open: " + opened.error().display()};
+  fst::FstReader& reader = opened.value();
+
+  LoadedTrace trace;
+  HierarchyBuilder builder(trace);
+  const fst::Status hierarchy = reader.read_hierarchy(std::ref(builder));
+  if (!hierarchy.ok()) return Error{"FST hierarchy: " + hierarchy.error().display()};
+
+  const auto& times = reader.time_table();
+  trace.timestamps = times ? *times : std::vector<std::uint64_t>{0};
+
+  ColumnBuilder columns;
+  ValuePlacer placer(trace, columns, builder.ids_by_index(reader.signals().size()));
+  const fst::Status signals = reader.read_signals(fst::FstFilter{}, std::ref(placer));
+  if (!signals.ok()) return Error{"FST signals: " + signals.error().display()};
+
+  // Every signal keeps its last value until it changes.
+  columns.build_into(trace.store, trace.timestamps.size(), ColumnBuilder::Fill::AfterChanges);
+  return trace;
+}
+
+}  // namespace velk

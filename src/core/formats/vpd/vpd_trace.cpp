@@ -1,0 +1,111 @@
+#include "formats/vpd/vpd_trace.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string_view>
+
+#include "io/file_bytes.h"
+#include "io/string_scan.h"
+#include "io/text.h"
+
+namespace velk {
+namespace vpd {
+namespace {
+
+constexpr std::uint32_t kMagic = 0x12345678;
+constexpr std::size_t kHeaderSize = 128;
+constexpr std::size_t kSlotBase = 48;
+constexpr std::size_t kSlotCount = 20;
+// Only the head of a section is inspected to decide whether it holds names.
+constexpr std::size_t kWindowSize = 128;
+constexpr std::size_t kMinWindowString = 3;
+constexpr std::size_t kMinIdentifiersForNames = 4;
+
+// The filter applied to every NUL-terminated run. There is deliberately no
+// character-class test beyond these: tool-generated names carry spaces,
+// brackets and operators.
+bool is_identifier(std::string_view s) {
+  if (s.size() < 2 || !is_ident_start(s.front())) return false;
+  // A leading "0x" is already excluded by the letter-or-underscore start.
+  if (s.find_first_of("/{(@") != std::string_view::npos) return false;
+  return dotted_parts_ok(s);
+}
+
+// Printable NUL-terminated strings of at least three bytes in the section
+// head. Unlike the identifier scan, a space may start one.
+template <class F>
+void for_each_window_string(Bytes window, F&& on_string) {
+  const auto printable = [](std::uint8_t b) { return b >= 0x20 && b <= 0x7E; };
+  std::size_t p = 0;
+  while (p < window.size()) {
+    if (!printable(window[p])) {
+      ++p;
+      continue;
+    }
+    std::size_t q = p;
+    while (q < window.size() && printable(window[q])) ++q;
+    if (q == window.size()) return;
+    if (window[q] == 0x00 && q - p >= kMinWindowString) on_string(as_text(window.subspan(p, q - p)));
+    p = q + 1;
+  }
+}
+
+bool has_marker_string(Bytes window) {
+  bool found = false;
+  for_each_window_string(window, [&](std::string_view s) {
+    if (s.find("FoldedTop") != s.npos || s.find("WithMask") != s.npos) found = true;
+  });
+  return found;
+}
+
+bool section_holds_names(Bytes section) {
+  const Bytes window = section.first(std::min(section.size(), kWindowSize));
+  return has_marker_string(window) || extract_identifiers(window).size() >= kMinIdentifiersForNames;
+}
+
+// Header slots that point strictly inside the file past the header, sorted,
+// without duplicates.
+std::vector<std::size_t> section_offsets(Bytes data) {
+  std::vector<std::size_t> offsets;
+  for (std::size_t k = 0; k < kSlotCount; ++k) {
+    const auto v = read_u32_le(data, kSlotBase + 4 * k);
+    if (v && *v > kHeaderSize && *v < data.size()) offsets.push_back(*v);
+  }
+  std::sort(offsets.begin(), offsets.end());
+  offsets.erase(std::unique(offsets.begin(), offsets.end()), offsets.end());
+  return offsets;
+}
+
+}  // namespace
+
+std::vector<std::string> extract_identifiers(Bytes bytes) {
+  return collect_nul_strings(bytes, [](std::string_view s) { return is_identifier(s); });
+}
+
+Result<LoadedTrace> parse(Bytes data) {
+  if (data.size() < kHeaderSize) return Error{"VPD file too small"};
+  const std::uint32_t magic = *read_u32_le(data, 0);
+  if (magic != kMagic) return Error{"Not a VPD file (magic=0x" + hex8(magic) + ")"};
+
+  LoadedTrace trace;
+  const auto offsets = section_offsets(data);
+  for (std::size_t i = 0; i < offsets.size(); ++i) {
+    const std::size_t end = i + 1 < offsets.size() ? offsets[i + 1] : data.size();
+    const Bytes section = data.subspan(offsets[i], end - offsets[i]);
+    if (!section_holds_names(section)) continue;
+    for (auto& name : extract_identifiers(section)) trace.add_signal(std::move(name), 1);
+  }
+  trace.scopes_ = derive_scopes(trace.signal_names_);
+  trace.timestamps = {0};
+  return trace;
+}
+
+}  // namespace vpd
+
+Result<LoadedTrace> VpdTrace::from_file(const std::string& path) {
+  auto bytes = read_file_bytes(path);
+  if (!bytes) return Error{bytes.error()};
+  return vpd::parse(bytes.value());
+}
+
+}  // namespace velk

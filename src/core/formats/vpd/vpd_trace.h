@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "io/byte_view.h"
+#include "io/result.h"
+#include "model/loaded_trace.h"
+
+namespace velk {
+
+// Names-only reader for VPD dumps: the header's section table points at
+// sections, and the sections that look like name tables are scanned for
+// identifiers. The trace has one index (time 0) and no values.
+class VpdTrace {
+ public:
+  static Result<LoadedTrace> from_file(const std::string& path);
+};
+
+namespace vpd {
+
+// Loads a whole VPD file already in memory; from_file reads and calls this.
+Result<LoadedTrace> parse(Bytes data);
+
+// Candidate signal names among the NUL-terminated printable runs of `bytes`,
+// in order of appearance, duplicates kept.
+std::vector<std::string> extract_identifiers(Bytes bytes);
+
+}  // namespace vpd
+}  // namespace velk

@@ -1,0 +1,50 @@
+// The record that every reader except the VCD reader fills, and the Trace
+// operations over it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "model/signal_store.h"
+#include "model/name_map.h"
+#include "model/trace.h"
+
+namespace velk {
+
+class LoadedTrace final : public Trace {
+ public:
+  SignalStore store;
+  NameMap<std::uint32_t> name_to_id;
+  NameMap<std::uint32_t> widths;
+  std::vector<std::string> signal_names_;
+  std::vector<std::string> scopes_;
+  std::vector<std::uint64_t> timestamps;
+
+  // Registers a new name with the next id and the given width. Returns the id,
+  // or nothing when the name is already known.
+  std::optional<std::uint32_t> add_signal(std::string name, std::uint32_t width);
+  // Applies the store's forward fill to every index 1 .. timestamps - 1.
+  void forward_fill_all();
+
+  std::span<const std::string> signal_names() const override { return signal_names_; }
+  std::span<const std::string> scopes() const override { return scopes_; }
+  std::size_t max_index() const override;
+  std::uint64_t timestamp(std::size_t index) const override;
+  SignalValue signal_value(std::string_view name, std::size_t index) const override;
+  // 1 for an unknown name.
+  std::uint32_t signal_width(std::string_view name) const override;
+  std::optional<std::uint32_t> signal_id(std::string_view name) const override;
+  std::vector<SignalValue> signal_values_range(std::string_view name, std::size_t start,
+                                               std::size_t end) const override;
+  SignalValue signal_value_by_id(std::uint32_t id, std::size_t index) const override;
+  const SignalValue& value_at(std::uint32_t id, std::size_t index) const noexcept override {
+    return store.at(id, index);
+  }
+};
+
+// Every proper dotted prefix of every name ("top.cpu.pc" gives "top" and
+// "top.cpu"), sorted by bytes, without duplicates.
+std::vector<std::string> derive_scopes(const std::vector<std::string>& names);
+
+}  // namespace velk
