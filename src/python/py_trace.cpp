@@ -11,6 +11,7 @@
 #include "eval/scope.h"
 #include "eval/stats.h"
 #include "py_expr.h"
+#include "py_formats.h"
 #include "formats/fsdb/fsdb_trace.h"
 #include "formats/fst/fst_trace.h"
 #include "formats/shm/shm_trace.h"
@@ -465,6 +466,12 @@ PyMethodDef trace_methods[] = {
     {"from_shm", fastcall<load_file<ShmTrace, kFromShm>>(), kStatic, "from_shm(path)\n--\n\n"},
     {"from_vpd", fastcall<load_file<VpdTrace, kFromVpd>>(), kStatic, "from_vpd(path)\n--\n\n"},
     {"from_wlf", fastcall<load_file<WlfTrace, kFromWlf>>(), kStatic, "from_wlf(path)\n--\n\n"},
+    {"detect_format", fastcall<trace_detect_format>(), kStatic,
+     "detect_format(path)\n--\n\nThe format of the dump at path, recognised by its content, or None."},
+    {"from_format", fastcall<trace_from_format>(), kStatic,
+     "from_format(path, format)\n--\n\nLoads the dump at path with the reader of the named format."},
+    {"formats", fastcall<trace_formats>(), kStatic,
+     "formats()\n--\n\nThe formats velk reads: a list of (name, description) tuples."},
     {"signal_names", fastcall<trace_signal_names>(), kMethod, "signal_names($self)\n--\n\n"},
     {"scopes", fastcall<trace_scopes>(), kMethod, "scopes($self)\n--\n\n"},
     {"max_index", fastcall<trace_max_index>(), kMethod, "max_index($self)\n--\n\n"},
@@ -532,5 +539,11 @@ PyType_Spec trace_spec = {
 }  // namespace
 
 PyObject* trace_type() { return process_type(g_trace_type, &trace_spec); }
+
+PyObject* wrap_trace(std::shared_ptr<const Trace> trace) { return wrap(std::move(trace)); }
+
+const std::shared_ptr<const Trace>& trace_handle(PyObject* self) {
+  return reinterpret_cast<TraceObject*>(self)->trace;
+}
 
 }  // namespace velk::py

@@ -12,7 +12,6 @@ namespace velk {
 namespace vpd {
 namespace {
 
-constexpr std::uint32_t kMagic = 0x12345678;
 constexpr std::size_t kHeaderSize = 128;
 constexpr std::size_t kSlotBase = 48;
 constexpr std::size_t kSlotCount = 20;

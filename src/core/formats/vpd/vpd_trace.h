@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,9 @@ class VpdTrace {
 };
 
 namespace vpd {
+
+// The first four bytes of a VPD file, read little-endian.
+inline constexpr std::uint32_t kMagic = 0x12345678;
 
 // Loads a whole VPD file already in memory; from_file reads and calls this.
 Result<LoadedTrace> parse(Bytes data);
