@@ -11,6 +11,7 @@
 #include "eval/scope.h"
 #include "eval/stats.h"
 #include "py_expr.h"
+#include "py_export.h"
 #include "py_formats.h"
 #include "formats/fsdb/fsdb_trace.h"
 #include "formats/fst/fst_trace.h"
@@ -523,6 +524,13 @@ PyMethodDef trace_methods[] = {
      "find_with_values($self, expr, signal_names)\n--\n\n"
      "Find with value extraction in one pass: returns list of (index, [values]) tuples.\n"
      "Resolves signal IDs once upfront, uses signal_value_by_id in the hot loop."},
+    {"timestamps_buffer", fastcall<trace_timestamps_buffer>(), kMethod,
+     "timestamps_buffer($self)\n--\n\nEvery timestamp as native uint64 in a bytearray, one per index."},
+    {"changes_buffers", fastcall<trace_changes_buffers>(), kMethod,
+     "changes_buffers($self, name, start, end)\n--\n\n"
+     "The signal over [start, end) in run-length form: (kind, indices, values, unknown), or None for an\n"
+     "unknown name. indices: native uint64 bytes; values: uint64 or float64 bytes, or a list for text;\n"
+     "unknown: one byte per entry, 1 where the value is X/Z or missing."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -338,7 +338,7 @@ def parse_size(text: str) -> tuple[int, int]:
 
 def cmd_plot(args: argparse.Namespace) -> int:
     try:
-        from velk.plot import plot
+        from velk.waveplot import plot
     except ImportError as error:  # matplotlib is an optional extra
         raise CommandError(f"plotting needs matplotlib: pip install 'velk[plot]' ({error})") from error
     trace = load(args.dump)

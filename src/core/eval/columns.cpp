@@ -1,0 +1,78 @@
+#include "eval/columns.h"
+
+#include <algorithm>
+
+namespace velk {
+namespace {
+
+using Tag = SignalValue::Tag;
+
+bool is_unknown(const SignalValue& v) { return v.tag() == Tag::Logic || v.tag() == Tag::Empty; }
+
+std::uint64_t as_unsigned(const SignalValue& v) {
+  switch (v.tag()) {
+    case Tag::Bits: return v.as_bits();
+    case Tag::WideBits: return v.words().empty() ? 0 : v.words()[0];
+    default: return 0;
+  }
+}
+
+double as_real(const SignalValue& v) {
+  if (v.tag() == Tag::Real) return v.as_real();
+  return static_cast<double>(as_unsigned(v));
+}
+
+// The runs of a signal holding text: the values themselves are kept.
+ChangeColumns text_changes(const Trace& trace, std::uint32_t id, std::size_t start, std::size_t end) {
+  ChangeColumns out;
+  out.kind = ChangeColumns::Kind::Text;
+  const SignalValue* previous = nullptr;
+  for (std::size_t i = start; i < end; ++i) {
+    const SignalValue& v = trace.value_at(id, i);
+    if (previous && v == *previous) continue;
+    previous = &v;
+    out.indices.push_back(i);
+    out.text_values.push_back(v);
+    out.unknown.push_back(is_unknown(v) ? 1 : 0);
+  }
+  return out;
+}
+
+}  // namespace
+
+ChangeColumns signal_changes(const Trace& trace, std::uint32_t id, std::size_t start, std::size_t end) {
+  ChangeColumns out;
+  end = std::min(end, trace.max_index() + 1);
+  if (start >= end) return out;
+  // One pass fills both numeric columns; the kind then keeps one of them.
+  // Strings are rare, so a Str restarts with a pass that keeps the values.
+  bool any_real = false;
+  const SignalValue* previous = nullptr;
+  for (std::size_t i = start; i < end; ++i) {
+    const SignalValue& v = trace.value_at(id, i);
+    if (previous && v == *previous) continue;
+    previous = &v;
+    if (v.tag() == Tag::Str) return text_changes(trace, id, start, end);
+    any_real = any_real || v.tag() == Tag::Real;
+    out.indices.push_back(i);
+    out.unsigned_values.push_back(as_unsigned(v));
+    out.real_values.push_back(as_real(v));
+    out.unknown.push_back(is_unknown(v) ? 1 : 0);
+  }
+  if (any_real) {
+    out.kind = ChangeColumns::Kind::Real;
+    out.unsigned_values = {};
+  } else {
+    out.real_values = {};
+  }
+  return out;
+}
+
+std::vector<std::uint64_t> all_timestamps(const Trace& trace) {
+  const std::size_t count = trace.max_index() + 1;
+  std::vector<std::uint64_t> times(count);
+  for (std::size_t i = 0; i < count; ++i) times[i] = trace.timestamp(i);
+  return times;
+}
+
+}  // namespace velk
