@@ -124,11 +124,12 @@ std::vector<Transition> transitions(const Trace& trace, std::string_view name) {
   if (!id) return {};
   const std::size_t last = trace.max_index();
   std::vector<Transition> out;
-  const SignalValue* prev = &trace.value_at(*id, 0);
+  SignalCursor values = trace.cursor(*id);
+  SignalValue prev = values.at(0);
   for (std::size_t i = 1; i <= last; ++i) {
-    const SignalValue& cur = trace.value_at(*id, i);
-    if (!(cur == *prev)) out.push_back(Transition{i, *prev, cur});
-    prev = &cur;
+    const SignalValue& cur = values.at(i);
+    if (!(cur == prev)) out.push_back(Transition{i, prev, cur});
+    prev = cur;
   }
   return out;
 }

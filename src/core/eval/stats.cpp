@@ -10,10 +10,12 @@ SignalStats compute_stats(const Trace& trace, std::string_view name) {
   const auto id = trace.signal_id(name);
   if (!id) return SignalStats{0, 0, 0, 0, 0, 0, 0};
   const std::size_t last = trace.max_index();
-  const SignalValue* prev = nullptr;
+  // Two cursors, one a step behind, so that neither value is copied.
+  SignalCursor values = trace.cursor(*id);
+  SignalCursor previous = values;
   // Index 0 is always visited, even for a trace without timestamps.
   for (std::size_t i = 0;; ++i) {
-    const SignalValue& v = trace.value_at(*id, i);
+    const SignalValue& v = values.at(i);
     switch (v.tag()) {
       case SignalValue::Tag::Bits: {
         const std::uint64_t x = v.as_bits();
@@ -37,8 +39,7 @@ SignalStats compute_stats(const Trace& trace, std::string_view name) {
       case SignalValue::Tag::Str:
         break;
     }
-    if (prev && !(v == *prev)) ++stats.transitions;
-    prev = &v;
+    if (i > 0 && !(v == previous.at(i - 1))) ++stats.transitions;
     if (i == last) break;
   }
   if (stats.count == 0) stats.min = 0;

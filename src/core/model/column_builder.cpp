@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "model/run_writer.h"
+
 namespace velk {
 
 void ColumnBuilder::record(std::uint32_t id, std::size_t index, SignalValue value) {
@@ -32,33 +34,45 @@ void ColumnBuilder::sort_changes(std::vector<Change>& changes) {
   changes.resize(out);
 }
 
-void ColumnBuilder::build_into(SignalStore& store, std::size_t indices, Fill fill) {
+// The dense column this replaces had, at index i below `indices`, the recorded
+// value (or, filling after changes, the carried one in place of a recorded
+// Empty), else the value at i - 1 when that was not Empty; at or past
+// `indices` only recorded values, Empty elsewhere. Its runs are written
+// directly: only recorded indices and the two places where carrying stops
+// (at `indices`, and past a recorded value beyond it) can start a run.
+void ColumnBuilder::build_into(ValueStore& store, std::size_t indices, Fill fill) {
+  ValueStore built;
+  built.columns_.resize(changes_.size());
+  detail::ValuePool pool(built.pool_);
+  const SignalValue empty;
   for (std::size_t id = 0; id < changes_.size(); ++id) {
     auto& changes = changes_[id];
     if (changes.empty()) continue;
     if (unsorted_[id]) sort_changes(changes);
-    const std::size_t length = std::max(indices, changes.back().index + 1);
-    std::vector<SignalValue> column;
-    column.reserve(length);
-    std::size_t next = 0;
-    for (std::size_t i = 0; i < length; ++i) {
-      const bool changed = next < changes.size() && changes[next].index == i;
-      const bool carry = i > 0 && i < indices && !column.back().is_empty();
-      if (changed && (fill == Fill::BeforeChanges || !changes[next].value.is_empty() || !carry)) {
-        column.push_back(std::move(changes[next].value));
-      } else if (carry) {
-        column.push_back(column.back());
-      } else {
-        column.emplace_back();
+    detail::RunWriter out(built.columns_[id], pool);
+    SignalValue carried;  // the column's value at the index before the next change
+    std::size_t from = 0;  // first index not yet covered
+    for (Change& change : changes) {
+      const std::size_t i = change.index;
+      if (from < i) {  // indices from .. i - 1 hold no record
+        const std::size_t stop = std::max(from, indices);
+        if (stop < i) {
+          out.emit(stop, empty);
+          carried = SignalValue();
+        }
       }
-      if (changed) ++next;
+      const bool carry = i > 0 && i < indices && !carried.is_empty();
+      if (fill == Fill::BeforeChanges || !change.value.is_empty() || !carry) carried = std::move(change.value);
+      out.emit(i, carried);
+      from = i + 1;
     }
-    while (!column.empty() && column.back().is_empty()) column.pop_back();
-    store.assign_column(static_cast<std::uint32_t>(id), std::move(column));
+    out.emit(std::max(from, indices), empty);
+    out.finish();
     changes = {};
   }
   changes_.clear();
   unsorted_.clear();
+  store = std::move(built);
 }
 
 }  // namespace velk

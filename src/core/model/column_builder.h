@@ -1,17 +1,18 @@
-// Collects value changes per signal while a reader runs, then writes dense
-// columns into a SignalStore in one pass.
+// Collects value changes per signal while a reader runs, then turns them into
+// the change lists of a ValueStore in one pass per signal.
 //
-// Carrying every signal forward at every index while reading costs one copy
-// per signal and index plus the regrowth of every column; recording only the
-// changes and filling each column once at the end gives the same store with
-// one copy per slot and exact-size allocations.
+// The result reads exactly like the dense columns the readers used to fill:
+// every non-Empty value is carried forward up to the last index, an explicit
+// Empty is kept or carried over according to the fill order, and values
+// recorded past the last index stand alone. Only the points where the value
+// changes are stored, so a signal that stays quiet costs nothing per index.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-#include "model/signal_store.h"
+#include "model/value_store.h"
 
 namespace velk {
 
@@ -31,10 +32,11 @@ class ColumnBuilder {
   // replaces an earlier one. Indices may arrive in any order.
   void record(std::uint32_t id, std::size_t index, SignalValue value);
 
-  // Writes one column per recorded signal covering indices 0 .. indices - 1
+  // Replaces `store` with the recorded signals over indices 0 .. indices - 1
   // (and any recorded index beyond), carrying non-Empty values forward.
-  // Leaves the builder empty.
-  void build_into(SignalStore& store, std::size_t indices, Fill fill);
+  // Leaves the builder empty. Throws std::length_error when an index does not
+  // fit the store (4,294,967,295 indices and more).
+  void build_into(ValueStore& store, std::size_t indices, Fill fill);
 
  private:
   struct Change {

@@ -13,10 +13,6 @@ std::optional<std::uint32_t> LoadedTrace::add_signal(std::string name, std::uint
   return id;
 }
 
-void LoadedTrace::forward_fill_all() {
-  for (std::size_t i = 1; i < timestamps.size(); ++i) store.forward_fill(i);
-}
-
 std::size_t LoadedTrace::max_index() const { return timestamps.empty() ? 0 : timestamps.size() - 1; }
 
 std::uint64_t LoadedTrace::timestamp(std::size_t index) const {

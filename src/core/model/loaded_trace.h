@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "model/signal_store.h"
+#include "model/value_store.h"
 #include "model/name_map.h"
 #include "model/trace.h"
 
@@ -14,7 +14,7 @@ namespace velk {
 
 class LoadedTrace final : public Trace {
  public:
-  SignalStore store;
+  ValueStore store;
   NameMap<std::uint32_t> name_to_id;
   NameMap<std::uint32_t> widths;
   std::vector<std::string> signal_names_;
@@ -24,8 +24,6 @@ class LoadedTrace final : public Trace {
   // Registers a new name with the next id and the given width. Returns the id,
   // or nothing when the name is already known.
   std::optional<std::uint32_t> add_signal(std::string name, std::uint32_t width);
-  // Applies the store's forward fill to every index 1 .. timestamps - 1.
-  void forward_fill_all();
 
   std::span<const std::string> signal_names() const override { return signal_names_; }
   std::span<const std::string> scopes() const override { return scopes_; }
@@ -38,9 +36,10 @@ class LoadedTrace final : public Trace {
   std::vector<SignalValue> signal_values_range(std::string_view name, std::size_t start,
                                                std::size_t end) const override;
   SignalValue signal_value_by_id(std::uint32_t id, std::size_t index) const override;
-  const SignalValue& value_at(std::uint32_t id, std::size_t index) const noexcept override {
-    return store.at(id, index);
+  SignalValue value_at(std::uint32_t id, std::size_t index) const noexcept override {
+    return store.cursor(id).at(index);
   }
+  SignalCursor cursor(std::uint32_t id) const noexcept override { return store.cursor(id); }
 };
 
 // Every proper dotted prefix of every name ("top.cpu.pc" gives "top" and

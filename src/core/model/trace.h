@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "model/signal_value.h"
+#include "model/value_store.h"
 
 namespace velk {
 
@@ -36,11 +37,13 @@ class Trace {
                                                        std::size_t end) const = 0;
   virtual SignalValue signal_value_by_id(std::uint32_t id, std::size_t index) const = 0;
 
-  // The stored value itself (Empty past the data), borrowed for the life of
-  // the trace. Evaluation and the scans over all indices read through this so
-  // that they neither copy values nor touch reference counts shared between
-  // threads.
-  virtual const SignalValue& value_at(std::uint32_t id, std::size_t index) const noexcept = 0;
+  // The value of `id` at `index` (Empty past the data or for an unknown id).
+  // A random read costs a binary search over the signal's changes; code that
+  // walks indices should hold a cursor instead.
+  virtual SignalValue value_at(std::uint32_t id, std::size_t index) const noexcept = 0;
+  // A cursor over the values of `id` (Empty everywhere for an unknown id). It
+  // borrows from the trace, which must outlive it.
+  virtual SignalCursor cursor(std::uint32_t id) const noexcept = 0;
 };
 
 }  // namespace velk

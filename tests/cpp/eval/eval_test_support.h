@@ -17,6 +17,7 @@
 
 #include "eval/expr.h"
 #include "model/signal_value.h"
+#include "model/column_builder.h"
 #include "model/loaded_trace.h"
 
 namespace velk::testing {
@@ -46,7 +47,7 @@ inline std::unique_ptr<LoadedTrace> empty_trace(std::size_t indices) {
 // Adds a signal with one value per index (no forward fill applied).
 inline std::uint32_t add_column(LoadedTrace& trace, std::string name, const std::vector<SignalValue>& values) {
   const std::uint32_t id = *trace.add_signal(std::move(name), 8);
-  for (std::size_t i = 0; i < values.size(); ++i) trace.store.set(id, i, values[i]);
+  trace.store.assign_column(id, values);
   return id;
 }
 
@@ -86,13 +87,14 @@ inline SignalValue random_value(std::mt19937_64& rng) {
 // then forward fill carries values on, as the readers do.
 inline std::unique_ptr<LoadedTrace> random_trace(std::mt19937_64& rng, std::size_t indices, std::size_t signals) {
   auto trace = empty_trace(indices);
+  ColumnBuilder columns;
   for (std::size_t s = 0; s < signals; ++s) {
     const std::uint32_t id = *trace->add_signal("top.s" + std::to_string(s), 8);
     for (std::size_t i = 0; i < indices; ++i) {
-      if (rng() % 2 == 0) trace->store.set(id, i, random_value(rng));
+      if (rng() % 2 == 0) columns.record(id, i, random_value(rng));
     }
   }
-  trace->forward_fill_all();
+  columns.build_into(trace->store, indices, ColumnBuilder::Fill::AfterChanges);
   return trace;
 }
 

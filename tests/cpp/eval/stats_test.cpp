@@ -59,7 +59,7 @@ TEST(StatsTest, TransitionsUseValueEquality) {
 TEST(StatsTest, TraceWithoutTimestampsVisitsIndexZero) {
   LoadedTrace trace;
   const std::uint32_t id = *trace.add_signal("top.a", 4);
-  trace.store.set(id, 0, B(9));
+  trace.store.assign_column(id, std::vector<SignalValue>{B(9)});
   expect_stats(compute_stats(trace, "top.a"), 9, 9, 9, 1, 0, 0, 0);
   trace.add_signal("top.never", 1);
   expect_stats(compute_stats(trace, "top.never"), 0, 0, 0, 0, 0, 1, 0);

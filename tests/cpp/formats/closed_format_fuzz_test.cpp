@@ -234,7 +234,6 @@ Result<LoadedTrace> load_trn(const ByteVec& b) {
   if (!trace.ok()) return trace;
   shm::decode_transitions(b, trace.value());
   shm::decode_transitions(b, trace.value());  // a second file with the same times merges cleanly
-  trace.value().forward_fill_all();
   return trace;
 }
 
@@ -242,7 +241,6 @@ Result<LoadedTrace> load_dsn(const ByteVec& b) {
   auto trace = shm::parse_design(b);
   if (!trace.ok()) return trace;
   shm::decode_transitions(trn_seed(), trace.value());
-  trace.value().forward_fill_all();
   return trace;
 }
 

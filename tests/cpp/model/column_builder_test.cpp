@@ -1,19 +1,49 @@
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cmath>
 #include <random>
 
 #include "model/column_builder.h"
+#include "model/dense_reference.h"
 
 namespace velk {
 namespace {
 
+using reference::DenseColumnBuilder;
+using reference::DenseStore;
+
+// Same kind and same bits, so NaN matches NaN and 0.0 differs from -0.0: the
+// store must give back exactly what the dense column held.
+bool identical(const SignalValue& a, const SignalValue& b) {
+  if (a.tag() == SignalValue::Tag::Real && b.tag() == SignalValue::Tag::Real) {
+    return std::bit_cast<std::uint64_t>(a.as_real()) == std::bit_cast<std::uint64_t>(b.as_real());
+  }
+  return a == b;
+}
+
+// Values of every kind, with repeats so that equal neighbours are common.
 SignalValue random_value(std::mt19937& rng) {
-  switch (rng() % 4) {
+  switch (rng() % 9) {
     case 0: return SignalValue();
     case 1: {
       const std::uint8_t levels[] = {1, static_cast<std::uint8_t>(rng() % 4)};
       return SignalValue::logic(levels);
     }
+    case 2: {
+      const std::uint8_t level = static_cast<std::uint8_t>(2 + rng() % 2);
+      return SignalValue::logic({&level, 1});
+    }
+    case 3: {
+      static const double reals[] = {0.0, -0.0, 1.5, std::nan(""), -std::nan("")};
+      return SignalValue::real(reals[rng() % 5]);
+    }
+    case 4: return SignalValue::str(rng() % 2 ? "a" : "");
+    case 5: {
+      const std::uint64_t words[] = {rng() % 2, 1};
+      return SignalValue::wide_bits(words);
+    }
+    case 6: return SignalValue::bits(rng());
     default: return SignalValue::bits(rng() % 3);
   }
 }
@@ -24,21 +54,65 @@ struct Write {
   SignalValue value;
 };
 
-// The builder against the store used step by step, for both fill orders:
-// fill as each index opens (then set its changes), or set everything and
-// fill every index at the end.
-TEST(ColumnBuilder, MatchesStepwiseStoreOnRandomWrites) {
-  std::mt19937 rng(3);
-  for (int round = 0; round < 200; ++round) {
-    const std::size_t indices = rng() % 30;
-    std::vector<Write> writes;
-    for (int k = 0, n = static_cast<int>(rng() % 60); k < n; ++k) {
-      writes.push_back({static_cast<std::uint32_t>(rng() % 5), rng() % (indices + 3), random_value(rng)});
-    }
+std::vector<Write> random_writes(std::mt19937& rng, std::size_t indices) {
+  std::vector<Write> writes;
+  for (int k = 0, n = static_cast<int>(rng() % 80); k < n; ++k) {
+    // Some signals change rarely, some at most indices; some writes land past the last index.
+    const auto id = static_cast<std::uint32_t>(rng() % 6);
+    const std::size_t index = id == 5 ? indices + rng() % 4 : rng() % (indices + 3);
+    writes.push_back({id, index, random_value(rng)});
+  }
+  return writes;
+}
 
-    // Fill as each index opens: writes must come in index order for this reader kind.
+void expect_same_values(const DenseStore& dense, const ValueStore& store, std::size_t indices, int round) {
+  for (std::uint32_t id = 0; id < 8; ++id) {
+    SignalCursor cursor = store.cursor(id);
+    for (std::size_t i = 0; i < indices + 6; ++i) {
+      ASSERT_TRUE(identical(dense.at(id, i), store.get(id, i))) << round << " id " << id << " @" << i;
+      ASSERT_TRUE(identical(dense.at(id, i), cursor.at(i))) << round << " id " << id << " @" << i;
+    }
+  }
+}
+
+// The change store against the dense columns it replaces, on random records
+// of the shapes the readers make: both fill orders, explicit Empty,
+// out-of-order records, several records for one slot, records past the last
+// index, NaN and signed-zero reals.
+TEST(ColumnBuilder, MatchesDenseColumnsOnRandomRecords) {
+  std::mt19937 rng(3);
+  for (int round = 0; round < 2000; ++round) {
+    const std::size_t indices = rng() % 30;
+    std::vector<Write> writes = random_writes(rng, indices);
+    if (round % 2) std::shuffle(writes.begin(), writes.end(), rng);
+    for (const auto fill : {ColumnBuilder::Fill::BeforeChanges, ColumnBuilder::Fill::AfterChanges}) {
+      ColumnBuilder builder;
+      DenseColumnBuilder reference;
+      for (const Write& w : writes) {
+        builder.record(w.id, w.index, w.value);
+        reference.record(w.id, w.index, w.value);
+      }
+      ValueStore store;
+      builder.build_into(store, indices, fill);
+      DenseStore dense;
+      reference.build_into(dense, indices,
+                           fill == ColumnBuilder::Fill::BeforeChanges ? DenseColumnBuilder::Fill::BeforeChanges
+                                                                      : DenseColumnBuilder::Fill::AfterChanges);
+      expect_same_values(dense, store, indices, round);
+    }
+  }
+}
+
+// The two ways the readers used the dense store directly: fill as each index
+// opens and then set its changes, or set everything and fill at the end.
+TEST(ColumnBuilder, MatchesStepwiseDenseFills) {
+  std::mt19937 rng(5);
+  for (int round = 0; round < 1000; ++round) {
+    const std::size_t indices = rng() % 30;
+    std::vector<Write> writes = random_writes(rng, indices);
     std::stable_sort(writes.begin(), writes.end(), [](const Write& a, const Write& b) { return a.index < b.index; });
-    SignalStore stepwise;
+
+    DenseStore stepwise;
     ColumnBuilder before;
     std::size_t opened = 0;
     for (const Write& w : writes) {
@@ -47,28 +121,20 @@ TEST(ColumnBuilder, MatchesStepwiseStoreOnRandomWrites) {
       before.record(w.id, w.index, w.value);
     }
     while (opened + 1 < indices) stepwise.forward_fill(++opened);
-    SignalStore built;
-    before.build_into(built, indices, ColumnBuilder::Fill::BeforeChanges);
+    ValueStore built_before;
+    before.build_into(built_before, indices, ColumnBuilder::Fill::BeforeChanges);
+    expect_same_values(stepwise, built_before, indices, round);
 
-    // Set everything in a shuffled order, then fill.
-    std::shuffle(writes.begin(), writes.end(), rng);
-    std::stable_sort(writes.begin(), writes.end(), [](const Write& a, const Write& b) { return a.index < b.index; });
-    SignalStore at_end;
+    DenseStore at_end;
     ColumnBuilder after;
     for (const Write& w : writes) {
       at_end.set(w.id, w.index, w.value);
       after.record(w.id, w.index, w.value);
     }
     for (std::size_t i = 1; i < indices; ++i) at_end.forward_fill(i);
-    SignalStore built_after;
+    ValueStore built_after;
     after.build_into(built_after, indices, ColumnBuilder::Fill::AfterChanges);
-
-    for (std::uint32_t id = 0; id < 6; ++id) {
-      for (std::size_t i = 0; i < indices + 4; ++i) {
-        ASSERT_EQ(stepwise.get(id, i), built.get(id, i)) << round << " id " << id << " @" << i;
-        ASSERT_EQ(at_end.get(id, i), built_after.get(id, i)) << round << " id " << id << " @" << i;
-      }
-    }
+    expect_same_values(at_end, built_after, indices, round);
   }
 }
 
@@ -78,7 +144,7 @@ TEST(ColumnBuilder, OutOfOrderRecordsKeepTheLastWrite) {
   b.record(0, 2, SignalValue::bits(2));
   b.record(0, 5, SignalValue::bits(6));
   b.record(0, 2, SignalValue::bits(3));
-  SignalStore store;
+  ValueStore store;
   b.build_into(store, 7, ColumnBuilder::Fill::AfterChanges);
   EXPECT_TRUE(store.get(0, 1).is_empty());
   EXPECT_EQ(store.get(0, 2), SignalValue::bits(3));
@@ -86,6 +152,19 @@ TEST(ColumnBuilder, OutOfOrderRecordsKeepTheLastWrite) {
   EXPECT_EQ(store.get(0, 5), SignalValue::bits(6));
   EXPECT_EQ(store.get(0, 6), SignalValue::bits(6));
   EXPECT_TRUE(store.get(0, 7).is_empty());
+  // Runs of equal values are stored once: 2, 5, and the end at 7.
+  EXPECT_EQ(store.change_count(0), 3u);
+}
+
+TEST(ColumnBuilder, BuildingReplacesTheStore) {
+  ColumnBuilder b;
+  b.record(3, 0, SignalValue::bits(1));
+  ValueStore store;
+  b.build_into(store, 2, ColumnBuilder::Fill::BeforeChanges);
+  b.record(1, 1, SignalValue::bits(2));
+  b.build_into(store, 2, ColumnBuilder::Fill::BeforeChanges);
+  EXPECT_TRUE(store.get(3, 0).is_empty());
+  EXPECT_EQ(store.get(1, 1), SignalValue::bits(2));
 }
 
 }  // namespace

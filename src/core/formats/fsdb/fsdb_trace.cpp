@@ -150,7 +150,6 @@ Result<LoadedTrace> parse_modern(Bytes data) {
   }
   decode_values(trace, data_blocks, data.size());
   trace.scopes_ = derive_scopes(trace.signal_names_);
-  trace.forward_fill_all();
   return trace;
 }
 

@@ -6,6 +6,8 @@
 
 #include "formats/fsdb/fsdb_internal.h"
 
+#include "model/column_builder.h"
+
 namespace velk::fsdb {
 namespace {
 
@@ -350,15 +352,17 @@ std::vector<std::uint64_t> ValueGrid::timestamps() const { return {times_.begin(
 void ValueGrid::store_into(LoadedTrace& trace) const {
   trace.timestamps = timestamps();
   const auto& times = trace.timestamps;
+  // A change at time t first shows at the earliest timestamp at or after t;
+  // of several changes reaching one timestamp the latest wins, and a change
+  // after the last timestamp shows nowhere.
+  ColumnBuilder columns;
   for (std::size_t s = 0; s < columns_.size(); ++s) {
-    const Changes& changes = columns_[s];
-    auto next = changes.begin();
-    std::optional<std::uint64_t> current;
-    for (std::size_t i = 0; i < times.size(); ++i) {
-      for (; next != changes.end() && next->first <= times[i]; ++next) current = next->second;
-      if (current) trace.store.set(static_cast<std::uint32_t>(s), i, SignalValue::bits(*current));
+    for (const auto& [time, value] : columns_[s]) {
+      const auto at = static_cast<std::size_t>(std::lower_bound(times.begin(), times.end(), time) - times.begin());
+      if (at < times.size()) columns.record(static_cast<std::uint32_t>(s), at, SignalValue::bits(value));
     }
   }
+  columns.build_into(trace.store, times.size(), ColumnBuilder::Fill::AfterChanges);
 }
 
 }  // namespace velk::fsdb

@@ -122,7 +122,6 @@ Result<LoadedTrace> ShmTrace::from_file(const std::string& path) {
     const auto bytes = read_file_bytes(trn);
     if (bytes) shm::decode_transitions(bytes.value(), trace.value());
   }
-  trace.value().forward_fill_all();
   return trace;
 }
 

@@ -9,6 +9,9 @@
 
 #include "formats/shm/shm_trace.h"
 
+#include "model/column_builder.h"
+#include "model/signal_store.h"
+
 namespace velk {
 namespace shm {
 namespace {
@@ -270,9 +273,22 @@ std::size_t index_of(const std::vector<std::uint64_t>& times, std::uint64_t t) {
   return static_cast<std::size_t>(std::lower_bound(times.begin(), times.end(), t) - times.begin());
 }
 
+// The trace's values as one dense column per name over its timestamps.
+SignalStore dense_values(const LoadedTrace& trace, std::uint32_t names) {
+  SignalStore grid;
+  for (std::uint32_t id = 0; id < names; ++id) {
+    SignalCursor values = trace.store.cursor(id);
+    for (std::size_t i = 0; i < trace.timestamps.size(); ++i) {
+      const SignalValue& v = values.at(i);
+      if (!v.is_empty()) grid.set(id, i, v);
+    }
+  }
+  return grid;
+}
+
 // Merges `times` into the trace's timestamps. Each stored value moves with
 // its timestamp; a newly inserted time gets an Empty slot for every signal.
-void merge_timeline(LoadedTrace& trace, const std::vector<std::uint64_t>& times) {
+void merge_timeline(LoadedTrace& trace, SignalStore& grid, const std::vector<std::uint64_t>& times) {
   std::vector<std::uint64_t> merged;
   merged.reserve(trace.timestamps.size() + times.size());
   std::set_union(trace.timestamps.begin(), trace.timestamps.end(), times.begin(), times.end(),
@@ -281,13 +297,13 @@ void merge_timeline(LoadedTrace& trace, const std::vector<std::uint64_t>& times)
   SignalStore moved;
   const auto names = static_cast<std::uint32_t>(trace.signal_names_.size());
   for (std::uint32_t id = 0; id < names; ++id) {
-    const std::size_t slots = std::min(trace.store.length(id), trace.timestamps.size());
+    const std::size_t slots = std::min(grid.length(id), trace.timestamps.size());
     for (std::size_t i = 0; i < slots; ++i) {
-      const SignalValue& v = trace.store.at(id, i);
+      const SignalValue& v = grid.at(id, i);
       if (!v.is_empty()) moved.set(id, index_of(merged, trace.timestamps[i]), v);
     }
   }
-  trace.store = std::move(moved);
+  grid = std::move(moved);
   trace.timestamps = std::move(merged);
 }
 
@@ -314,13 +330,21 @@ void decode_transitions(Bytes data, LoadedTrace& trace) {
   // would make it larger than its size justifies is skipped like any other
   // undecodable transition file.
   if (times.size() + trace.timestamps.size() > cell_budget(data.size()) / names) return;
-  merge_timeline(trace, times);
-  for (const auto& e : events) trace.store.set(e.id, index_of(trace.timestamps, e.time), SignalValue::bits(e.bit));
+  const auto name_ids = static_cast<std::uint32_t>(names);
+  SignalStore grid = dense_values(trace, name_ids);
+  merge_timeline(trace, grid, times);
+  for (const auto& e : events) grid.set(e.id, index_of(trace.timestamps, e.time), SignalValue::bits(e.bit));
   // Every named signal has a value at time 0 (the first index).
-  for (std::uint32_t id = 0; id < names; ++id) {
-    if (trace.store.at(id, 0).is_empty()) trace.store.set(id, 0, SignalValue::bits(0));
+  for (std::uint32_t id = 0; id < name_ids; ++id) {
+    if (grid.at(id, 0).is_empty()) grid.set(id, 0, SignalValue::bits(0));
   }
-  trace.forward_fill_all();
+  ColumnBuilder columns;
+  for (std::uint32_t id = 0; id < name_ids; ++id) {
+    for (std::size_t i = 0; i < grid.length(id); ++i) {
+      if (!grid.at(id, i).is_empty()) columns.record(id, i, grid.at(id, i));
+    }
+  }
+  columns.build_into(trace.store, trace.timestamps.size(), ColumnBuilder::Fill::AfterChanges);
 }
 
 }  // namespace shm

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "io/result.h"
-#include "model/signal_store.h"
+#include "model/value_store.h"
 #include "model/name_map.h"
 #include "model/trace.h"
 #include "formats/vcd/vcd_code_table.h"
@@ -38,16 +38,17 @@ class VcdTrace final : public Trace {
   std::vector<SignalValue> signal_values_range(std::string_view name, std::size_t start,
                                                std::size_t end) const override;
   SignalValue signal_value_by_id(std::uint32_t id, std::size_t index) const override;
-  const SignalValue& value_at(std::uint32_t id, std::size_t index) const noexcept override {
-    return store_.at(id, index);
+  SignalValue value_at(std::uint32_t id, std::size_t index) const noexcept override {
+    return store_.cursor(id).at(index);
   }
+  SignalCursor cursor(std::uint32_t id) const noexcept override { return store_.cursor(id); }
 
  private:
   friend class VcdParser;
 
   NameMap<VarDecl> vars_;
   VcdCodeTable id_codes_;
-  SignalStore store_;
+  ValueStore store_;
   std::uint32_t next_id_ = 0;
   std::vector<std::string> signal_names_;
   std::vector<std::string> scopes_;

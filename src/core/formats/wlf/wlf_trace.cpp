@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "io/file_bytes.h"
+#include "model/column_builder.h"
 #include "formats/vpd/vpd_trace.h"
 
 namespace velk {
@@ -65,7 +66,7 @@ void ensure_timestamps(LoadedTrace& trace, std::size_t count) {
 
 // Walks one value page's record stream. `t` is the current time index, which
 // carries over from page to page.
-void decode_value_page(LoadedTrace& trace, Bytes p, std::size_t& t) {
+void decode_value_page(LoadedTrace& trace, ColumnBuilder& columns, Bytes p, std::size_t& t) {
   const std::size_t n = std::min<std::size_t>(*read_u16_be(p, 2), kMaxValueBody);
   if (n < 2) return;
   const Bytes body = p.subspan(kValueBodyOffset, n);
@@ -81,7 +82,7 @@ void decode_value_page(LoadedTrace& trace, Bytes p, std::size_t& t) {
       ++k;
     } else if (b < names) {
       ensure_timestamps(trace, t + 1);
-      trace.store.set(b, t, SignalValue::bits(body[k + 1]));
+      columns.record(b, t, SignalValue::bits(body[k + 1]));
       k += 2;
     } else {
       ++k;  // an id outside the name list
@@ -92,11 +93,12 @@ void decode_value_page(LoadedTrace& trace, Bytes p, std::size_t& t) {
 void decode_values(LoadedTrace& trace, Bytes data, std::size_t pages) {
   trace.timestamps = {0};
   std::size_t t = 0;
+  ColumnBuilder columns;
   for (std::size_t i = 1; i < pages; ++i) {
     const Bytes p = page(data, i);
-    if (is_value_page(p)) decode_value_page(trace, p, t);
+    if (is_value_page(p)) decode_value_page(trace, columns, p, t);
   }
-  trace.forward_fill_all();
+  columns.build_into(trace.store, trace.timestamps.size(), ColumnBuilder::Fill::AfterChanges);
 }
 
 }  // namespace

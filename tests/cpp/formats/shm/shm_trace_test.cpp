@@ -115,7 +115,6 @@ LoadedTrace named(const Names& names) {
 LoadedTrace decode(const Names& names, const std::vector<ByteVec>& files) {
   LoadedTrace t = named(names);
   for (const auto& f : files) shm::decode_transitions(f, t);
-  t.forward_fill_all();
   return t;
 }
 

@@ -1,0 +1,126 @@
+// The values of every signal, kept as changes.
+//
+// A dump records when each signal changes, not a value per signal and index.
+// The store keeps, per signal, the ascending indices at which its value
+// changes and the value from each of them on, so memory follows the number of
+// changes and a quiet signal costs nothing per index. Reading is exactly the
+// dense model: the value at index i is the value of the last change at or
+// before i, and Empty before the first one (a column that ends early carries
+// an Empty change where it ends).
+//
+// Values are packed by kind: values of up to 64 known bits, reals and Empty
+// sit inline in one 64-bit word per change (with one tag byte per change only
+// for signals that hold anything but plain bits); wide, four-state and text
+// values live once each in a shared pool and the word names their slot.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "model/signal_value.h"
+
+namespace velk {
+
+namespace detail {
+
+// The changes of one signal. `index` is ascending; `word[k]` is the payload of
+// the value from index[k] on; `tag` is empty when every value is Bits.
+struct ValueColumn {
+  std::vector<std::uint32_t> index;
+  std::vector<std::uint64_t> word;
+  std::vector<std::uint8_t> tag;
+};
+
+}  // namespace detail
+
+// Reads one signal's values; cheap to make and to copy. Reads at increasing
+// indices are O(1) amortised (the cursor remembers where it is); a jump costs
+// a binary search over the signal's changes. The reference a read returns is
+// valid until the cursor is read again or destroyed, and reading never
+// allocates or touches a reference count.
+//
+// A cursor is not shared between threads; make one per thread (the store
+// itself is read-only and may be read by any number of cursors at once).
+class SignalCursor {
+ public:
+  static constexpr std::size_t kNever = SIZE_MAX;
+
+  // A cursor over no changes: Empty at every index.
+  SignalCursor() noexcept = default;
+
+  // The value at `index`.
+  const SignalValue& at(std::size_t index) noexcept {
+    if (index < next_ && index >= start_) return value();
+    return seek(index);
+  }
+  // The value at the index read last (Empty before the first read).
+  const SignalValue& value() const noexcept { return pooled_ ? *pooled_ : inline_; }
+  // First index of the run of equal values holding the index read last.
+  std::size_t run_start() const noexcept { return start_; }
+  // First index after the index read last at which the stored value changes;
+  // kNever when it holds to the end. Runs are split only where the stored
+  // value differs bitwise, so two neighbouring runs may still compare equal
+  // with == (never for Bits, Logic, WideBits, Str or Empty; a Real 0.0 and
+  // -0.0 do), and a NaN run compares unequal to itself.
+  std::size_t next_change() const noexcept { return next_; }
+
+ private:
+  friend class ValueStore;
+  SignalCursor(const detail::ValueColumn* column, const SignalValue* pool) noexcept;
+  const SignalValue& seek(std::size_t index) noexcept;
+  void settle(std::size_t pos) noexcept;
+
+  const detail::ValueColumn* column_ = nullptr;
+  const SignalValue* pool_ = nullptr;
+  std::size_t pos_ = 0;  // changes at or before the index read last
+  std::size_t start_ = 0;
+  std::size_t next_ = kNever;
+  SignalValue inline_;  // never holds a pooled (heap) value
+  const SignalValue* pooled_ = nullptr;
+};
+
+class ValueStore {
+ public:
+  ValueStore() = default;
+  ValueStore(ValueStore&&) noexcept = default;
+  ValueStore& operator=(ValueStore&&) noexcept = default;
+  ValueStore(const ValueStore&) = delete;
+  ValueStore& operator=(const ValueStore&) = delete;
+
+  // A cursor over `id`; an id without values reads Empty everywhere.
+  SignalCursor cursor(std::uint32_t id) const noexcept;
+  // Copy of the value of `id` at `index` (O(log changes)).
+  SignalValue get(std::uint32_t id, std::size_t index) const;
+  // One copy per index in [start, end); empty when end <= start.
+  std::vector<SignalValue> get_range(std::uint32_t id, std::size_t start, std::size_t end) const;
+  // Replaces the values of `id` with exactly `column` (slot i at index i,
+  // Empty past its end); for readers and tests that hold a whole column.
+  void assign_column(std::uint32_t id, std::span<const SignalValue> column);
+
+  // Number of stored changes of `id` (the Empty change that ends a column
+  // included).
+  std::size_t change_count(std::uint32_t id) const noexcept;
+  // Bytes held by the change lists and the pool (payload blocks excluded).
+  std::size_t bytes_used() const noexcept;
+
+ private:
+  friend class ColumnBuilder;
+
+  std::vector<detail::ValueColumn> columns_;
+  std::vector<SignalValue> pool_;
+};
+
+// Calls f(index, value) for the value at `start` and then for every stored
+// change in (start, end), in index order: the runs of the signal over the range.
+template <class F>
+void for_each_run(SignalCursor cursor, std::size_t start, std::size_t end, F&& f) {
+  if (end <= start) return;
+  for (std::size_t i = start; i < end;) {
+    f(i, cursor.at(i));
+    i = cursor.next_change();
+  }
+}
+
+}  // namespace velk

@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "model/column_builder.h"
+#include "model/dense_reference.h"
+#include "model/value_store.h"
+
+namespace velk {
+namespace {
+
+SignalValue B(std::uint64_t v) { return SignalValue::bits(v); }
+SignalValue L(std::vector<std::uint8_t> levels) { return SignalValue::logic(levels); }
+
+std::vector<SignalValue> random_column(std::mt19937& rng, std::size_t length) {
+  std::vector<SignalValue> column;
+  for (std::size_t i = 0; i < length; ++i) {
+    if (!column.empty() && rng() % 3) {
+      column.push_back(column.back());
+      continue;
+    }
+    switch (rng() % 4) {
+      case 0: column.emplace_back(); break;
+      case 1: column.push_back(L({static_cast<std::uint8_t>(rng() % 4), 1})); break;
+      default: column.push_back(B(rng() % 4)); break;
+    }
+  }
+  return column;
+}
+
+TEST(ValueStore, UnknownIdsAndEmptyStoreReadEmpty) {
+  const ValueStore store;
+  EXPECT_TRUE(store.get(0, 0).is_empty());
+  EXPECT_EQ(store.get_range(4, 2, 5).size(), 3u);
+  EXPECT_TRUE(store.get_range(4, 5, 2).empty());
+  SignalCursor c = store.cursor(9);
+  EXPECT_TRUE(c.at(123).is_empty());
+  EXPECT_EQ(c.next_change(), SignalCursor::kNever);
+  EXPECT_EQ(store.change_count(9), 0u);
+}
+
+TEST(ValueStore, AssignColumnReadsBackSlotBySlot) {
+  std::mt19937 rng(11);
+  for (int round = 0; round < 300; ++round) {
+    const auto column = random_column(rng, rng() % 40);
+    ValueStore store;
+    store.assign_column(2, column);
+    const auto range = store.get_range(2, 0, column.size() + 3);
+    for (std::size_t i = 0; i < column.size() + 3; ++i) {
+      const SignalValue expected = i < column.size() ? column[i] : SignalValue();
+      ASSERT_EQ(store.get(2, i), expected) << round << " @" << i;
+      ASSERT_EQ(range[i], expected);
+    }
+  }
+}
+
+// Cursor reads in any order (forward steps, jumps both ways, repeats) agree
+// with the reference, and the run bounds it reports hold the value it gave.
+TEST(ValueStore, CursorAgreesWithDenseColumnInAnyReadOrder) {
+  std::mt19937 rng(12);
+  for (int round = 0; round < 300; ++round) {
+    const std::size_t length = rng() % 200;
+    const auto column = random_column(rng, length);
+    ValueStore store;
+    store.assign_column(0, column);
+    reference::DenseStore dense;
+    dense.assign_column(0, column);
+    SignalCursor c = store.cursor(0);
+    std::size_t i = 0;
+    for (int step = 0; step < 400; ++step) {
+      switch (rng() % 4) {
+        case 0: i = rng() % (length + 5); break;
+        case 1: i = c.next_change() == SignalCursor::kNever ? i : c.next_change(); break;
+        default: ++i; break;
+      }
+      const SignalValue& v = c.at(i);
+      ASSERT_EQ(v, dense.at(0, i)) << round << " @" << i;
+      ASSERT_LE(c.run_start(), i);
+      ASSERT_GT(c.next_change(), i);
+      ASSERT_EQ(dense.at(0, c.run_start()), v);
+      const std::size_t end = std::min<std::size_t>(c.next_change(), length + 5);
+      for (std::size_t j = c.run_start(); j < end; ++j) ASSERT_EQ(dense.at(0, j), v) << j;
+      if (c.next_change() != SignalCursor::kNever) {
+        ASSERT_NE(dense.at(0, c.next_change()), v);
+      }
+    }
+  }
+}
+
+TEST(ValueStore, ForEachRunVisitsTheRangeStartAndEveryChange) {
+  ValueStore store;
+  store.assign_column(0, std::vector<SignalValue>{B(1), B(1), B(2), B(2), B(2), B(3)});
+  std::vector<std::pair<std::size_t, std::uint64_t>> runs;
+  for_each_run(store.cursor(0), 1, 6, [&](std::size_t i, const SignalValue& v) { runs.emplace_back(i, v.as_bits()); });
+  const std::vector<std::pair<std::size_t, std::uint64_t>> expected = {{1, 1}, {2, 2}, {5, 3}};
+  EXPECT_EQ(runs, expected);
+  int calls = 0;
+  for_each_run(store.cursor(0), 4, 4, [&](std::size_t, const SignalValue&) { ++calls; });
+  for_each_run(store.cursor(7), 0, 3, [&](std::size_t, const SignalValue& v) { calls += v.is_empty() ? 10 : 100; });
+  EXPECT_EQ(calls, 10);
+}
+
+// A value that repeats all along a long range is stored once; four-state
+// values are pooled, so a signal toggling between two of them costs no more
+// than one holding plain bits.
+TEST(ValueStore, StorageFollowsChangesNotIndices) {
+  ColumnBuilder b;
+  const std::size_t indices = 1'000'000;
+  for (std::size_t i = 0; i < indices; i += 1000) {
+    b.record(0, i, B(i % 7));
+    b.record(1, i, (i / 1000) % 2 ? L({1, 2}) : L({2, 1}));
+  }
+  b.record(2, 5, B(1));
+  ValueStore store;
+  b.build_into(store, indices, ColumnBuilder::Fill::BeforeChanges);
+  // The value and the end of the column at the last index.
+  EXPECT_EQ(store.change_count(2), 2u);
+  EXPECT_EQ(store.change_count(1), 1001u);
+  EXPECT_LT(store.bytes_used(), 3 * 1000 * 13 + 1000);
+  EXPECT_EQ(store.get(1, 1500), L({1, 2}));
+  EXPECT_EQ(store.get(2, indices - 1), B(1));
+  EXPECT_TRUE(store.get(2, indices).is_empty());
+}
+
+}  // namespace
+}  // namespace velk
