@@ -22,19 +22,38 @@ double as_real(const SignalValue& v) {
   return static_cast<double>(as_unsigned(v));
 }
 
+// Calls push(i, value) for `start` and for every later index below `end` whose
+// value differs (==) from the value pushed last; stops when push returns
+// false. Follows the stored runs, so a quiet stretch costs one step; a NaN
+// run differs from itself at every index and is pushed index by index.
+template <class Push>
+void visit_changes(const Trace& trace, std::uint32_t id, std::size_t start, std::size_t end, Push push) {
+  SignalCursor values = trace.cursor(id);
+  SignalValue previous;
+  bool pushed = false;
+  for (std::size_t i = start; i < end;) {
+    const SignalValue& v = values.at(i);
+    const std::size_t run_end = std::min(values.next_change(), end);
+    for (std::size_t j = i; j < run_end; ++j) {
+      if (pushed && v == previous) break;  // the rest of the run is equal too
+      if (!push(j, v)) return;
+      previous = v;
+      pushed = true;
+    }
+    i = run_end;
+  }
+}
+
 // The runs of a signal holding text: the values themselves are kept.
 ChangeColumns text_changes(const Trace& trace, std::uint32_t id, std::size_t start, std::size_t end) {
   ChangeColumns out;
   out.kind = ChangeColumns::Kind::Text;
-  const SignalValue* previous = nullptr;
-  for (std::size_t i = start; i < end; ++i) {
-    const SignalValue& v = trace.value_at(id, i);
-    if (previous && v == *previous) continue;
-    previous = &v;
+  visit_changes(trace, id, start, end, [&](std::size_t i, const SignalValue& v) {
     out.indices.push_back(i);
     out.text_values.push_back(v);
     out.unknown.push_back(is_unknown(v) ? 1 : 0);
-  }
+    return true;
+  });
   return out;
 }
 
@@ -47,18 +66,20 @@ ChangeColumns signal_changes(const Trace& trace, std::uint32_t id, std::size_t s
   // One pass fills both numeric columns; the kind then keeps one of them.
   // Strings are rare, so a Str restarts with a pass that keeps the values.
   bool any_real = false;
-  const SignalValue* previous = nullptr;
-  for (std::size_t i = start; i < end; ++i) {
-    const SignalValue& v = trace.value_at(id, i);
-    if (previous && v == *previous) continue;
-    previous = &v;
-    if (v.tag() == Tag::Str) return text_changes(trace, id, start, end);
+  bool any_text = false;
+  visit_changes(trace, id, start, end, [&](std::size_t i, const SignalValue& v) {
+    if (v.tag() == Tag::Str) {
+      any_text = true;
+      return false;
+    }
     any_real = any_real || v.tag() == Tag::Real;
     out.indices.push_back(i);
     out.unsigned_values.push_back(as_unsigned(v));
     out.real_values.push_back(as_real(v));
     out.unknown.push_back(is_unknown(v) ? 1 : 0);
-  }
+    return true;
+  });
+  if (any_text) return text_changes(trace, id, start, end);
   if (any_real) {
     out.kind = ChangeColumns::Kind::Real;
     out.unsigned_values = {};
