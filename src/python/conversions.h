@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "io/error.h"
 #include "model/signal_value.h"
 
 namespace velk::py {
@@ -21,8 +22,11 @@ PyObject* value_to_python(const SignalValue& value);
 
 PyObject* texts_to_list(std::span<const std::string> texts);
 
-// Raises the reader's message unchanged as ValueError.
-PyObject* raise_reader_error(const std::string& message);
+// The one place where a reader's Error becomes a Python exception: ValueError
+// with the message unchanged; the error's note (offset, field, detail), when
+// there is one, is added to the exception as a note (add_note on 3.11+, the
+// __notes__ list on 3.10) so that a traceback shows where the file went wrong.
+PyObject* raise_reader_error(const Error& error);
 
 // Runs `body`, turning any C++ exception into a Python exception so that none
 // crosses into the interpreter: bad_alloc becomes MemoryError.

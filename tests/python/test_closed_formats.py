@@ -91,20 +91,26 @@ def test_shm_directory(tmp_path):
 
 
 @pytest.mark.parametrize(
-    "loader, name, content, message",
+    "loader, name, content, message, note",
     [
-        (PyTrace.from_vpd, "x.vpd", b"\0" * 127, "VPD file too small"),
-        (PyTrace.from_vpd, "x.vpd", b"\1" + b"\0" * 127, "Not a VPD file (magic=0x00000001)"),
-        (PyTrace.from_wlf, "x.wlf", b"\0" * 8191, "WLF file too small (< 1 page)"),
-        (PyTrace.from_shm, "x.dsn", b"\0\0\0\1" + b"\0" * 124, "Bad DSN magic: 0x00000001"),
+        (PyTrace.from_vpd, "x.vpd", b"\0" * 127, "VPD file too small",
+         "unexpected end of file at byte 127 reading the header"),
+        (PyTrace.from_vpd, "x.vpd", b"\1" + b"\0" * 127, "Not a VPD file (magic=0x00000001)",
+         "at byte 0 reading the magic number"),
+        (PyTrace.from_wlf, "x.wlf", b"\0" * 8191, "WLF file too small (< 1 page)",
+         "unexpected end of file at byte 8191 reading page 0"),
+        (PyTrace.from_shm, "x.dsn", b"\0\0\0\1" + b"\0" * 124, "Bad DSN magic: 0x00000001",
+         "at byte 0 reading the magic number"),
     ],
 )
-def test_format_errors(tmp_path, loader, name, content, message):
+def test_format_errors(tmp_path, loader, name, content, message, note):
     path = tmp_path / name
     path.write_bytes(content)
     with pytest.raises(ValueError) as err:
         loader(str(path))
+    # The message is unchanged; where the file went wrong travels as a note.
     assert err.value.args == (message,)
+    assert err.value.__notes__ == [note]
 
 
 def test_missing_files(tmp_path):
@@ -114,6 +120,7 @@ def test_missing_files(tmp_path):
     with pytest.raises(ValueError) as err:
         PyTrace.from_shm(str(tmp_path / "none.dsn"))
     assert err.value.args == ("DSN: No such file or directory (os error 2)",)
+    assert not hasattr(err.value, "__notes__")  # the reason says it all
     with pytest.raises(ValueError) as err:
         PyTrace.from_shm(str(tmp_path))
     assert err.value.args == (f"No .dsn/.trn in {tmp_path}",)

@@ -1,10 +1,11 @@
 #include "io/file_bytes.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <memory>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 namespace velk {
 
@@ -18,31 +19,60 @@ std::optional<std::string> invalid_path_reason(const std::string& path) {
   return std::nullopt;
 }
 
+InputFile::InputFile(InputFile&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), size_(other.size_) {}
+
+InputFile& InputFile::operator=(InputFile&& other) noexcept {
+  if (this == &other) return *this;
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = std::exchange(other.fd_, -1);
+  size_ = other.size_;
+  return *this;
+}
+
+InputFile::~InputFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int InputFile::release() { return std::exchange(fd_, -1); }
+
 namespace {
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
+
+Error os_error(int err) { return Error::io(os_error_text(err), err); }
+
 }  // namespace
 
-Result<std::vector<std::uint8_t>> read_file_bytes(const std::string& path) {
-  auto fail = [&](int err) { return Error{"Failed to read " + path + ": " + os_error_text(err)}; };
-  if (const auto reason = invalid_path_reason(path)) return Error{"Failed to read " + path + ": " + *reason};
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-  if (!file) return fail(errno);
+Expected<InputFile> open_input_file(const std::string& path) {
+  if (const auto reason = invalid_path_reason(path)) return Error::io(*reason);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return os_error(errno);
+  InputFile file(fd, 0);
   struct stat st {};
-  if (fstat(fileno(file.get()), &st) != 0) return fail(errno);
-  if (S_ISDIR(st.st_mode)) return fail(EISDIR);
+  if (::fstat(fd, &st) != 0) return os_error(errno);
+  if (S_ISDIR(st.st_mode)) return os_error(EISDIR);
+  return InputFile(file.release(), S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0);
+}
+
+Expected<std::vector<std::uint8_t>> read_whole_file(const std::string& path) {
+  auto file = open_input_file(path);
+  if (!file) return std::move(file).error();
   std::vector<std::uint8_t> data;
-  if (S_ISREG(st.st_mode) && st.st_size > 0) data.reserve(static_cast<std::size_t>(st.st_size));
+  // The size is only a hint: pipes report 0 and a file may grow while read.
+  if (file.value().size() > 0) data.reserve(static_cast<std::size_t>(file.value().size()));
   std::uint8_t chunk[65536];
   for (;;) {
-    const std::size_t n = std::fread(chunk, 1, sizeof chunk, file.get());
+    const ssize_t n = ::read(file.value().fd(), chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return os_error(errno);
+    if (n == 0) break;
     data.insert(data.end(), chunk, chunk + n);
-    if (n < sizeof chunk) {
-      if (std::ferror(file.get())) return fail(errno ? errno : EIO);
-      break;
-    }
   }
+  return data;
+}
+
+Expected<std::vector<std::uint8_t>> read_file_bytes(const std::string& path) {
+  auto data = read_whole_file(path);
+  if (!data) return std::move(data).error().prefixed("Failed to read " + path + ": ");
   return data;
 }
 

@@ -1,4 +1,6 @@
-// Whole-file input for the readers that scan a dump in memory.
+// Opening files and whole-file input. Every reader opens its input here, so
+// the checks (no NUL in the path, no directory) and the errno reporting are
+// written once; each reader puts its own wording in front of the reason.
 #pragma once
 
 #include <cstdint>
@@ -6,12 +8,41 @@
 #include <string>
 #include <vector>
 
-#include "io/result.h"
+#include "io/error.h"
 
 namespace velk {
 
+// A file opened for reading, closed when dropped.
+class InputFile {
+ public:
+  InputFile(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
+  InputFile(InputFile&& other) noexcept;
+  InputFile& operator=(InputFile&& other) noexcept;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile();
+
+  int fd() const { return fd_; }
+  std::uint64_t size() const { return size_; }
+  // Hands the descriptor over to the caller, who closes it.
+  int release();
+
+ private:
+  int fd_ = -1;
+  std::uint64_t size_ = 0;
+};
+
+// Opens `path` for reading. A directory fails with EISDIR and a path with a
+// NUL byte fails before reaching the system (it would open the file named
+// before the NUL). The error (kind Io) holds the reason alone, as
+// "No such file or directory (os error 2)".
+Expected<InputFile> open_input_file(const std::string& path);
+
+// The whole file; the error holds the reason alone, as open_input_file's.
+Expected<std::vector<std::uint8_t>> read_whole_file(const std::string& path);
+
 // Reads the whole file. On failure the error is "Failed to read {path}: {reason}".
-Result<std::vector<std::uint8_t>> read_file_bytes(const std::string& path);
+Expected<std::vector<std::uint8_t>> read_file_bytes(const std::string& path);
 
 // The operating system's description of errno value `err` ("No such file or directory").
 std::string os_error_text(int err);

@@ -10,45 +10,70 @@
 
 namespace velk {
 
+namespace {
+
+// Length of the valid UTF-8 sequence starting at s[i], or 0 when it is
+// invalid: no overlong forms, no surrogates, nothing above U+10FFFF.
+std::size_t valid_sequence_length(std::string_view s, std::size_t i) noexcept {
+  const auto c = static_cast<unsigned char>(s[i]);
+  if (c < 0x80) return 1;
+  std::size_t n;
+  std::uint32_t min;
+  std::uint32_t cp;
+  if ((c & 0xE0) == 0xC0) {
+    n = 2, min = 0x80, cp = c & 0x1F;
+  } else if ((c & 0xF0) == 0xE0) {
+    n = 3, min = 0x800, cp = c & 0x0F;
+  } else if ((c & 0xF8) == 0xF0) {
+    n = 4, min = 0x10000, cp = c & 0x07;
+  } else {
+    return 0;
+  }
+  if (s.size() - i < n) return 0;
+  for (std::size_t k = 1; k < n; ++k) {
+    const auto b = static_cast<unsigned char>(s[i + k]);
+    if ((b & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return n;
+}
+
+}  // namespace
+
 bool is_valid_utf8(std::string_view s) noexcept {
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  const auto* end = p + s.size();
-  while (p < end) {
+  std::size_t i = 0;
+  while (i < s.size()) {
     // Fast path: eight ASCII bytes at a time.
-    if (end - p >= 8) {
+    if (s.size() - i >= 8) {
       std::uint64_t word;
-      std::memcpy(&word, p, 8);
+      std::memcpy(&word, s.data() + i, 8);
       if ((word & 0x8080808080808080ULL) == 0) {
-        p += 8;
+        i += 8;
         continue;
       }
     }
-    const unsigned char c = *p;
-    if (c < 0x80) {
-      ++p;
-      continue;
-    }
-    std::size_t n;
-    std::uint32_t min;
-    std::uint32_t cp;
-    if ((c & 0xE0) == 0xC0) {
-      n = 2, min = 0x80, cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      n = 3, min = 0x800, cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      n = 4, min = 0x10000, cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (static_cast<std::size_t>(end - p) < n) return false;
-    for (std::size_t i = 1; i < n; ++i) {
-      if ((p[i] & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (p[i] & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    p += n;
+    const std::size_t n = valid_sequence_length(s, i);
+    if (n == 0) return false;
+    i += n;
   }
   return true;
+}
+
+std::string decode_utf8_lossy(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) {
+    const std::size_t n = valid_sequence_length(s, i);
+    if (n == 0) {
+      out += "\xEF\xBF\xBD";
+      ++i;
+      continue;
+    }
+    out.append(s.substr(i, n));
+    i += n;
+  }
+  return out;
 }
 
 namespace {

@@ -9,7 +9,10 @@
 
 namespace velk {
 
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool is_valid_utf8(std::string_view s) noexcept;
+// The bytes with every invalid sequence replaced by U+FFFD.
+std::string decode_utf8_lossy(std::string_view s);
 
 // Unicode White_Space (the ASCII controls \t..\r, space, U+0085, U+00A0,
 // U+1680, U+2000..U+200A, U+2028, U+2029, U+202F, U+205F, U+3000). Returns the

@@ -209,16 +209,16 @@ void expect_deterministic(const ByteVec& input, Load load) {
   auto b = load(input);
   ASSERT_EQ(a.ok(), b.ok());
   if (!a.ok()) {
-    EXPECT_EQ(a.error(), b.error());
+    EXPECT_EQ(a.error().message(), b.error().message());
     return;
   }
   expect_consistent(a.value());
   EXPECT_TRUE(same_trace(a.value(), b.value()));
 }
 
-Result<LoadedTrace> load_vpd(const ByteVec& b) { return vpd::parse(b); }
+Expected<LoadedTrace> load_vpd(const ByteVec& b) { return vpd::parse(b); }
 
-Result<LoadedTrace> load_wlf(const ByteVec& b) {
+Expected<LoadedTrace> load_wlf(const ByteVec& b) {
   auto r = wlf::parse(b);
   // Each time step is one body byte, so the time axis never outgrows the file.
   if (r.ok()) {
@@ -229,7 +229,7 @@ Result<LoadedTrace> load_wlf(const ByteVec& b) {
 
 // The design seed's names stand in for the design file, so transition
 // mutants are decoded against a real name list.
-Result<LoadedTrace> load_trn(const ByteVec& b) {
+Expected<LoadedTrace> load_trn(const ByteVec& b) {
   auto trace = shm::parse_design(dsn_seed());
   if (!trace.ok()) return trace;
   shm::decode_transitions(b, trace.value());
@@ -237,7 +237,7 @@ Result<LoadedTrace> load_trn(const ByteVec& b) {
   return trace;
 }
 
-Result<LoadedTrace> load_dsn(const ByteVec& b) {
+Expected<LoadedTrace> load_dsn(const ByteVec& b) {
   auto trace = shm::parse_design(b);
   if (!trace.ok()) return trace;
   shm::decode_transitions(trn_seed(), trace.value());
@@ -249,7 +249,7 @@ void fuzz(std::uint32_t seed, const ByteVec& valid, const std::vector<std::size_
           Load load) {
   Mutator m(seed);
   const auto base = load(valid);
-  ASSERT_TRUE(base.ok()) << base.error();
+  ASSERT_TRUE(base.ok()) << base.error().message();
   ASSERT_FALSE(base.value().signal_names().empty());
   for (int i = 0; i < kMutantsPerSeed; ++i) {
     SCOPED_TRACE("mutant " + std::to_string(i));

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <cmath>
 #include <string>
 #include <vector>
@@ -25,6 +27,60 @@ TEST(Text, Utf8Validation) {
   EXPECT_FALSE(is_valid_utf8("\xF4\x90\x80\x80"));  // past U+10FFFF
   EXPECT_FALSE(is_valid_utf8("abcdefgh\xFF"));
   EXPECT_TRUE(is_valid_utf8(std::string_view("a\0b", 3)));
+  EXPECT_EQ(decode_utf8_lossy("a\xC0\xAF\xC3\xA9"), "a\xEF\xBF\xBD\xEF\xBF\xBD\xC3\xA9");
+}
+
+// The well-formed byte sequences table of the Unicode standard, written as
+// ranges: an independent form of the same rule, as one reader once had it.
+bool reference_utf8(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    std::size_t len = 0;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    if (c >= 0xC2 && c <= 0xDF) {
+      len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      len = 3;
+      if (c == 0xE0) lo = 0xA0;
+      if (c == 0xED) hi = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      len = 4;
+      if (c == 0xF0) lo = 0x90;
+      if (c == 0xF4) hi = 0x8F;
+    } else {
+      return false;
+    }
+    if (s.size() - i < len) return false;
+    const auto b1 = static_cast<unsigned char>(s[i + 1]);
+    if (b1 < lo || b1 > hi) return false;
+    for (std::size_t k = 2; k < len; ++k) {
+      const auto b = static_cast<unsigned char>(s[i + k]);
+      if (b < 0x80 || b > 0xBF) return false;
+    }
+    i += len;
+  }
+  return true;
+}
+
+TEST(Text, Utf8ValidationAgreesWithTheRangeTable) {
+  std::mt19937 rng(7);
+  // Bytes drawn mostly from the lead and continuation ranges, so that many
+  // strings are valid and the invalid ones fail in every possible way.
+  const unsigned char pool[] = {'a', 0x00, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xC1, 0xC2,
+                                0xDF, 0xE0, 0xE1, 0xED, 0xEF, 0xF0, 0xF1, 0xF4, 0xF5, 0xF8, 0xFF};
+  std::size_t valid = 0;
+  for (int round = 0; round < 200000; ++round) {
+    std::string s(1 + rng() % 12, '\0');
+    for (char& c : s) c = static_cast<char>(pool[rng() % sizeof pool]);
+    ASSERT_EQ(is_valid_utf8(s), reference_utf8(s)) << ::testing::PrintToString(s);
+    valid += reference_utf8(s);
+  }
+  EXPECT_GT(valid, 1000u);
 }
 
 TEST(Text, UnicodeWhitespace) {

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <utility>
 
+#include "formats/scan/scan.h"
 #include "io/string_scan.h"
 #include "formats/fsdb/fsdb_internal.h"
 #include "formats/fsdb/fsdb_trace.h"
@@ -104,15 +105,7 @@ bool has_end_c1(Bytes b) {
   return ends_with_c1_marker(b, b.size()) || (b.size() >= 8 && ends_with_c1_marker(b, b.size() - 4));
 }
 
-bool is_tail_string_char(char c) {
-  return is_ascii_alpha(c) || is_ascii_digit(c) || c == '$' || c == '.' || c == ':' || c == '[' || c == ']' ||
-         c == '_';
-}
-
-bool is_tail_name(std::string_view s) {
-  if (s.empty() || !is_ident_start(s.front())) return false;
-  return std::all_of(s.begin(), s.end(), is_tail_string_char);
-}
+bool is_tail_name(std::string_view s) { return is_identifier_of(s, kNameExtraChars); }
 
 bool is_printable(std::uint8_t c) { return c >= 0x20 && c <= 0x7E; }
 

@@ -11,13 +11,18 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "formats/scan/scan.h"
 #include "io/byte_view.h"
 #include "formats/fsdb/fsdb_trace.h"
 #include "model/loaded_trace.h"
 
 namespace velk::fsdb {
+
+// Besides letters and digits, the bytes a signal name may hold.
+inline constexpr std::string_view kNameExtraChars = "$.:[]_";
 
 // ---- zlib -----------------------------------------------------------------
 

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "formats/scan/scan.h"
 #include "io/file_bytes.h"
 #include "io/string_scan.h"
 #include "io/text.h"
@@ -20,11 +21,6 @@ constexpr std::size_t kMinFileSize = 12;
 constexpr std::uint64_t kMagicOffset = 4;
 constexpr std::size_t kLegacyHeaderSize = 272;
 
-bool is_name_char(char c) {
-  return is_ascii_alpha(c) || is_ascii_digit(c) || c == '$' || c == '.' || c == ':' || c == '[' || c == ']' ||
-         c == '_';
-}
-
 // Paths and tool artefacts that show up as strings next to the real names.
 bool mentions_tool_file(std::string_view s) {
   for (const std::string_view bad : {".log", ".tcl", ".fsdb", "simv", "csrc", "daidir"}) {
@@ -37,10 +33,8 @@ bool mentions_tool_file(std::string_view s) {
 // format uses around names, so only hex literals and tool paths need their
 // own test.
 bool is_identifier(std::string_view s) {
-  if (!is_ident_start(s.front())) return false;
-  if (s.size() >= 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) return false;
+  if (!is_identifier_of(s, kNameExtraChars)) return false;
   if (mentions_tool_file(s)) return false;
-  if (!std::all_of(s.begin(), s.end(), is_name_char)) return false;
   return dotted_parts_ok(s);
 }
 
@@ -136,7 +130,7 @@ LoadedTrace parse_legacy(Bytes data) {
   return trace;
 }
 
-Result<LoadedTrace> parse_modern(Bytes data) {
+Expected<LoadedTrace> parse_modern(Bytes data) {
   const HeaderTables tables = read_header_tables(data);
   const std::vector<ScannedBlock> scanned = scan_zlib_blocks(data);
   std::vector<std::vector<std::uint8_t>> data_blocks = inflate_table_blocks(data, tables.entries);
@@ -157,20 +151,20 @@ Result<LoadedTrace> parse_modern(Bytes data) {
 
 namespace {
 
-Result<LoadedTrace> load(const std::string& path) {
+Expected<LoadedTrace> load(const std::string& path) {
   auto file = read_file_bytes(path);
-  if (!file) return Error{file.error()};
+  if (!file) return std::move(file).error();
   const Bytes data(file.value());
-  if (data.size() < fsdb::kMinFileSize) return Error{"FSDB file too small"};
+  if (data.size() < fsdb::kMinFileSize) return too_small_error("FSDB file too small", data.size(), "the header");
   const std::uint32_t magic = *read_u32_be(data, fsdb::kMagicOffset);
   if (magic == fsdb::kLegacyMagic) return fsdb::parse_legacy(data);
   if (magic == fsdb::kModernMagic) return fsdb::parse_modern(data);
-  return Error{fsdb::magic_error(magic)};
+  return bad_magic_error(fsdb::magic_error(magic), fsdb::kMagicOffset);
 }
 
 }  // namespace
 
-Result<LoadedTrace> FsdbTrace::from_file(const std::string& path) {
+Expected<LoadedTrace> FsdbTrace::from_file(const std::string& path) {
   try {
     return load(path);
   } catch (const std::length_error&) {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "io/byte_view.h"
-#include "io/result.h"
+#include "io/error.h"
 #include "model/loaded_trace.h"
 
 namespace velk {
@@ -20,7 +20,7 @@ class FsdbTrace {
   // Errors: "Failed to read {path}: {reason}", "FSDB file too small",
   // "Not an FSDB file (magic=0x{8 upper-case hex digits})". Nothing inside a
   // file with a known magic is an error.
-  static Result<LoadedTrace> from_file(const std::string& path);
+  static Expected<LoadedTrace> from_file(const std::string& path);
 };
 
 namespace fsdb {
@@ -47,7 +47,7 @@ std::optional<Inflated> try_zlib_decompress(Bytes bytes);
 LoadedTrace parse_legacy(Bytes data);
 
 // Names, widths, timestamps and values of a newer-generation file.
-Result<LoadedTrace> parse_modern(Bytes data);
+Expected<LoadedTrace> parse_modern(Bytes data);
 
 }  // namespace fsdb
 }  // namespace velk

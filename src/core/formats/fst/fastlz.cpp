@@ -97,7 +97,7 @@ class Decoder {
   std::uint64_t consumed_ = 0;
   std::vector<std::uint8_t>& out_;
   std::size_t base_;
-  std::optional<ReaderError> error_;
+  std::optional<Error> error_;
 };
 
 }  // namespace

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <unistd.h>
 
-#include "formats/fst/text.h"
-#include "formats/fst/varint.h"
+#include "io/byte_reader.h"
+#include "io/text.h"
 
 namespace velk::fst {
 
@@ -53,8 +53,8 @@ FstInput::~FstInput() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-void FstInput::fail(ReaderError error) {
-  if (!error_) error_ = std::move(error);
+void FstInput::fail(Error error) {
+  if (!error_) error_ = std::move(error.at(position()));
 }
 
 void FstInput::seek(std::uint64_t pos) {
@@ -91,7 +91,7 @@ bool FstInput::refill() {
                               static_cast<off_t>(window_start_ + window_len_));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
-      fail(ReaderError::io(std::strerror(errno)));
+      fail(ReaderError::io(std::strerror(errno), errno));
       return false;
     }
     if (n == 0) break;  // the file shrank under us
@@ -125,12 +125,12 @@ std::uint64_t FstInput::read_u64() {
 }
 
 std::uint32_t FstInput::read_varint_u32(std::uint32_t* taken) {
-  return static_cast<std::uint32_t>(decode_unsigned_varint<32>(*this, taken));
+  return static_cast<std::uint32_t>(read_uleb128_from<32>(*this, taken));
 }
 
-std::uint64_t FstInput::read_varint_u64(std::uint32_t* taken) { return decode_unsigned_varint<64>(*this, taken); }
+std::uint64_t FstInput::read_varint_u64(std::uint32_t* taken) { return read_uleb128_from<64>(*this, taken); }
 
-std::int64_t FstInput::read_signed_varint_i64() { return decode_signed_varint64(*this); }
+std::int64_t FstInput::read_signed_varint_i64() { return read_sleb128_from(*this); }
 
 std::optional<std::uint8_t> FstInput::peek_u8() {
   if (!ok()) return std::nullopt;

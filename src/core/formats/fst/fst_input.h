@@ -2,8 +2,9 @@
 // through a small buffer with explicit seeks, or an in-memory byte buffer (the
 // unwrapped contents of a gzip-wrapped file, or hand-built bytes in tests).
 //
-// Errors are sticky: the first failed read records its ReaderError and every
-// later read returns zeros, so a run of reads is checked once with ok().
+// Errors are sticky: the first failed read records its Error, with the file
+// offset where it happened, and every later read returns zeros, so a run of
+// reads is checked once with ok().
 #pragma once
 
 #include <cstddef>
@@ -37,10 +38,11 @@ class FstInput {
   bool at_end() const { return position() >= size_; }
 
   bool ok() const { return !error_.has_value(); }
-  const ReaderError& error() const { return *error_; }
+  const Error& error() const { return *error_; }
   Status status() const { return error_ ? Status(*error_) : Status(); }
-  // Records `error` unless an earlier one is already recorded.
-  void fail(ReaderError error);
+  // Records `error` unless an earlier one is already recorded; an error
+  // without an offset gets the current position.
+  void fail(Error error);
 
   // A position past the end fails with Io.
   void seek(std::uint64_t pos);
@@ -67,7 +69,7 @@ class FstInput {
   // count - 1 bytes when there is none) and must be valid UTF-8.
   std::string read_fixed_string(std::size_t count);
 
-  // Used by the varint decoder.
+  // The byte source of the varint decoder.
   bool next(std::uint8_t& byte);
 
  private:
@@ -81,7 +83,7 @@ class FstInput {
   std::size_t window_pos_ = 0;        // read position inside the window
   std::size_t window_len_ = 0;        // valid bytes in the window
   std::uint64_t size_ = 0;
-  std::optional<ReaderError> error_;
+  std::optional<Error> error_;
 };
 
 }  // namespace velk::fst

@@ -21,6 +21,24 @@ enum BlockType : std::uint8_t {
   kSkip = 255,
 };
 
+// What a block holds, for the note of an error met while reading it.
+std::string block_name(std::uint8_t type) {
+  switch (type) {
+    case kHeader: return "the header block";
+    case kVcData:
+    case kVcDataDynamicAlias:
+    case kVcDataDynamicAlias2: return "a value-change block";
+    case kBlackout: return "the blackout block";
+    case kGeometry: return "the geometry block";
+    case kHierarchy:
+    case kHierarchyLz4:
+    case kHierarchyLz4Duo: return "the hierarchy block";
+    case kGZipWrapper: return "the gzip wrapper";
+    case kSkip: return "a skipped block";
+    default: return "a block of type " + std::to_string(type);
+  }
+}
+
 // Replaces the input by the unwrapped contents of a gzip-wrapped file. The
 // input is positioned after the wrapper's type byte.
 Status unwrap_gzip(FstInput& in) {
@@ -44,18 +62,12 @@ class BlockWalk {
 
   Status run() {
     while (!in_.at_end()) {
+      const std::uint64_t start = in_.position();
       const std::uint8_t type = in_.read_u8();
       if (!in_.ok()) return in_.status();
-      if (type == kSkip) {
-        const std::uint64_t length = in_.read_u64();
-        if (!in_.ok()) return in_.status();
-        if (length == 0) break;
-        const Status skipped = skip_section(length);
-        if (!skipped.ok()) return skipped;
-        continue;
-      }
-      const Status status = dispatch(type);
-      if (!status.ok()) return status;
+      Status status = block(type);
+      if (!status.ok()) return std::move(status).error().at(start).reading(block_name(type));
+      if (type == kSkip && skipped_to_end_) break;
     }
     return finish();
   }
@@ -63,6 +75,23 @@ class BlockWalk {
   MetaData take() { return std::move(meta_); }
 
  private:
+  Status block(std::uint8_t type) {
+    if (type == kSkip) return skip_block();
+    return dispatch(type);
+  }
+
+  // A skipped block ends the walk when its length is 0 (a writer that
+  // reserved the block and stopped).
+  Status skip_block() {
+    const std::uint64_t length = in_.read_u64();
+    if (!in_.ok()) return in_.status();
+    if (length == 0) {
+      skipped_to_end_ = true;
+      return Status();
+    }
+    return skip_section(length);
+  }
+
   Status dispatch(std::uint8_t type) {
     switch (type) {
       case kHeader: return header();
@@ -126,7 +155,7 @@ class BlockWalk {
     s.memory_required = in_.read_u64();
     if (!in_.ok()) return in_.status();
     if (s.length < 32) return ReaderError::malformed("value-change section shorter than its fields");
-    if (s.length > in_.size() - offset) return ReaderError::io();
+    if (s.length > in_.size() - offset) return ReaderError::io("block length past the end of the file");
     update_header_times(s);
     if (meta_.time_table) {
       const Status status = append_times(s);
@@ -172,18 +201,19 @@ class BlockWalk {
   bool have_header_ = false;
   bool have_geometry_ = false;
   bool times_from_sections_ = false;
+  bool skipped_to_end_ = false;
 };
 
 }  // namespace
 
 Expected<FstReader> FstReader::open(FstInput input, bool read_time_table) {
   const std::uint8_t first = input.read_u8();
-  if (!input.ok()) return input.error();
+  if (!input.ok()) return Error(input.error()).reading("the first block type");
   if (first == kGZipWrapper) {
     const Status unwrapped = unwrap_gzip(input);
     if (!unwrapped.ok()) return unwrapped.error();
   } else if (first > kVcDataDynamicAlias2 && first != kSkip) {
-    return ReaderError::with_byte(ReaderError::Kind::BlockType, first);
+    return ReaderError::with_byte(ReaderError::Kind::BlockType, first).at(0).reading("the first block type");
   } else {
     input.seek(0);
   }
@@ -196,13 +226,23 @@ Expected<FstReader> FstReader::open(FstInput input, bool read_time_table) {
 
 Status FstReader::read_hierarchy(const HierarchyCallback& callback) {
   if (!meta_.hierarchy) return ReaderError::of(ReaderError::Kind::MissingHierarchy);
+  Status status = decode_hierarchy(callback);
+  if (status.ok()) return status;
+  return std::move(status).error().at(meta_.hierarchy->offset).reading("the hierarchy block");
+}
+
+Status FstReader::decode_hierarchy(const HierarchyCallback& callback) {
   auto bytes = read_hierarchy_bytes(input_, *meta_.hierarchy);
   if (!bytes.ok()) return bytes.error();
   ByteReader reader(bytes.value());
   std::uint32_t handle_counter = 0;
   for (;;) {
     auto entry = read_hierarchy_entry(reader, handle_counter);
-    if (!entry.ok()) return entry.error();
+    if (!entry.ok()) {
+      // A position inside the decompressed bytes is not a file offset.
+      return std::move(entry).error().reading("the hierarchy block (byte " + std::to_string(reader.position()) +
+                                              " of its decompressed contents)");
+    }
     if (!entry.value()) return Status();
     callback(*entry.value());
   }

@@ -43,6 +43,7 @@ class FstReader {
   Status read_signals(const FstFilter& filter, const SignalCallback& callback);
 
  private:
+  Status decode_hierarchy(const HierarchyCallback& callback);
   FstReader(FstInput input, MetaData meta) : input_(std::move(input)), meta_(std::move(meta)) {}
 
   FstInput input_;

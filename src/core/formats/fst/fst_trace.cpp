@@ -1,16 +1,12 @@
 #include "formats/fst/fst_trace.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <unordered_map>
 #include <vector>
 
 #include "formats/fst/fst_reader.h"
-#include "formats/fst/text.h"
 #include "io/file_bytes.h"
+#include "io/text.h"
 #include "model/column_builder.h"
 
 namespace velk {
@@ -134,18 +130,11 @@ class ValuePlacer {
   std::size_t cached_index_ = 0;
 };
 
-Result<fst::FstInput> open_input(const std::string& path) {
-  auto fail = [&](int err) { return Error{"Failed to open " + path + ": " + os_error_text(err)}; };
-  if (const auto reason = invalid_path_reason(path)) return Error{"Failed to open " + path + ": " + *reason};
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return fail(errno);
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    const int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
-    ::close(fd);
-    return fail(err);
-  }
-  return fst::FstInput::from_file(fd, static_cast<std::uint64_t>(st.st_size));
+Expected<fst::FstInput> open_input(const std::string& path) {
+  auto file = open_input_file(path);
+  if (!file) return std::move(file).error().prefixed("Failed to open " + path + ": ");
+  const std::uint64_t size = file.value().size();
+  return fst::FstInput::from_file(file.value().release(), size);
 }
 
 }  // namespace
@@ -159,31 +148,31 @@ SignalValue convert_value(const FstSignalValue& value) {
     if (is_unknown_state(c)) return logic_of(text);
     binary = binary && (c == '0' || c == '1');
   }
-  if (!binary) return SignalValue::str(fst::decode_utf8_lossy(text));
+  if (!binary) return SignalValue::str(decode_utf8_lossy(text));
   std::uint64_t bits = 0;
   for (const char c : text) bits = (bits << 1) | (c == '1' ? 1u : 0u);
   return SignalValue::bits(bits);
 }
 
-Result<LoadedTrace> FstTrace::from_file(const std::string& path) {
+Expected<LoadedTrace> FstTrace::from_file(const std::string& path) {
   auto input = open_input(path);
-  if (!input) return Error{input.error()};
+  if (!input) return std::move(input).error();
   auto opened = fst::FstReader::open(std::move(input).value(), true);
-  if (!opened.ok()) return Error{"FST open: " + opened.error().display()};
+  if (!opened.ok()) return std::move(opened).error().prefixed("FST open: ");
   fst::FstReader& reader = opened.value();
 
   LoadedTrace trace;
   HierarchyBuilder builder(trace);
-  const fst::Status hierarchy = reader.read_hierarchy(std::ref(builder));
-  if (!hierarchy.ok()) return Error{"FST hierarchy: " + hierarchy.error().display()};
+  Status hierarchy = reader.read_hierarchy(std::ref(builder));
+  if (!hierarchy.ok()) return std::move(hierarchy).error().prefixed("FST hierarchy: ");
 
   const auto& times = reader.time_table();
   trace.timestamps = times ? *times : std::vector<std::uint64_t>{0};
 
   ColumnBuilder columns;
   ValuePlacer placer(trace, columns, builder.ids_by_index(reader.signals().size()));
-  const fst::Status signals = reader.read_signals(fst::FstFilter{}, std::ref(placer));
-  if (!signals.ok()) return Error{"FST signals: " + signals.error().display()};
+  Status signals = reader.read_signals(fst::FstFilter{}, std::ref(placer));
+  if (!signals.ok()) return std::move(signals).error().prefixed("FST signals: ");
 
   // Every signal keeps its last value until it changes.
   columns.build_into(trace.store, trace.timestamps.size(), ColumnBuilder::Fill::AfterChanges);

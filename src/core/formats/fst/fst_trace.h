@@ -5,7 +5,7 @@
 #include <string>
 
 #include "formats/fst/fst_types.h"
-#include "io/result.h"
+#include "io/error.h"
 #include "model/loaded_trace.h"
 
 namespace velk {
@@ -16,7 +16,7 @@ class FstTrace {
  public:
   // Errors: "Failed to open {path}: {os error}", or "FST open: ...",
   // "FST hierarchy: ...", "FST signals: ..." with the decoder's error text.
-  static Result<LoadedTrace> from_file(const std::string& path);
+  static Expected<LoadedTrace> from_file(const std::string& path);
 };
 
 // One reported FST value as a SignalValue: reals stay reals, value characters

@@ -3,7 +3,7 @@
 #include <bit>
 #include <cstring>
 
-#include "formats/fst/byte_reader.h"
+#include "io/byte_reader.h"
 #include "formats/fst/decompress.h"
 
 namespace velk::fst {

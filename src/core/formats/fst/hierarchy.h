@@ -10,7 +10,7 @@
 #include <variant>
 #include <vector>
 
-#include "formats/fst/byte_reader.h"
+#include "io/byte_reader.h"
 #include "formats/fst/fst_input.h"
 #include "formats/fst/fst_types.h"
 #include "formats/fst/reader_error.h"

@@ -3,7 +3,7 @@
 #include <bit>
 #include <limits>
 
-#include "formats/fst/byte_reader.h"
+#include "io/byte_reader.h"
 #include "formats/fst/decompress.h"
 #include "formats/fst/fst_reader.h"
 
@@ -60,7 +60,7 @@ struct TableEntry {
   std::uint64_t length = 0;
 };
 
-ReaderError beyond_count() {
+Error beyond_count() {
   return ReaderError::malformed("offset table names more signals than the section holds");
 }
 
@@ -465,7 +465,9 @@ class SectionDecoder {
 }  // namespace
 
 Status FstReader::read_signals(const FstFilter& filter, const SignalCallback& callback) {
-  return SectionDecoder(input_, meta_, filter, callback).run(filter.start);
+  Status status = SectionDecoder(input_, meta_, filter, callback).run(filter.start);
+  if (status.ok()) return status;
+  return std::move(status).error().reading("a value-change block");
 }
 
 }  // namespace velk::fst

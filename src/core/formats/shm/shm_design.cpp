@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdio>
 
-#include "io/string_scan.h"
+#include "formats/scan/scan.h"
 #include "io/text.h"
 #include "formats/shm/shm_trace.h"
 
@@ -144,40 +144,6 @@ class DesignWalk {
 
 bool is_text_byte(std::uint8_t b) { return b >= 0x20 && b <= 0x7E; }
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool valid_utf8(Bytes b) {
-  std::size_t i = 0;
-  while (i < b.size()) {
-    const std::uint8_t c = b[i];
-    std::size_t len = 0;
-    std::uint8_t lo = 0x80, hi = 0xBF;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    if (c >= 0xC2 && c <= 0xDF) {
-      len = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-      if (c == 0xE0) lo = 0xA0;
-      if (c == 0xED) hi = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-      if (c == 0xF0) lo = 0x90;
-      if (c == 0xF4) hi = 0x8F;
-    } else {
-      return false;
-    }
-    if (!in_bounds(b.size(), i, len)) return false;
-    if (b[i + 1] < lo || b[i + 1] > hi) return false;
-    for (std::size_t k = 2; k < len; ++k) {
-      if (b[i + k] < 0x80 || b[i + k] > 0xBF) return false;
-    }
-    i += len;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::vector<std::string> extract_strings(Bytes data, std::uint64_t start, std::uint64_t end) {
@@ -192,26 +158,20 @@ std::vector<std::string> extract_strings(Bytes data, std::uint64_t start, std::u
     std::uint64_t i = a;
     while (i < stop && data[i] != 0) ++i;
     const Bytes run = data.subspan(a, i - a);
-    if (valid_utf8(run)) out.emplace_back(as_text(run));
+    if (is_valid_utf8(as_text(run))) out.emplace_back(as_text(run));
     a = i + 1;
   }
   return out;
 }
 
-bool is_ident(std::string_view text) {
-  if (text.empty() || !is_ident_start(text.front())) return false;
-  return std::all_of(text.begin(), text.end(), [](char c) {
-    return is_ascii_alpha(c) || is_ascii_digit(c) || c == '$' || c == '(' || c == ')' || c == '.' ||
-           c == '[' || c == ']' || c == '_';
-  });
-}
+bool is_ident(std::string_view text) { return is_identifier_of(text, "$().[]_"); }
 
-Result<LoadedTrace> parse_design(Bytes data) {
+Expected<LoadedTrace> parse_design(Bytes data) {
   LoadedTrace trace;
   trace.timestamps = {0};
   if (data.size() < kFirstRecord) return trace;
   const std::uint32_t magic = *read_u32_be(data, 0);
-  if (magic != kMagic) return Error{"Bad DSN magic: 0x" + hex8(magic)};
+  if (magic != kMagic) return bad_magic_error("Bad DSN magic: 0x" + hex8(magic), 0);
   if (data.size() >= kMinWalkSize) DesignWalk(data, trace).run();
   return trace;
 }

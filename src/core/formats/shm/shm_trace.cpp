@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "formats/scan/scan.h"
 #include "io/file_bytes.h"
 
 namespace velk {
@@ -18,10 +19,6 @@ std::string ascii_lower(std::string s) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
   return s;
-}
-
-bool ends_with(std::string_view s, std::string_view suffix) {
-  return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
 }
 
 // Directory entries, sorted by file name so that the result does not depend
@@ -42,15 +39,15 @@ std::optional<std::vector<fs::path>> sorted_entries(const std::string& dir) {
   return entries;
 }
 
-Result<Files> files_in_directory(const std::string& dir) {
-  const Error none{"No .dsn/.trn in " + dir};
+Expected<Files> files_in_directory(const std::string& dir) {
+  const Error none = Error::io("No .dsn/.trn in " + dir);
   const auto entries = sorted_entries(dir);
   if (!entries) return none;
   Files files;
   for (const auto& entry : *entries) {
     const std::string name = ascii_lower(entry.filename().native());
-    if (ends_with(name, ".dsn")) files.design = entry.native();  // a later one replaces an earlier one
-    if (ends_with(name, ".trn")) files.transitions.push_back(entry.native());
+    if (name.ends_with(".dsn")) files.design = entry.native();  // a later one replaces an earlier one
+    if (name.ends_with(".trn")) files.transitions.push_back(entry.native());
   }
   if (!files.design && files.transitions.empty()) return none;
   std::sort(files.transitions.begin(), files.transitions.end());
@@ -82,27 +79,21 @@ Files files_beside(const std::string& path) {
   return files;
 }
 
-// read_file_bytes reports "Failed to read {path}: {reason}"; the design file
-// error carries only the reason.
-std::string read_failure_reason(const std::string& message, const std::string& path) {
-  const std::string prefix = "Failed to read " + path + ": ";
-  return message.starts_with(prefix) ? message.substr(prefix.size()) : message;
-}
-
-Result<LoadedTrace> load_design(const std::optional<std::string>& design) {
+Expected<LoadedTrace> load_design(const std::optional<std::string>& design) {
   if (!design) {
     LoadedTrace trace;
     trace.timestamps = {0};
     return trace;
   }
-  auto bytes = read_file_bytes(*design);
-  if (!bytes) return Error{"DSN: " + read_failure_reason(bytes.error(), *design)};
+  // The design file's error carries the reason alone, after "DSN: ".
+  auto bytes = read_whole_file(*design);
+  if (!bytes) return std::move(bytes).error().prefixed("DSN: ");
   return parse_design(bytes.value());
 }
 
 }  // namespace
 
-Result<Files> locate_files(const std::string& path) {
+Expected<Files> locate_files(const std::string& path) {
   std::error_code ec;
   if (fs::is_directory(path, ec)) return files_in_directory(path);
   return files_beside(path);
@@ -110,12 +101,12 @@ Result<Files> locate_files(const std::string& path) {
 
 }  // namespace shm
 
-Result<LoadedTrace> ShmTrace::from_file(const std::string& path) {
+Expected<LoadedTrace> ShmTrace::from_file(const std::string& path) {
   // The design file is the path itself when it is not a directory, so this is
   // the error reading it would give.
-  if (const auto reason = invalid_path_reason(path)) return Error{"DSN: " + *reason};
+  if (const auto reason = invalid_path_reason(path)) return Error::io("DSN: " + *reason);
   auto files = shm::locate_files(path);
-  if (!files) return Error{files.error()};
+  if (!files) return std::move(files).error();
   auto trace = shm::load_design(files.value().design);
   if (!trace) return trace;
   for (const auto& trn : files.value().transitions) {

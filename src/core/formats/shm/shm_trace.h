@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "io/byte_view.h"
-#include "io/result.h"
+#include "io/error.h"
 #include "model/loaded_trace.h"
 
 namespace velk {
@@ -19,7 +19,7 @@ namespace velk {
 class ShmTrace {
  public:
   // Errors: "No .dsn/.trn in {path}", "DSN: {reason}", "Bad DSN magic: 0x{8 hex}".
-  static Result<LoadedTrace> from_file(const std::string& path);
+  static Expected<LoadedTrace> from_file(const std::string& path);
 };
 
 namespace shm {
@@ -35,7 +35,7 @@ struct Files {
 
 // Finds the design and transition files for `path` (a directory, a .dsn, a
 // .trn or another file). Fails only for a directory without either kind.
-Result<Files> locate_files(const std::string& path);
+Expected<Files> locate_files(const std::string& path);
 
 // The strings of data[start, min(end, size)): each starts at a printable byte,
 // runs to a NUL or the end of the range, and must be valid UTF-8.
@@ -47,7 +47,7 @@ bool is_ident(std::string_view text);
 
 // Reads the names and scopes of a design file into a fresh trace whose
 // timestamps are [0]. A file shorter than 128 bytes contributes nothing.
-Result<LoadedTrace> parse_design(Bytes data);
+Expected<LoadedTrace> parse_design(Bytes data);
 
 // Decodes one transition file into `trace`: its times are merged into the
 // trace's timestamps (values already stored keep their times) and its events

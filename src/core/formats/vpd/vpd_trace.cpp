@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "formats/scan/scan.h"
 #include "io/file_bytes.h"
 #include "io/string_scan.h"
 #include "io/text.h"
@@ -20,40 +21,17 @@ constexpr std::size_t kWindowSize = 128;
 constexpr std::size_t kMinWindowString = 3;
 constexpr std::size_t kMinIdentifiersForNames = 4;
 
-// The filter applied to every NUL-terminated run. There is deliberately no
-// character-class test beyond these: tool-generated names carry spaces,
-// brackets and operators.
-bool is_identifier(std::string_view s) {
-  if (s.size() < 2 || !is_ident_start(s.front())) return false;
-  // A leading "0x" is already excluded by the letter-or-underscore start.
-  if (s.find_first_of("/{(@") != std::string_view::npos) return false;
-  return dotted_parts_ok(s);
-}
-
 // Printable NUL-terminated strings of at least three bytes in the section
-// head. Unlike the identifier scan, a space may start one.
-template <class F>
-void for_each_window_string(Bytes window, F&& on_string) {
-  const auto printable = [](std::uint8_t b) { return b >= 0x20 && b <= 0x7E; };
-  std::size_t p = 0;
-  while (p < window.size()) {
-    if (!printable(window[p])) {
-      ++p;
-      continue;
-    }
-    std::size_t q = p;
-    while (q < window.size() && printable(window[q])) ++q;
-    if (q == window.size()) return;
-    if (window[q] == 0x00 && q - p >= kMinWindowString) on_string(as_text(window.subspan(p, q - p)));
-    p = q + 1;
-  }
-}
-
+// head; unlike the identifier scan, a space may start one.
 bool has_marker_string(Bytes window) {
   bool found = false;
-  for_each_window_string(window, [&](std::string_view s) {
-    if (s.find("FoldedTop") != s.npos || s.find("WithMask") != s.npos) found = true;
-  });
+  for_each_nul_string(
+      window,
+      [&](std::string_view s) {
+        if (s.size() < kMinWindowString) return;
+        if (s.find("FoldedTop") != s.npos || s.find("WithMask") != s.npos) found = true;
+      },
+      StringStart::Printable);
   return found;
 }
 
@@ -77,14 +55,10 @@ std::vector<std::size_t> section_offsets(Bytes data) {
 
 }  // namespace
 
-std::vector<std::string> extract_identifiers(Bytes bytes) {
-  return collect_nul_strings(bytes, [](std::string_view s) { return is_identifier(s); });
-}
-
-Result<LoadedTrace> parse(Bytes data) {
-  if (data.size() < kHeaderSize) return Error{"VPD file too small"};
+Expected<LoadedTrace> parse(Bytes data) {
+  if (data.size() < kHeaderSize) return too_small_error("VPD file too small", data.size(), "the header");
   const std::uint32_t magic = *read_u32_le(data, 0);
-  if (magic != kMagic) return Error{"Not a VPD file (magic=0x" + hex8(magic) + ")"};
+  if (magic != kMagic) return bad_magic_error("Not a VPD file (magic=0x" + hex8(magic) + ")", 0);
 
   LoadedTrace trace;
   const auto offsets = section_offsets(data);
@@ -101,9 +75,9 @@ Result<LoadedTrace> parse(Bytes data) {
 
 }  // namespace vpd
 
-Result<LoadedTrace> VpdTrace::from_file(const std::string& path) {
+Expected<LoadedTrace> VpdTrace::from_file(const std::string& path) {
   auto bytes = read_file_bytes(path);
-  if (!bytes) return Error{bytes.error()};
+  if (!bytes) return std::move(bytes).error();
   return vpd::parse(bytes.value());
 }
 

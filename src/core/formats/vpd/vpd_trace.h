@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "io/byte_view.h"
-#include "io/result.h"
+#include "io/error.h"
 #include "model/loaded_trace.h"
 
 namespace velk {
@@ -15,7 +15,7 @@ namespace velk {
 // identifiers. The trace has one index (time 0) and no values.
 class VpdTrace {
  public:
-  static Result<LoadedTrace> from_file(const std::string& path);
+  static Expected<LoadedTrace> from_file(const std::string& path);
 };
 
 namespace vpd {
@@ -24,11 +24,7 @@ namespace vpd {
 inline constexpr std::uint32_t kMagic = 0x12345678;
 
 // Loads a whole VPD file already in memory; from_file reads and calls this.
-Result<LoadedTrace> parse(Bytes data);
-
-// Candidate signal names among the NUL-terminated printable runs of `bytes`,
-// in order of appearance, duplicates kept.
-std::vector<std::string> extract_identifiers(Bytes bytes);
+Expected<LoadedTrace> parse(Bytes data);
 
 }  // namespace vpd
 }  // namespace velk

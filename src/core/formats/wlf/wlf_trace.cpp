@@ -4,7 +4,7 @@
 
 #include "io/file_bytes.h"
 #include "model/column_builder.h"
-#include "formats/vpd/vpd_trace.h"
+#include "formats/scan/scan.h"
 
 namespace velk {
 namespace wlf {
@@ -117,10 +117,8 @@ std::string read_lpstr(Bytes data, std::size_t& cursor) {
   return std::string(as_text(text));
 }
 
-std::vector<std::string> extract_identifiers(Bytes bytes) { return vpd::extract_identifiers(bytes); }
-
-Result<LoadedTrace> parse(Bytes data) {
-  if (data.size() < kPageSize) return Error{"WLF file too small (< 1 page)"};
+Expected<LoadedTrace> parse(Bytes data) {
+  if (data.size() < kPageSize) return too_small_error("WLF file too small (< 1 page)", data.size(), "page 0");
   const std::size_t pages = data.size() / kPageSize;
   const std::size_t expected = *read_u16_be(data, kExpectedCountOffset);
   const std::size_t cap = std::max(expected, kMinNameCap);
@@ -135,9 +133,9 @@ Result<LoadedTrace> parse(Bytes data) {
 
 }  // namespace wlf
 
-Result<LoadedTrace> WlfTrace::from_file(const std::string& path) {
+Expected<LoadedTrace> WlfTrace::from_file(const std::string& path) {
   auto bytes = read_file_bytes(path);
-  if (!bytes) return Error{bytes.error()};
+  if (!bytes) return std::move(bytes).error();
   return wlf::parse(bytes.value());
 }
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "io/byte_view.h"
-#include "io/result.h"
+#include "io/error.h"
 #include "model/loaded_trace.h"
 
 namespace velk {
@@ -16,7 +16,7 @@ namespace velk {
 // times equal their index.
 class WlfTrace {
  public:
-  static Result<LoadedTrace> from_file(const std::string& path);
+  static Expected<LoadedTrace> from_file(const std::string& path);
 };
 
 namespace wlf {
@@ -24,16 +24,12 @@ namespace wlf {
 inline constexpr std::size_t kPageSize = 8192;
 
 // Loads a whole WLF file already in memory; from_file reads and calls this.
-Result<LoadedTrace> parse(Bytes data);
+Expected<LoadedTrace> parse(Bytes data);
 
 // Reads one length-prefixed printable string from page 0 at `cursor` and
 // advances the cursor past it. An empty length, a string running past page 0
 // or a non-printable byte gives "" with the cursor just after the length byte.
 std::string read_lpstr(Bytes data, std::size_t& cursor);
-
-// Candidate signal names in `bytes`, in order of appearance, duplicates kept
-// (the same scan and filter as the VPD reader).
-std::vector<std::string> extract_identifiers(Bytes bytes);
 
 }  // namespace wlf
 }  // namespace velk

@@ -227,7 +227,7 @@ class TempFile {
 LoadedTrace load(const Blob& bytes) {
   const TempFile file(bytes);
   auto result = FsdbTrace::from_file(file.path());
-  EXPECT_TRUE(result.ok()) << result.error();
+  EXPECT_TRUE(result.ok()) << result.error().message();
   if (!result.ok()) return LoadedTrace();
   return std::move(result).value();
 }
@@ -235,7 +235,13 @@ LoadedTrace load(const Blob& bytes) {
 std::string load_error(const Blob& bytes) {
   const TempFile file(bytes);
   const auto result = FsdbTrace::from_file(file.path());
-  return result.ok() ? "<loaded>" : result.error();
+  return result.ok() ? "<loaded>" : result.error().message();
+}
+
+std::string load_note(const Blob& bytes) {
+  const TempFile file(bytes);
+  const auto result = FsdbTrace::from_file(file.path());
+  return result.ok() ? "<loaded>" : result.error().note();
 }
 
 constexpr long long kEmpty = -1;
@@ -270,13 +276,15 @@ Blob values_file(int count, std::initializer_list<Blob> blocks) {
 
 TEST(FsdbErrorTest, ReportsUnreadableShortAndForeignFiles) {
   EXPECT_EQ(load_error(Blob(11, 0)), "FSDB file too small");
+  EXPECT_EQ(load_note(Blob(11, 0)), "unexpected end of file at byte 11 reading the header");
+  EXPECT_EQ(load_note({0, 0, 0, 0, 0x00, 0x00, 0x12, 0xAB, 0, 0, 0, 0}), "at byte 4 reading the magic number");
   EXPECT_EQ(load_error({0, 0, 0, 0, 0x00, 0x00, 0x12, 0xAB, 0, 0, 0, 0}), "Not an FSDB file (magic=0x000012AB)");
   EXPECT_EQ(load_error(cat({Blob(4, 0), {0xDE, 0xAD, 0xBE, 0xEF}, Blob(500, 0)})),
             "Not an FSDB file (magic=0xDEADBEEF)");
   const std::string missing = (std::filesystem::temp_directory_path() / "velk_fsdb_missing.fsdb").string();
   const auto result = FsdbTrace::from_file(missing);
   ASSERT_FALSE(result.ok());
-  EXPECT_EQ(result.error(), "Failed to read " + missing + ": " + os_error_text(ENOENT));
+  EXPECT_EQ(result.error().message(), "Failed to read " + missing + ": " + os_error_text(ENOENT));
 }
 
 TEST(FsdbErrorTest, BareNewerHeaderLoadsEmpty) {

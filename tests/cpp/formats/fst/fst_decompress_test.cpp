@@ -67,19 +67,19 @@ TEST(FstFastLz, Level2FarDistanceUsesTwoExtraBytes) {
 TEST(FstFastLz, RefusesBadInput) {
   const auto level3 = fastlz_run(bytes({0x40, 0}), 2, 1);
   ASSERT_FALSE(level3.ok());
-  EXPECT_EQ(level3.error().display(), "not yet implemented: Better error handling for invalid fastlz level 3!");
+  EXPECT_EQ(level3.error().message(), "not yet implemented: Better error handling for invalid fastlz level 3!");
 
   const auto before_start = fastlz_run(bytes({0x00, 'a', 0x20, 0x05}), 4, 4);
   ASSERT_FALSE(before_start.ok());
-  EXPECT_EQ(before_start.error().display(), "FastLZ match reaches before the start of the output");
+  EXPECT_EQ(before_start.error().message(), "FastLZ match reaches before the start of the output");
 
   const auto past_length = fastlz_run(bytes({0x05, 'a', 'b'}), 3, 6);
   ASSERT_FALSE(past_length.ok());
-  EXPECT_EQ(past_length.error().display(), "FastLZ data runs past its compressed length");
+  EXPECT_EQ(past_length.error().message(), "FastLZ data runs past its compressed length");
 
   const auto truncated = fastlz_run(bytes({0x00, 'a', 0xE0}), 5, 6);
   ASSERT_FALSE(truncated.ok());
-  EXPECT_EQ(truncated.error().kind(), ReaderError::Kind::Io);
+  EXPECT_EQ(truncated.error().kind(), Error::Kind::Io);
 
   const auto empty = fastlz_run({}, 0, 0);
   ASSERT_TRUE(empty.ok());
@@ -91,7 +91,7 @@ TEST(FstFastLz, HostileLevel2LengthIsBoundedByCompressedLength) {
   data.insert(data.end(), 100000, 255);  // length bytes that never end inside the chain
   const auto out = fastlz_run(data, 50, 1 << 20);
   ASSERT_FALSE(out.ok());
-  EXPECT_EQ(out.error().display(), "FastLZ data runs past its compressed length");
+  EXPECT_EQ(out.error().message(), "FastLZ data runs past its compressed length");
 }
 
 TEST(FstZlib, StoredWhenLengthsAreEqualEvenIfBytesInflate) {
@@ -119,23 +119,23 @@ TEST(FstZlib, Failures) {
     FstInput in = input_of(packed);
     const auto out = read_zlib_compressed_bytes(in, plain.size() + 1, packed.size(), false);
     ASSERT_FALSE(out.ok());
-    EXPECT_EQ(out.error().display(), "failed to decompress with zlib");
+    EXPECT_EQ(out.error().message(), "failed to decompress with zlib");
   }
   {  // corrupt stream
     Buf bad = packed;
     bad[0] ^= 0xff;
     FstInput in = input_of(bad);
-    EXPECT_EQ(read_zlib_compressed_bytes(in, plain.size(), bad.size(), false).error().display(),
+    EXPECT_EQ(read_zlib_compressed_bytes(in, plain.size(), bad.size(), false).error().message(),
               "failed to decompress with zlib");
   }
   {  // a claimed 2^40 bytes from a few compressed bytes is refused before allocating
     FstInput in = input_of(packed);
-    EXPECT_EQ(read_zlib_compressed_bytes(in, std::uint64_t{1} << 40, packed.size(), false).error().kind(),
-              ReaderError::Kind::ZLibDecompress);
+    EXPECT_EQ(read_zlib_compressed_bytes(in, std::uint64_t{1} << 40, packed.size(), false).error().message(),
+              "failed to decompress with zlib");
   }
   {  // compressed length past the input
     FstInput in = input_of(packed);
-    EXPECT_EQ(read_zlib_compressed_bytes(in, 10, std::uint64_t{1} << 40, true).error().display(),
+    EXPECT_EQ(read_zlib_compressed_bytes(in, 10, std::uint64_t{1} << 40, true).error().message(),
               "I/O operation failed");
   }
 }
@@ -151,22 +151,22 @@ TEST(FstLz4, BlockRoundTripAndFailures) {
   }
   {
     FstInput in = input_of(packed);
-    EXPECT_EQ(read_lz4_compressed_bytes(in, plain.size() - 1, packed.size()).error().display(),
+    EXPECT_EQ(read_lz4_compressed_bytes(in, plain.size() - 1, packed.size()).error().message(),
               "failed to decompress with lz4");
   }
   {
     FstInput in = input_of(packed);
-    EXPECT_EQ(read_lz4_compressed_bytes(in, std::uint64_t{1} << 40, packed.size()).error().display(),
+    EXPECT_EQ(read_lz4_compressed_bytes(in, std::uint64_t{1} << 40, packed.size()).error().message(),
               "failed to decompress with lz4");
   }
-  EXPECT_EQ(decompress_lz4_block(bytes({0xff, 0xff}), 100).error().kind(), ReaderError::Kind::Lz4Decompress);
+  EXPECT_EQ(decompress_lz4_block(bytes({0xff, 0xff}), 100).error().message(), "failed to decompress with lz4");
 }
 
 TEST(FstGzipHeader, ChecksMagicMethodAndFlags) {
   auto check = [](Buf header) {
     FstInput in = input_of(std::move(header));
     const Status s = read_gzip_header(in);
-    return s.ok() ? std::string("ok") : s.error().display();
+    return s.ok() ? std::string("ok") : s.error().message();
   };
   EXPECT_EQ(check(gzip_member_header()), "ok");
   EXPECT_EQ(check(bytes({0x1f, 0x8c, 8, 0, 0, 0, 0, 0, 0, 0x0a})),
@@ -228,13 +228,13 @@ TEST(FstVarint, LimitsAndErrors) {
     FstInput in = input_of(bytes({0x80, 0x80, 0x80, 0x80, 0x80, 0x01}));
     in.read_varint_u32();
     ASSERT_FALSE(in.ok());
-    EXPECT_EQ(in.error().display(), "failed to read leb128 integer, more than the expected 32 bits");
+    EXPECT_EQ(in.error().message(), "failed to read leb128 integer, more than the expected 32 bits");
   }
   {
     Buf ten(10, 0xff);
     FstInput in = input_of(ten);
     in.read_varint_u64();
-    EXPECT_EQ(in.error().display(), "failed to read leb128 integer, more than the expected 64 bits");
+    EXPECT_EQ(in.error().message(), "failed to read leb128 integer, more than the expected 64 bits");
   }
   {  // bits beyond 32 in the fifth byte are dropped
     FstInput in = input_of(bytes({0xff, 0xff, 0xff, 0xff, 0x7f}));
@@ -244,7 +244,7 @@ TEST(FstVarint, LimitsAndErrors) {
   {
     FstInput in = input_of(bytes({0x80}));
     in.read_varint_u64();
-    EXPECT_EQ(in.error().kind(), ReaderError::Kind::Io);
+    EXPECT_EQ(in.error().kind(), Error::Kind::Io);
   }
   {
     Buf b;

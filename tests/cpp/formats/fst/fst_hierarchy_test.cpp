@@ -22,7 +22,7 @@ Walk walk(const Buf& stream) {
   for (;;) {
     auto e = read_hierarchy_entry(r, counter);
     if (!e.ok()) {
-      w.error = e.error().display();
+      w.error = e.error().message();
       return w;
     }
     if (!e.value()) return w;
@@ -126,17 +126,17 @@ TEST(FstHierarchy, AttributeErrors) {
   EXPECT_EQ(walk(bytes({252, 0, 6, 0, 0})).error, "not yet implemented: ValueList Attribute");
   EXPECT_EQ(walk(bytes({252, 0, 8, 0, 0})).error, "not yet implemented: unknown Attribute");
   EXPECT_EQ(walk(bytes({252, 0, 4, 1, 5, 0})).error, "expected to be zero terminated!");
-  EXPECT_EQ(parse_misc_attribute("t", 2, 6 << 10, 0).error().display(), "Unexpected vhdl variable type");
-  EXPECT_EQ(parse_misc_attribute("t", 2, 17, 0).error().display(), "Unexpected vhdl data type");
+  EXPECT_EQ(parse_misc_attribute("t", 2, 6 << 10, 0).error().message(), "Unexpected vhdl variable type");
+  EXPECT_EQ(parse_misc_attribute("t", 2, 17, 0).error().message(), "Unexpected vhdl data type");
 }
 
 TEST(FstHierarchy, EnumTableTexts) {
-  EXPECT_EQ(parse_enum_table("state 2 IDLE BUSY 0", 0).error().display(),
+  EXPECT_EQ(parse_enum_table("state 2 IDLE BUSY 0", 0).error().message(),
             "failed to parse an enum table string: expected 4 parts got 3\nstate 2 IDLE BUSY 0");
-  EXPECT_EQ(parse_enum_table("state", 0).error().display(),
+  EXPECT_EQ(parse_enum_table("state", 0).error().message(),
             "failed to parse an enum table string: not enough spaces\nstate");
-  EXPECT_EQ(parse_enum_table("s -1", 0).error().display(), "failed to parse an integer");
-  EXPECT_EQ(parse_enum_table("s 4294967296", 0).error().display(), "failed to parse an integer");
+  EXPECT_EQ(parse_enum_table("s -1", 0).error().message(), "failed to parse an integer");
+  EXPECT_EQ(parse_enum_table("s 4294967296", 0).error().message(), "failed to parse an integer");
   const auto plus = parse_enum_table("s  +1\tA\n7", 0);
   ASSERT_TRUE(plus.ok());
   EXPECT_EQ(plus.value().mapping[0], (std::pair<std::string, std::string>{"7", "A"}));
@@ -160,7 +160,7 @@ TEST(FstHierarchy, EachBlockCompressionReadsTheSameEntries) {
         last = v->name;
       }
     });
-    ASSERT_TRUE(s.ok()) << int(type) << " " << s.error().debug();
+    ASSERT_TRUE(s.ok()) << int(type) << " " << s.error().message();
     EXPECT_EQ(vars, 50);
     EXPECT_EQ(last, "sig49");
   }
@@ -179,7 +179,7 @@ TEST(FstHierarchy, CorruptBlocks) {
     ASSERT_TRUE(r.ok());
     const Status s = r.value().read_hierarchy([](const FstHierarchyEntry&) {});
     ASSERT_FALSE(s.ok());
-    EXPECT_EQ(s.error().display(), type == 4 ? "failed to decompress with zlib" : "failed to decompress with lz4");
+    EXPECT_EQ(s.error().message(), type == 4 ? "failed to decompress with zlib" : "failed to decompress with lz4");
   }
 }
 

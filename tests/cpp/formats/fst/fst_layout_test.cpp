@@ -27,12 +27,12 @@ Buf minimal_file() {
 
 std::string open_error(Buf file) {
   auto r = FstReader::open(input_of(std::move(file)), true);
-  return r.ok() ? "ok" : r.error().display();
+  return r.ok() ? "ok" : r.error().message();
 }
 
 TEST(FstOpen, HeaderGeometryHierarchyOnly) {
   auto r = FstReader::open(input_of(minimal_file()), true);
-  ASSERT_TRUE(r.ok()) << r.error().debug();
+  ASSERT_TRUE(r.ok()) << r.error().message();
   EXPECT_EQ(r.value().header().version, "hand-built");
   EXPECT_EQ(r.value().header().timescale_exponent, -9);
   EXPECT_EQ(r.value().metadata().float_endian, FloatEndian::Little);
@@ -177,7 +177,7 @@ TEST(FstOpen, HeaderTimesComeFromSectionsWhenUnfinished) {
   put_bytes(f, geometry_block({1}));
   put_bytes(f, minimal_hierarchy());
   auto r = FstReader::open(input_of(f), true);
-  ASSERT_TRUE(r.ok()) << r.error().debug();
+  ASSERT_TRUE(r.ok()) << r.error().message();
   EXPECT_EQ(r.value().header().start_time, 10u);
   EXPECT_EQ(r.value().header().end_time, 35u);
   EXPECT_EQ(*r.value().time_table(), (std::vector<std::uint64_t>{10, 20, 20, 35}));
@@ -229,7 +229,7 @@ TEST(FstOpen, GzipWrapper) {
   put_bytes(f, gzip_member_header());
   put_bytes(f, raw_deflate(plain));
   auto r = FstReader::open(input_of(f), true);
-  ASSERT_TRUE(r.ok()) << r.error().debug();
+  ASSERT_TRUE(r.ok()) << r.error().message();
   EXPECT_EQ(r.value().signals().size(), 1u);
 
   Buf unfinished{254};

@@ -19,6 +19,7 @@
 #include <fstream>
 #include <map>
 #include <random>
+#include <regex>
 #include <sstream>
 
 #include "formats/fst/fst_trace.h"
@@ -32,7 +33,7 @@ const char* const kVcd2FstFiles[] = {"vcd2fst_lz4.fst", "vcd2fst_fastlz.fst", "v
 
 LoadedTrace load(const std::string& name) {
   auto r = FstTrace::from_file(kDir + name);
-  EXPECT_TRUE(r.ok()) << name << ": " << r.error();
+  EXPECT_TRUE(r.ok()) << name << ": " << r.error().message();
   if (!r.ok()) return LoadedTrace();
   return std::move(r).value();
 }
@@ -225,6 +226,9 @@ TEST(FstTrace, ConvertValue) {
 
 std::string temp_file(const std::string& name, const std::vector<char>& bytes) {
   const std::string path = ::testing::TempDir() + name;
+  // A new file rather than a truncated one: truncating a written file makes
+  // the file system flush it first, which dominates the truncation loops.
+  std::remove(path.c_str());
   std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return path;
 }
@@ -237,17 +241,17 @@ std::vector<char> read_bytes(const std::string& path) {
 TEST(FstTrace, OpenAndFormatErrors) {
   const auto missing = FstTrace::from_file(kDir + "no_such.fst");
   ASSERT_FALSE(missing.ok());
-  EXPECT_EQ(missing.error(), "Failed to open " + kDir + "no_such.fst: No such file or directory (os error 2)");
+  EXPECT_EQ(missing.error().message(), "Failed to open " + kDir + "no_such.fst: No such file or directory (os error 2)");
   const auto dir = FstTrace::from_file(kDir);
   ASSERT_FALSE(dir.ok());
-  EXPECT_EQ(dir.error().rfind("Failed to open ", 0), 0u);
+  EXPECT_EQ(dir.error().message().rfind("Failed to open ", 0), 0u);
 
   // Header block only: the geometry is missing.
   std::vector<char> f = read_bytes(kDir + "iverilog.fst");
   f.resize(1 + 329);
-  EXPECT_EQ(FstTrace::from_file(temp_file("header_only.fst", f)).error(),
+  EXPECT_EQ(FstTrace::from_file(temp_file("header_only.fst", f)).error().message(),
             "FST open: The FST file is incomplete: geometry block is missing.");
-  EXPECT_EQ(FstTrace::from_file(temp_file("empty.fst", {})).error(), "FST open: I/O operation failed");
+  EXPECT_EQ(FstTrace::from_file(temp_file("empty.fst", {})).error().message(), "FST open: I/O operation failed");
 }
 
 TEST(FstTrace, CorruptHierarchyAndSignalsUseTheirPrefixes) {
@@ -258,7 +262,8 @@ TEST(FstTrace, CorruptHierarchyAndSignalsUseTheirPrefixes) {
   f[f.size() - 30] = static_cast<char>(f[f.size() - 30] ^ 0xff);
   const auto broken = FstTrace::from_file(temp_file("bad_hier.fst", f));
   ASSERT_FALSE(broken.ok());
-  EXPECT_EQ(broken.error().rfind("FST hierarchy: ", 0), 0u) << broken.error();
+  EXPECT_EQ(broken.error().message().rfind("FST hierarchy: ", 0), 0u) << broken.error().message();
+  EXPECT_NE(broken.error().note().find("reading the hierarchy block"), std::string::npos) << broken.error().note();
 
   // The first value-change section follows the header; its chains start a
   // little after the frame. Flipping bytes there reaches read_signals.
@@ -266,7 +271,42 @@ TEST(FstTrace, CorruptHierarchyAndSignalsUseTheirPrefixes) {
   for (std::size_t i = 400; i < 440; ++i) g[i] = static_cast<char>(0xff);
   const auto bad = FstTrace::from_file(temp_file("bad_chain.fst", g));
   ASSERT_FALSE(bad.ok());
-  EXPECT_EQ(bad.error().rfind("FST signals: ", 0), 0u) << bad.error();
+  EXPECT_EQ(bad.error().message().rfind("FST signals: ", 0), 0u) << bad.error().message();
+  EXPECT_NE(bad.error().note().find("reading a value-change block"), std::string::npos) << bad.error().note();
+}
+
+// The message of a truncated file stays "FST open: I/O operation failed"
+// wherever the cut falls; the note says where the file ended and what was
+// being read.
+TEST(FstTrace, TruncatedFileNotesTheOffsetAndTheBlock) {
+  const std::vector<char> original = read_bytes(kDir + "iverilog.fst");
+  auto note_at = [&](std::size_t len) {
+    std::vector<char> cut(original.begin(), original.begin() + static_cast<std::ptrdiff_t>(len));
+    const auto r = FstTrace::from_file(temp_file("cut.fst", cut));
+    EXPECT_FALSE(r.ok()) << len;
+    if (r.ok()) return std::string();
+    EXPECT_EQ(r.error().message(), "FST open: I/O operation failed") << len;
+    return r.error().note();
+  };
+  EXPECT_EQ(note_at(0), "unexpected end of file at byte 0 reading the first block type");
+  EXPECT_EQ(note_at(5), "unexpected end of file at byte 1 reading the header block");
+  EXPECT_EQ(note_at(100), "unexpected end of file at byte 74 reading the header block");
+  EXPECT_EQ(note_at(402), "block length past the end of the file at byte 330 reading a value-change block");
+
+  const std::regex shape("(unexpected end of file|block length past the end of the file) at byte ([0-9]+) reading "
+                         "(the [a-z ]+|a value-change block)");
+  std::size_t io_failures = 0;
+  for (std::size_t len = 0; len < original.size(); ++len) {
+    std::vector<char> cut(original.begin(), original.begin() + static_cast<std::ptrdiff_t>(len));
+    const auto r = FstTrace::from_file(temp_file("cut.fst", cut));
+    if (r.ok() || r.error().message() != "FST open: I/O operation failed") continue;
+    ++io_failures;
+    std::smatch m;
+    const std::string note = r.error().note();
+    ASSERT_TRUE(std::regex_match(note, m, shape)) << len << ": " << note;
+    EXPECT_LE(std::stoull(m[2]), len) << note;
+  }
+  EXPECT_GT(io_failures, original.size() / 2);
 }
 
 // Every truncation and many random corruptions of every real file load or
@@ -290,7 +330,7 @@ TEST(FstTrace, TruncatedAndCorruptedFilesNeverCrash) {
       }
       const auto r = FstTrace::from_file(temp_file("flip.fst", bad));
       if (!r.ok()) {
-        EXPECT_EQ(r.error().rfind("FST ", 0), 0u) << r.error();
+        EXPECT_EQ(r.error().message().rfind("FST ", 0), 0u) << r.error().message();
       }
     }
   }

@@ -113,14 +113,14 @@ const std::vector<std::string> kExpected = {
 TEST(FstValueChanges, BothOffsetTableEncodingsGiveTheSameValues) {
   for (const std::uint8_t type : {1, 5, 8}) {
     const auto values = read_all(good_section(type));
-    ASSERT_TRUE(values.ok()) << int(type) << " " << values.error().debug();
+    ASSERT_TRUE(values.ok()) << int(type) << " " << values.error().message();
     EXPECT_EQ(values.value(), kExpected) << int(type);
   }
 }
 
 TEST(FstValueChanges, FrameDeliveredWhenSectionStartsBeforeFirstTime) {
   const auto values = read_all(good_section(8, 0));
-  ASSERT_TRUE(values.ok()) << values.error().debug();
+  ASSERT_TRUE(values.ok()) << values.error().message();
   std::vector<std::string> expect = {"0 #1 x", "0 #2 zzzzzzzzzz", "0 #3 0.250000", "0 #4 zzzzzzzzzz"};
   expect.insert(expect.end(), kExpected.begin(), kExpected.end());
   std::sort(expect.begin(), expect.end());
@@ -155,7 +155,7 @@ TEST(FstValueChanges, SectionWithoutTimesDeliversOnlyItsFrame) {
 
 std::string signals_error(Section s) {
   const auto values = read_all(std::move(s));
-  return values.ok() ? "ok" : values.error().display();
+  return values.ok() ? "ok" : values.error().message();
 }
 
 TEST(FstValueChanges, StructuralErrors) {
@@ -250,7 +250,7 @@ TEST(FstValueChanges, OffsetTableDecoding) {
   EXPECT_EQ(two.value()[2].offset, 3u);
   EXPECT_EQ(two.value()[2].length, 7u);
   Buf never_ends(12, 0x81);
-  EXPECT_EQ(read_signal_locs(never_ends, 2, 3, 10).error().display(),
+  EXPECT_EQ(read_signal_locs(never_ends, 2, 3, 10).error().message(),
             "failed to read leb128 integer, more than the expected 64 bits");
 }
 

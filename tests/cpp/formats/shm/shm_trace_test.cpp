@@ -185,7 +185,7 @@ TEST(ShmLocateFiles, DirectoryExtensionsAreCaseInsensitive) {
   dir.write("b.TRN", {});
   dir.write("notes.txt", {});
   const auto files = shm::locate_files(dir.str());
-  ASSERT_TRUE(files.ok()) << files.error();
+  ASSERT_TRUE(files.ok()) << files.error().message();
   EXPECT_EQ(files.value().design, dir.file("a.DSN"));
   EXPECT_EQ(files.value().transitions, (Names{dir.file("b.TRN")}));
 }
@@ -194,8 +194,8 @@ TEST(ShmLocateFiles, DirectoryWithoutEitherKindFails) {
   TempDir dir;
   dir.write("readme", {});
   dir.write("x.dsnx", {});
-  EXPECT_EQ(shm::locate_files(dir.str()).error(), "No .dsn/.trn in " + dir.str());
-  EXPECT_EQ(ShmTrace::from_file(dir.str()).error(), "No .dsn/.trn in " + dir.str());
+  EXPECT_EQ(shm::locate_files(dir.str()).error().message(), "No .dsn/.trn in " + dir.str());
+  EXPECT_EQ(ShmTrace::from_file(dir.str()).error().message(), "No .dsn/.trn in " + dir.str());
 }
 
 TEST(ShmLocateFiles, DirectoryOrderIsByFileNameBytes) {
@@ -269,9 +269,10 @@ TEST(ShmDesign, SizeAndMagic) {
 
   ByteVec bad(128, 0);
   bad[3] = 1;
-  EXPECT_EQ(shm::parse_design(bad).error(), "Bad DSN magic: 0x00000001");
+  EXPECT_EQ(shm::parse_design(bad).error().message(), "Bad DSN magic: 0x00000001");
+  EXPECT_EQ(shm::parse_design(bad).error().note(), "at byte 0 reading the magic number");
   bad[0] = 0xAB;
-  EXPECT_EQ(shm::parse_design(bad).error(), "Bad DSN magic: 0xAB000001");
+  EXPECT_EQ(shm::parse_design(bad).error().message(), "Bad DSN magic: 0xAB000001");
 
   DsnBuilder just_header;
   EXPECT_TRUE(shm::parse_design(just_header.bytes()).ok());
@@ -282,7 +283,7 @@ TEST(ShmDesign, SignalRecordsFilterAndDeduplicate) {
   b.record(kSignal, {"clk", "0x1F", "data[3]", "9z", "a-b"});
   b.record(kSignal2, {"clk", "rst_n"});
   const auto r = shm::parse_design(b.bytes());
-  ASSERT_TRUE(r.ok()) << r.error();
+  ASSERT_TRUE(r.ok()) << r.error().message();
   EXPECT_EQ(r.value().signal_names_, (Names{"clk", "data[3]", "rst_n"}));
   EXPECT_EQ(r.value().signal_id("rst_n"), 2u);
   EXPECT_EQ(r.value().signal_width("data[3]"), 1u);
@@ -649,7 +650,7 @@ TEST(ShmFromFile, DirectoryDatabase) {
   trn.block(1000, 2, {0x08, 0x10});
   dir.write("sim.trn", trn.bytes());
   const auto r = ShmTrace::from_file(dir.str());
-  ASSERT_TRUE(r.ok()) << r.error();
+  ASSERT_TRUE(r.ok()) << r.error().message();
   const LoadedTrace& t = r.value();
   EXPECT_EQ(t.signal_names_, (Names{"clk", "rst"}));
   EXPECT_EQ(t.scopes_, (Names{"top"}));
@@ -680,13 +681,13 @@ TEST(ShmFromFile, MissingSiblingsAreNotErrors) {
 }
 
 TEST(ShmFromFile, DesignFileErrors) {
-  EXPECT_EQ(ShmTrace::from_file("missing.dsn").error(), "DSN: No such file or directory (os error 2)");
+  EXPECT_EQ(ShmTrace::from_file("missing.dsn").error().message(), "DSN: No such file or directory (os error 2)");
   TempDir dir;
-  EXPECT_EQ(ShmTrace::from_file(dir.write("x.dsn", ByteVec(128, 0))).error(), "Bad DSN magic: 0x00000000");
+  EXPECT_EQ(ShmTrace::from_file(dir.write("x.dsn", ByteVec(128, 0))).error().message(), "Bad DSN magic: 0x00000000");
   // A directory named like a design file is found and then cannot be read.
   TempDir other;
   fs::create_directory(other.file("sub.dsn"));
-  EXPECT_EQ(ShmTrace::from_file(other.str()).error(), "DSN: Is a directory (os error 21)");
+  EXPECT_EQ(ShmTrace::from_file(other.str()).error().message(), "DSN: Is a directory (os error 21)");
 }
 
 }  // namespace

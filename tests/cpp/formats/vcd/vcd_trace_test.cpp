@@ -55,7 +55,7 @@ TEST(VcdTrace, OpenFailureMessage) {
   const auto path = temp_file("does_not_exist.vcd").string();
   const auto loaded = VcdTrace::from_file(path);
   ASSERT_FALSE(loaded.ok());
-  EXPECT_EQ(loaded.error(), "Failed to open " + path + ": No such file or directory (os error 2)");
+  EXPECT_EQ(loaded.error().message(), "Failed to open " + path + ": No such file or directory (os error 2)");
 }
 
 TEST(VcdTrace, TraceOperationsOnUnknownNames) {

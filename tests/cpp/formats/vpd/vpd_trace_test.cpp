@@ -1,4 +1,5 @@
 #include "formats/vpd/vpd_trace.h"
+#include "formats/scan/scan.h"
 
 #include <gtest/gtest.h>
 
@@ -58,7 +59,7 @@ ByteVec cat(ByteVec a, const ByteVec& b) {
   return a;
 }
 
-Names identifiers(const ByteVec& b) { return vpd::extract_identifiers(b); }
+Names identifiers(const ByteVec& b) { return extract_identifiers(b); }
 
 class TempFile {
  public:
@@ -104,20 +105,22 @@ TEST(VpdExtractIdentifiers, RunBoundaries) {
 }
 
 TEST(VpdParse, HeaderErrors) {
-  EXPECT_EQ(vpd::parse(ByteVec(127, 0)).error(), "VPD file too small");
+  EXPECT_EQ(vpd::parse(ByteVec(127, 0)).error().message(), "VPD file too small");
+  EXPECT_EQ(vpd::parse(ByteVec(127, 0)).error().note(), "unexpected end of file at byte 127 reading the header");
   ByteVec bad(128, 0);
   bad[0] = 0x01;
-  EXPECT_EQ(vpd::parse(bad).error(), "Not a VPD file (magic=0x00000001)");
+  EXPECT_EQ(vpd::parse(bad).error().message(), "Not a VPD file (magic=0x00000001)");
+  EXPECT_EQ(vpd::parse(bad).error().note(), "at byte 0 reading the magic number");
   ByteVec be(128, 0);
   be[0] = 0x12, be[1] = 0x34, be[2] = 0x56, be[3] = 0x78;
-  EXPECT_EQ(vpd::parse(be).error(), "Not a VPD file (magic=0x78563412)");
+  EXPECT_EQ(vpd::parse(be).error().message(), "Not a VPD file (magic=0x78563412)");
 }
 
 TEST(VpdParse, MinimalFileHasOneIndexAndNothingElse) {
   VpdBuilder b;
   b.bytes().resize(128);
   const auto r = vpd::parse(b.bytes());
-  ASSERT_TRUE(r.ok()) << r.error();
+  ASSERT_TRUE(r.ok()) << r.error().message();
   EXPECT_TRUE(r.value().signal_names().empty());
   EXPECT_TRUE(r.value().scopes().empty());
   EXPECT_EQ(r.value().timestamps, (std::vector<std::uint64_t>{0}));
@@ -128,7 +131,7 @@ TEST(VpdParse, SectionWithManyIdentifiersHoldsNames) {
   VpdBuilder b;
   b.section(3, strings({"top.a", "top.b", "top.sub.c", "d"/*too short*/, "top.e", "top.a"}));
   const auto r = vpd::parse(b.bytes());
-  ASSERT_TRUE(r.ok()) << r.error();
+  ASSERT_TRUE(r.ok()) << r.error().message();
   const LoadedTrace& t = r.value();
   EXPECT_EQ(t.signal_names_, (Names{"top.a", "top.b", "top.sub.c", "top.e"}));
   EXPECT_EQ(t.scopes_, (Names{"top", "top.sub"}));
@@ -210,12 +213,12 @@ TEST(VpdFromFile, ReadsFromDiskAndReportsMissingFile) {
   b.section(0, strings({"top.a", "top.b", "top.c", "top.d"}));
   const TempFile file(b.bytes());
   const auto r = VpdTrace::from_file(file.path());
-  ASSERT_TRUE(r.ok()) << r.error();
+  ASSERT_TRUE(r.ok()) << r.error().message();
   EXPECT_EQ(r.value().signal_names_.size(), 4u);
 
   const auto missing = VpdTrace::from_file("no/such/file.vpd");
-  EXPECT_EQ(missing.error(), "Failed to read no/such/file.vpd: No such file or directory (os error 2)");
-  EXPECT_EQ(VpdTrace::from_file(TempFile(ByteVec(127, 0x78)).path()).error(), "VPD file too small");
+  EXPECT_EQ(missing.error().message(), "Failed to read no/such/file.vpd: No such file or directory (os error 2)");
+  EXPECT_EQ(VpdTrace::from_file(TempFile(ByteVec(127, 0x78)).path()).error().message(), "VPD file too small");
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "formats/wlf/wlf_trace.h"
+#include "formats/scan/scan.h"
 
 #include <gtest/gtest.h>
 
@@ -82,7 +83,7 @@ class WlfBuilder {
 
 LoadedTrace load(const ByteVec& bytes) {
   auto r = wlf::parse(bytes);
-  EXPECT_TRUE(r.ok()) << r.error();
+  EXPECT_TRUE(r.ok()) << r.error().message();
   return r.ok() ? std::move(r).value() : LoadedTrace{};
 }
 
@@ -146,11 +147,12 @@ TEST(WlfReadLpstr, StaysInsidePage0OfALongerFileAndInsideShortData) {
 TEST(WlfExtractIdentifiers, SameFilterAsTheOtherScans) {
   const ByteVec b{'a', '.', 'b', '-', 'c', 0, 'a', '.', '1', 'b', 0, '0', 'x', 'f', 0,
                   'x', 0,   'a', '/', 'b', 0, '_', 'q', '[', '1', ']', 0, 'z', 'z'};
-  EXPECT_EQ(wlf::extract_identifiers(b), (Names{"a.b-c", "_q[1]"}));
+  EXPECT_EQ(extract_identifiers(b), (Names{"a.b-c", "_q[1]"}));
 }
 
 TEST(WlfParse, SizeChecks) {
-  EXPECT_EQ(wlf::parse(ByteVec(kPage - 1, 0)).error(), "WLF file too small (< 1 page)");
+  EXPECT_EQ(wlf::parse(ByteVec(kPage - 1, 0)).error().message(), "WLF file too small (< 1 page)");
+  EXPECT_EQ(wlf::parse(ByteVec(kPage - 1, 0)).error().note(), "unexpected end of file at byte 8191 reading page 0");
   const LoadedTrace t = load(ByteVec(kPage, 0));
   EXPECT_TRUE(t.signal_names().empty());
   EXPECT_EQ(t.timestamps, (Times{0}));
@@ -318,9 +320,9 @@ TEST(WlfFromFile, ReadsFromDiskAndReportsErrors) {
   const auto r = WlfTrace::from_file(path);
   std::error_code ec;
   std::filesystem::remove(path, ec);
-  ASSERT_TRUE(r.ok()) << r.error();
+  ASSERT_TRUE(r.ok()) << r.error().message();
   EXPECT_EQ(r.value().signal_value("top.b", 0), SignalValue::bits(5));
-  EXPECT_EQ(WlfTrace::from_file("missing.wlf").error(),
+  EXPECT_EQ(WlfTrace::from_file("missing.wlf").error().message(),
             "Failed to read missing.wlf: No such file or directory (os error 2)");
 }
 
