@@ -49,7 +49,8 @@ PyObject* trace_from_format(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
   return guarded([&]() -> PyObject* {
     const DumpFormat* format = find_dump_format(*name);
     if (!format) {
-      return raise_reader_error("Unknown format '" + std::string(*name) + "' (known: " + known_format_names() + ")");
+      return raise_reader_error(
+          Error::format("Unknown format '" + std::string(*name) + "' (known: " + known_format_names() + ")"));
     }
     auto trace = format->load(std::string(*path));
     if (!trace) return raise_reader_error(trace.error());

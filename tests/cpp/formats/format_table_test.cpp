@@ -187,7 +187,7 @@ TEST_F(FormatTableTest, LoadersReadWhatWasRecognised) {
   const auto from_vcd = vcd->load((kData / "fst" / "iverilog.vcd").native());
   const auto from_fst = fst->load((kData / "fst" / "iverilog.fst").native());
   ASSERT_TRUE(from_vcd.ok());
-  ASSERT_TRUE(from_fst.ok()) << from_fst.error();
+  ASSERT_TRUE(from_fst.ok()) << from_fst.error().message();
   const auto vcd_names = from_vcd.value()->signal_names();
   const auto fst_names = from_fst.value()->signal_names();
   ASSERT_FALSE(vcd_names.empty());
@@ -214,7 +214,7 @@ TEST_F(FormatTableTest, ProbeReportsMissingAndUnreadablePaths) {
   const std::string missing = (dir_ / "none.vcd").native();
   const auto probe = probe_path(missing);
   ASSERT_FALSE(probe.ok());
-  EXPECT_EQ(probe.error(), "Failed to read " + missing + ": No such file or directory (os error 2)");
+  EXPECT_EQ(probe.error().message(), "Failed to read " + missing + ": No such file or directory (os error 2)");
   EXPECT_FALSE(probe_path(std::string("a\0b", 3)).ok());
   const std::string big = write("big.vcd", ByteVec(kProbeBytes * 3, ' '));
   const auto head = probe_path(big);
