@@ -2,25 +2,12 @@
 // tree once per index on every core. This binary counts every allocation.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
 
 #include "eval/expr.h"
 #include "eval/find.h"
 #include "eval_test_support.h"
+#include "support/allocation_count.h"
 
-namespace {
-std::atomic<std::size_t> g_allocations{0};
-}  // namespace
-
-void* operator new(std::size_t size) {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace velk {
 namespace {
@@ -49,20 +36,20 @@ TEST(EvalAllocation, BitsOperandsAndScalarLogicDoNotAllocate) {
       Expr::binary(K::Gt, Expr::slice(3, 1, Expr::signal(0)), Expr::signal(1)));
 
   std::size_t hits = 0;
-  const std::size_t before = g_allocations.load();
+  const std::size_t before = allocations().calls.load();
   for (std::size_t i = 0; i < kIndices; ++i) {
     hits += eval_bool(*trace, tree, i) ? 1 : 0;
     const SignalValue v = eval(*trace, Expr::signal(0), i);  // a copy of Bits
     hits += v.as_bits() > 100 ? 1 : 0;
   }
-  EXPECT_EQ(g_allocations.load() - before, 0u);
+  EXPECT_EQ(allocations().calls.load() - before, 0u);
   EXPECT_GT(hits, 0u);
 
   // A whole search allocates only for its result list.
-  const std::size_t search_before = g_allocations.load();
+  const std::size_t search_before = allocations().calls.load();
   const auto found = find(*trace, tree);
   EXPECT_EQ(found.size(), hits);
-  EXPECT_LE(g_allocations.load() - search_before, 20u);
+  EXPECT_LE(allocations().calls.load() - search_before, 20u);
 }
 
 }  // namespace

@@ -11,29 +11,16 @@
 #include "formats/shm/shm_trace.h"
 #include "formats/vpd/vpd_trace.h"
 #include "formats/wlf/wlf_trace.h"
+#include "support/bytes.h"
 
 namespace velk {
 namespace {
 
-using ByteVec = std::vector<std::uint8_t>;
+using namespace velk::testing;
 
 constexpr int kMutantsPerSeed = 700;
 constexpr int kRandomInputs = 300;
 
-void put_be16(ByteVec& b, std::size_t off, std::uint16_t v) {
-  b[off] = static_cast<std::uint8_t>(v >> 8);
-  b[off + 1] = static_cast<std::uint8_t>(v);
-}
-void put_be32(ByteVec& b, std::size_t off, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[off + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
-}
-void put_le32(ByteVec& b, std::size_t off, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[off + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void put_text(ByteVec& b, std::size_t off, const std::string& s) {
-  std::copy(s.begin(), s.end(), b.begin() + static_cast<std::ptrdiff_t>(off));
-  b[off + s.size()] = 0;
-}
 
 // ------------------------------------------------------------------ seeds
 
@@ -45,12 +32,12 @@ ByteVec vpd_seed() {
   put_le32(b, 56, 140);
   std::size_t at = 140;
   for (const char* s : {"FoldedTop", "top.a", "top.b[3]", "top.sub.c"}) {
-    put_text(b, at, s);
+    put_cstr(b, at, s);
     at += std::string(s).size() + 1;
   }
   at = 260;
   for (const char* s : {"x.y", "x.z", "x.w", "x.v", "x.u"}) {
-    put_text(b, at, s);
+    put_cstr(b, at, s);
     at += std::string(s).size() + 1;
   }
   return b;
@@ -65,13 +52,13 @@ ByteVec wlf_seed() {
   b[46] = 0;
   std::size_t at = 47;
   for (const char* s : {"top.a", "top.b", "top.c", "top.u.d"}) {
-    put_text(b, at, s);
+    put_cstr(b, at, s);
     at += std::string(s).size() + 1;
   }
   put_be16(b, 2, static_cast<std::uint16_t>(at));
   at = kPage + 8;  // a name page
   for (const char* s : {"top.e", "top.f"}) {
-    put_text(b, at, s);
+    put_cstr(b, at, s);
     at += std::string(s).size() + 1;
   }
   for (std::size_t page = 2; page < 4; ++page) {  // value pages

@@ -11,25 +11,18 @@
 #include <vector>
 
 #include "formats/format_table.h"
+#include "support/bytes.h"
 
 namespace velk {
 namespace {
 
 namespace fs = std::filesystem;
-using ByteVec = std::vector<std::uint8_t>;
+using namespace velk::testing;
 
 const fs::path kData = VELK_TEST_DATA;
 
-ByteVec read_all(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return ByteVec(std::istreambuf_iterator<char>(in), {});
-}
 
-ByteVec text_bytes(std::string_view text) { return ByteVec(text.begin(), text.end()); }
 
-void put_be32(ByteVec& b, std::size_t off, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[off + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
-}
 
 ByteVec gzip(const ByteVec& plain) {
   z_stream zs{};
@@ -113,7 +106,7 @@ class FormatTableTest : public ::testing::Test {
 using Names = std::vector<std::string>;
 
 TEST_F(FormatTableTest, EachFormatIsRecognisedByExactlyOneEntry) {
-  const ByteVec vcd = read_all(kData / "fst" / "iverilog.vcd");
+  const ByteVec vcd = read_file(kData / "fst" / "iverilog.vcd");
   const struct {
     std::string file;
     ByteVec bytes;
@@ -124,8 +117,8 @@ TEST_F(FormatTableTest, EachFormatIsRecognisedByExactlyOneEntry) {
       {"padded.vcd", text_bytes("\xEF\xBB\xBF\n  $timescale 1ns $end\n"), "vcd"},
       {"times_only.vcd", text_bytes("#0\n1!\n"), "vcd"},
       {"a.vcd.gz", gzip(vcd), "vcd.gz"},
-      {"plain.fst", read_all(kData / "fst" / "iverilog.fst"), "fst"},
-      {"wrapped.fst", read_all(kData / "fst" / "vcd2fst_gzip_wrapped.fst"), "fst"},
+      {"plain.fst", read_file(kData / "fst" / "iverilog.fst"), "fst"},
+      {"wrapped.fst", read_file(kData / "fst" / "vcd2fst_gzip_wrapped.fst"), "fst"},
       {"old.fsdb", fsdb_bytes(0xFDE099C1), "fsdb"},
       {"new.fsdb", fsdb_bytes(0x1C3ED948), "fsdb"},
       {"x.dsn", shm_bytes(), "shm"},

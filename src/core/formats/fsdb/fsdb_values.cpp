@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "formats/fsdb/fsdb_internal.h"
+#include "io/leb128.h"
 
 #include "model/column_builder.h"
 
@@ -18,7 +19,7 @@ constexpr std::array<std::uint8_t, 4> kFillMark = {0xFF, 0xFF, 0xFF, 0xFF};
 
 constexpr std::size_t kMinBlock = 8;
 constexpr std::size_t kMarkLen = 6;
-constexpr std::size_t kMaxLebBytes = 10;
+constexpr unsigned kMaxLebBytes = 10;
 constexpr std::uint8_t kChunkSeparator = 0x08;
 constexpr std::uint64_t kModeOneTick = 10;
 // A clock that would add more events than this is not a clock but noise.
@@ -36,13 +37,15 @@ struct Leb {
 // One unsigned LEB128 number at `pos`, ending at a byte below 0x80, after 10
 // bytes or at `end`. Bits past the 64th are dropped.
 Leb read_leb(Bytes b, std::size_t pos, std::size_t end) {
-  Leb leb{0, pos};
-  for (std::size_t i = 0; i < kMaxLebBytes && leb.next < end; ++i) {
-    const std::uint8_t byte = b[leb.next++];
-    leb.value |= static_cast<std::uint64_t>(byte & 0x7F) << (7 * i);
-    if (byte < 0x80) break;
-  }
-  return leb;
+  std::size_t next = pos;
+  const Leb128 leb = decode_uleb128(
+      [&](std::uint8_t& byte) {
+        if (next >= end) return false;
+        byte = b[next++];
+        return true;
+      },
+      kMaxLebBytes);
+  return {leb.value, next};
 }
 
 // Past the bytes >= 0x80 starting at `pos` and the one byte after them.

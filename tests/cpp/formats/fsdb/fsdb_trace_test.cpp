@@ -19,93 +19,18 @@
 
 // Every allocation of this test program is counted, so the robustness test can
 // check that no input makes the reader allocate without bound.
-namespace {
-std::atomic<std::size_t> g_live_bytes{0};
-std::atomic<std::size_t> g_peak_bytes{0};
-constexpr std::size_t kAllocHeader = 16;
-
-void* counted_alloc(std::size_t n) {
-  void* raw = std::malloc(n + kAllocHeader);
-  if (raw == nullptr) throw std::bad_alloc();
-  *static_cast<std::size_t*>(raw) = n;
-  const std::size_t live = g_live_bytes.fetch_add(n) + n;
-  std::size_t peak = g_peak_bytes.load();
-  while (live > peak && !g_peak_bytes.compare_exchange_weak(peak, live)) {
-  }
-  return static_cast<char*>(raw) + kAllocHeader;
-}
-
-void counted_free(void* p) noexcept {
-  if (p == nullptr) return;
-  void* raw = static_cast<char*>(p) - kAllocHeader;
-  g_live_bytes.fetch_sub(*static_cast<std::size_t*>(raw));
-  std::free(raw);
-}
-}  // namespace
-
-void* operator new(std::size_t n) { return counted_alloc(n); }
-void* operator new[](std::size_t n) { return counted_alloc(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-  try {
-    return counted_alloc(n);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-}
-void* operator new[](std::size_t n, const std::nothrow_t& tag) noexcept { return operator new(n, tag); }
-void operator delete(void* p) noexcept { counted_free(p); }
-void operator delete[](void* p) noexcept { counted_free(p); }
-void operator delete(void* p, std::size_t) noexcept { counted_free(p); }
-void operator delete[](void* p, std::size_t) noexcept { counted_free(p); }
+#include "support/allocation_count.h"
+#include "support/bytes.h"
 
 namespace velk {
 namespace {
 
-using Blob = std::vector<std::uint8_t>;
+using namespace velk::testing;
+using Blob = ByteVec;
 
 // ---- building files ---------------------------------------------------------
 
 constexpr std::size_t kHeaderSize = 400;  // past the 384 bytes the table gate needs
-
-Blob text(std::string_view s) { return Blob(s.begin(), s.end()); }
-
-Blob cat(std::initializer_list<Blob> parts) {
-  Blob out;
-  for (const Blob& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
-
-// NUL-terminated strings.
-Blob strings(std::initializer_list<std::string_view> items) {
-  Blob out;
-  for (const auto s : items) {
-    out.insert(out.end(), s.begin(), s.end());
-    out.push_back(0);
-  }
-  return out;
-}
-
-Blob leb(std::uint64_t v) {
-  Blob out;
-  do {
-    const std::uint8_t low = v & 0x7F;
-    v >>= 7;
-    out.push_back(v != 0 ? (low | 0x80) : low);
-  } while (v != 0);
-  return out;
-}
-
-Blob zlib(const Blob& raw) {
-  uLongf size = compressBound(raw.size());
-  Blob out(size);
-  EXPECT_EQ(compress2(out.data(), &size, raw.data(), raw.size(), 6), Z_OK);
-  out.resize(size);
-  return out;
-}
-
-void put_u32(Blob& b, std::size_t off, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[off + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 const Blob kHeaderMark = {0x38, 0x43, 0x00, 0x04, 0x00, 0x08};
 const Blob kCodeMark = {0x44, 0x00, 0x63, 0x00, 0x03, 0x08};
@@ -118,7 +43,7 @@ Blob data_block(std::initializer_list<std::uint64_t> numbers, const Blob& region
                 std::optional<Blob> codes = std::nullopt) {
   Blob out;
   for (const auto v : numbers) {
-    const Blob n = leb(v);
+    const Blob n = uleb128(v);
     out.insert(out.end(), n.begin(), n.end());
   }
   out = cat({out, kHeaderMark, region});
@@ -130,8 +55,8 @@ Blob data_block(std::initializer_list<std::uint64_t> numbers, const Blob& region
 // the block holds `min_strings` strings.
 Blob name_block(const std::vector<std::string>& names, std::size_t min_strings = 11) {
   Blob out;
-  for (const auto& n : names) out = cat({out, strings({n})});
-  for (std::size_t i = names.size(); i < min_strings; ++i) out = cat({out, strings({"-pad" + std::to_string(i)})});
+  for (const auto& n : names) out = cat({out, nul_strings({n})});
+  for (std::size_t i = names.size(); i < min_strings; ++i) out = cat({out, nul_strings({"-pad" + std::to_string(i)})});
   return out;
 }
 
@@ -154,12 +79,12 @@ class FsdbFile {
   }
   // A zlib stream the scan finds on its own.
   FsdbFile& stream(const Blob& raw) {
-    append(zlib(raw));
+    append(zlib_compress(raw));
     return *this;
   }
   // A zlib stream listed in the block table.
   FsdbFile& table_block(const Blob& raw) {
-    const Blob z = zlib(raw);
+    const Blob z = zlib_compress(raw);
     table_.push_back({static_cast<std::uint32_t>(append(z)), static_cast<std::uint32_t>(z.size())});
     return *this;
   }
@@ -172,7 +97,7 @@ class FsdbFile {
     return *this;
   }
   FsdbFile& gate(std::uint32_t v) {
-    put_u32(bytes_, 40, v);
+    put_le32(bytes_, 40, v);
     return *this;
   }
 
@@ -184,19 +109,19 @@ class FsdbFile {
       out[t + 22] = static_cast<std::uint8_t>(table_.size());
       out[t + 23] = static_cast<std::uint8_t>(table_.size() >> 8);
       for (std::size_t i = 0; i < table_.size(); ++i) {
-        put_u32(out, t + 24 + 12 * i, table_[i].offset);
-        put_u32(out, t + 32 + 12 * i, table_[i].size);
+        put_le32(out, t + 24 + 12 * i, table_[i].offset);
+        put_le32(out, t + 32 + 12 * i, table_[i].size);
       }
-      put_u32(out, 264, static_cast<std::uint32_t>(t));
+      put_le32(out, 264, static_cast<std::uint32_t>(t));
     }
     if (width_records_) {
-      const Blob z = zlib(*width_records_);
+      const Blob z = zlib_compress(*width_records_);
       const std::size_t w = out.size();
       out.resize(w + 4);
-      put_u32(out, w, static_cast<std::uint32_t>(z.size()));
+      put_le32(out, w, static_cast<std::uint32_t>(z.size()));
       out.insert(out.end(), z.begin(), z.end());
       out.resize(out.size() + 8, 0);  // the width table never ends the file
-      put_u32(out, 272, static_cast<std::uint32_t>(w));
+      put_le32(out, 272, static_cast<std::uint32_t>(w));
     }
     return out;
   }
@@ -209,23 +134,8 @@ class FsdbFile {
 
 // ---- reading results ---------------------------------------------------------
 
-class TempFile {
- public:
-  explicit TempFile(const Blob& bytes) {
-    static std::atomic<int> counter{0};
-    path_ = std::filesystem::temp_directory_path() /
-            ("velk_fsdb_" + std::to_string(::getpid()) + "_" + std::to_string(counter++) + ".fsdb");
-    std::ofstream(path_, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  }
-  ~TempFile() { std::filesystem::remove(path_); }
-  std::string path() const { return path_.string(); }
-
- private:
-  std::filesystem::path path_;
-};
-
 LoadedTrace load(const Blob& bytes) {
-  const TempFile file(bytes);
+  const TempFile file(bytes, ".fsdb");
   auto result = FsdbTrace::from_file(file.path());
   EXPECT_TRUE(result.ok()) << result.error().message();
   if (!result.ok()) return LoadedTrace();
@@ -233,13 +143,13 @@ LoadedTrace load(const Blob& bytes) {
 }
 
 std::string load_error(const Blob& bytes) {
-  const TempFile file(bytes);
+  const TempFile file(bytes, ".fsdb");
   const auto result = FsdbTrace::from_file(file.path());
   return result.ok() ? "<loaded>" : result.error().message();
 }
 
 std::string load_note(const Blob& bytes) {
-  const TempFile file(bytes);
+  const TempFile file(bytes, ".fsdb");
   const auto result = FsdbTrace::from_file(file.path());
   return result.ok() ? "<loaded>" : result.error().note();
 }
@@ -299,10 +209,10 @@ TEST(FsdbErrorTest, BareNewerHeaderLoadsEmpty) {
 // ---- names -------------------------------------------------------------------------
 
 TEST(FsdbNameTest, FilterKeepsDottedIdentifiersOnly) {
-  const Blob bytes = cat({strings({"top.u1.clk", "top..clk", ".top", "top.", "top.1x", "a-b", "run.log",
+  const Blob bytes = cat({nul_strings({"top.u1.clk", "top..clk", ".top", "top.", "top.1x", "a-b", "run.log",
                                    "simv.daidir", "0xab", "0Xab", "_x", "a", "bus[3:0]", "$root", "a b",
                                    "top.tcl_x", "x.fsdbx", "csrcx", "A$b:c", "f(x)", "a=b", "a/b", "a"}),
-                          text("abc"), Blob{0x01}, text("zzz")});
+                          text_bytes("abc"), Blob{0x01}, text_bytes("zzz")});
   EXPECT_EQ(fsdb::extract_identifiers(bytes),
             (std::vector<std::string>{"top.u1.clk", "_x", "a", "bus[3:0]", "A$b:c", "a"}));
 }
@@ -310,9 +220,9 @@ TEST(FsdbNameTest, FilterKeepsDottedIdentifiersOnly) {
 TEST(FsdbNameTest, LegacyFileTakesNamesAfterItsHeader) {
   Blob bytes = FsdbFile(fsdb::kLegacyMagic).build();
   bytes.resize(272);
-  const Blob hidden = strings({"hidden"});
+  const Blob hidden = nul_strings({"hidden"});
   std::copy(hidden.begin(), hidden.end(), bytes.begin() + 100);
-  bytes = cat({bytes, strings({"top.u1.clk", "top.u1.rst", "top.u1.clk", "top.x..y"})});
+  bytes = cat({bytes, nul_strings({"top.u1.clk", "top.u1.rst", "top.u1.clk", "top.x..y"})});
   const LoadedTrace t = load(bytes);
   EXPECT_EQ(names_of(t), (std::vector<std::string>{"top.u1.clk", "top.u1.rst"}));
   EXPECT_EQ(scopes_of(t), (std::vector<std::string>{"top", "top.u1"}));
@@ -339,7 +249,7 @@ TEST(FsdbNameTest, SourcesAreReadLargeThenEightCThenSmall) {
                          .stream(name_block(numbered("top.s", 3), 3))
                          .stream(name_block({"top.noise0", "top.noise1", "simv"}, 3))
                          .stream(eight_c)
-                         .stream(cat({strings({"top.t1"}), Blob{0x21, 0x00, 0x00}}))
+                         .stream(cat({nul_strings({"top.t1"}), Blob{0x21, 0x00, 0x00}}))
                          .stream(name_block(large, 13))
                          .build();
   const LoadedTrace t = load(bytes);
@@ -379,14 +289,14 @@ TEST(FsdbNameTest, ScanStopsAfterTwentyStreams) {
 TEST(FsdbNameTest, TailFallbackReadsStringGroups) {
   FsdbFile f;
   f.append(Blob(5000, 0x00));
-  f.append(cat({Blob{0x02}, strings({"top.x", "top.y", "bad-name", "1abc", "a..b"}), Blob{0x05}}));
-  f.append(cat({Blob{0x04, 0x02}, strings({"skip.me"})}));
-  f.append(cat({Blob{0x00, 0x02}, text("top.r"), Blob{0x05, 0x02}, strings({"top.z", "top.x"})}));
-  f.append(cat({Blob{0x02}, text("top.q")}));  // runs into the end of the file
+  f.append(cat({Blob{0x02}, nul_strings({"top.x", "top.y", "bad-name", "1abc", "a..b"}), Blob{0x05}}));
+  f.append(cat({Blob{0x04, 0x02}, nul_strings({"skip.me"})}));
+  f.append(cat({Blob{0x00, 0x02}, text_bytes("top.r"), Blob{0x05, 0x02}, nul_strings({"top.z", "top.x"})}));
+  f.append(cat({Blob{0x02}, text_bytes("top.q")}));  // runs into the end of the file
   EXPECT_EQ(names_of(load(f.build())), (std::vector<std::string>{"top.x", "top.y", "a..b", "top.z"}));
 
   Blob small(3000, 0);
-  small = cat({small, Blob{0x02}, strings({"top.x"})});
+  small = cat({small, Blob{0x02}, nul_strings({"top.x"})});
   EXPECT_TRUE(fsdb::tail_fallback_names(small).empty());  // the file is not longer than 4096 bytes
 }
 
@@ -421,10 +331,10 @@ TEST(FsdbWidthTest, BadTablesLeaveWidthsAtOne) {
   const std::uint32_t w = *read_u32_le(good, 272);
   const std::uint32_t n = *read_u32_le(good, w);
   Blob truncated = good;
-  put_u32(truncated, w, n - 6);  // the stream stops before its end
+  put_le32(truncated, w, n - 6);  // the stream stops before its end
   all_one(truncated);
   Blob too_long = good;
-  put_u32(too_long, w, static_cast<std::uint32_t>(good.size()));
+  put_le32(too_long, w, static_cast<std::uint32_t>(good.size()));
   all_one(too_long);
   Blob corrupt = good;
   corrupt[w + 6] ^= 0xFF;
@@ -438,21 +348,21 @@ TEST(FsdbZlibTest, InflatesOneBoundedStream) {
   EXPECT_FALSE(fsdb::try_zlib_decompress(Blob{0x78, 0x9C}));  // header only: no output
   EXPECT_FALSE(fsdb::try_zlib_decompress(Blob{0x78, 0x9C, 0xFF, 0xFF, 0x00}));
 
-  const Blob raw = text("hello, waveform");
-  const Blob z = zlib(raw);
-  const auto one = fsdb::try_zlib_decompress(cat({z, text("trailing bytes")}));
+  const Blob raw = text_bytes("hello, waveform");
+  const Blob z = zlib_compress(raw);
+  const auto one = fsdb::try_zlib_decompress(cat({z, text_bytes("trailing bytes")}));
   ASSERT_TRUE(one);
   EXPECT_EQ(one->bytes, raw);
   EXPECT_EQ(one->consumed, z.size());
 
-  const auto big = fsdb::try_zlib_decompress(zlib(Blob(3 << 20, 0x5A)));
+  const auto big = fsdb::try_zlib_decompress(zlib_compress(Blob(3 << 20, 0x5A)));
   ASSERT_TRUE(big);
   EXPECT_EQ(big->bytes.size(), std::size_t{1} << 20);
   EXPECT_EQ(big->bytes.back(), 0x5A);
 }
 
 TEST(FsdbZlibTest, ScanGivesUpAfterManyFailedStarts) {
-  const Blob stream = zlib(text("payload"));
+  const Blob stream = zlib_compress(text_bytes("payload"));
   const auto with_failures = [&](std::size_t n) {
     Blob bytes;
     for (std::size_t i = 0; i < n; ++i) bytes.insert(bytes.end(), {0x78, 0x9C, 0xFF});
@@ -463,7 +373,7 @@ TEST(FsdbZlibTest, ScanGivesUpAfterManyFailedStarts) {
 }
 
 TEST(FsdbZlibTest, TableBlocksStopAt256MiB) {
-  const Blob z = zlib(Blob(2 << 20, 0));
+  const Blob z = zlib_compress(Blob(2 << 20, 0));
   Blob data = cat({Blob(16, 0), z});
   std::vector<fsdb::TableEntry> entries;
   for (std::uint32_t i = 0; i < 300; ++i) entries.push_back({16, static_cast<std::uint32_t>(z.size()) + i});
@@ -477,8 +387,8 @@ TEST(FsdbZlibTest, TableBlocksStopAt256MiB) {
 TEST(FsdbTableTest, EntriesAreCheckedAndRepeatsDropped) {
   FsdbFile f;
   f.append(Blob(8, 0));
-  const std::size_t a = f.append(zlib(data_block({0, 0, 0, 0}, {0x01, 0x05})));  // n0 = 5 at 10
-  const std::size_t b = f.append(zlib(data_block({0, 0, 0, 0}, {0x01, 0x06})));  // n0 = 6 at 10
+  const std::size_t a = f.append(zlib_compress(data_block({0, 0, 0, 0}, {0x01, 0x05})));  // n0 = 5 at 10
+  const std::size_t b = f.append(zlib_compress(data_block({0, 0, 0, 0}, {0x01, 0x06})));  // n0 = 6 at 10
   const std::uint32_t a_size = static_cast<std::uint32_t>(b - a);
   const Blob bytes = f.stream(name_block({"top.n0"}, 3))
                          .table_entry(0, 50)
@@ -497,7 +407,7 @@ TEST(FsdbTableTest, EntriesAreCheckedAndRepeatsDropped) {
 TEST(FsdbTableTest, TableNearTheEndOrBehindTheGateIsIgnored) {
   Blob bytes = FsdbFile().table_entry(410, 10).build();
   EXPECT_EQ(fsdb::read_header_tables(bytes).entries.size(), 1u);
-  put_u32(bytes, 264, static_cast<std::uint32_t>(bytes.size() - 24));
+  put_le32(bytes, 264, static_cast<std::uint32_t>(bytes.size() - 24));
   EXPECT_TRUE(fsdb::read_header_tables(bytes).entries.empty());
   Blob gated = FsdbFile().gate(85).table_entry(410, 10).build();
   EXPECT_TRUE(fsdb::read_header_tables(gated).entries.empty());
@@ -532,7 +442,7 @@ TEST(FsdbValueTest, InitialValueWithoutCodesAndWrappingStep) {
   // A ten-byte number keeps only its low 64 bits: all ones, so the step wraps to 0.
   Blob all_ones(9, 0xFF);
   all_ones.push_back(0x7F);
-  const Blob block = cat({leb(0), leb(0), leb(0), leb(0), leb(3), all_ones, kHeaderMark});
+  const Blob block = cat({uleb128(0), uleb128(0), uleb128(0), uleb128(0), uleb128(3), all_ones, kHeaderMark});
   const LoadedTrace w = load(values_file(2, {block}));
   EXPECT_EQ(w.timestamps, Times{0});
   EXPECT_EQ(column(w, "top.n1"), Column{3});
@@ -792,10 +702,10 @@ std::vector<Blob> seed_files() {
   seeds.push_back(
       FsdbFile().stream(name_block(numbered("top.n", 4), 4)).stream(kEndC1Block).stream(mode1_block(4)).build());
   Blob legacy = FsdbFile(fsdb::kLegacyMagic).build();
-  seeds.push_back(cat({legacy, strings({"top.a", "top.b.c"})}));
+  seeds.push_back(cat({legacy, nul_strings({"top.a", "top.b.c"})}));
   FsdbFile tail;
   tail.append(Blob(4200, 0x00));
-  tail.append(cat({Blob{0x02}, strings({"top.x", "top.y"})}));
+  tail.append(cat({Blob{0x02}, nul_strings({"top.x", "top.y"})}));
   seeds.push_back(tail.build());
   return seeds;
 }
@@ -832,7 +742,7 @@ void mutate_once(Blob& b, Rng& rng) {
       const auto size = static_cast<std::uint32_t>(b.size());
       const std::uint32_t choices[] = {static_cast<std::uint32_t>(rng.gen()),
                                        static_cast<std::uint32_t>(rng.below(size)), size, 0xFFFFFFFFu, 84};
-      if (at + 4 <= b.size()) put_u32(b, at, choices[rng.below(5)]);
+      if (at + 4 <= b.size()) put_le32(b, at, choices[rng.below(5)]);
       break;
     }
     default: {
@@ -876,10 +786,10 @@ void expect_sound(const LoadedTrace& t) {
 
 // Parses `bytes` and checks the result and the memory the parse needed.
 void expect_parses_soundly(const Blob& bytes) {
-  const std::size_t before = g_live_bytes.load();
-  g_peak_bytes.store(before);
+  const std::size_t before = allocations().live_bytes.load();
+  reset_peak_bytes();
   const auto t = parse(bytes);
-  EXPECT_LT(g_peak_bytes.load() - before, std::size_t{200} << 20);
+  EXPECT_LT(allocations().peak_bytes.load() - before, std::size_t{200} << 20);
   if (t) expect_sound(*t);
 }
 
@@ -938,7 +848,7 @@ TEST(FsdbRobustnessTest, RandomBytesAndPieces) {
   // Through the file loader as well.
   for (int i = 0; i < 20; ++i) {
     const Blob b = mutated(seed_files()[rng.below(4)], rng);
-    const TempFile file(b);
+    const TempFile file(b, ".fsdb");
     const auto r = FsdbTrace::from_file(file.path());
     if (r.ok()) expect_sound(r.value());
   }

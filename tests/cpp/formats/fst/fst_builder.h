@@ -11,35 +11,13 @@
 #include <zlib.h>
 
 #include "formats/fst/fst_input.h"
+#include "support/bytes.h"
 
 namespace velk::fst::testing {
 
-using Buf = std::vector<std::uint8_t>;
+using namespace velk::testing;
+using Buf = ByteVec;
 
-inline void put_u64(Buf& b, std::uint64_t v) {
-  for (int i = 7; i >= 0; --i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-inline void put_varint(Buf& b, std::uint64_t v) {
-  while (v >= 0x80) {
-    b.push_back(static_cast<std::uint8_t>(v | 0x80));
-    v >>= 7;
-  }
-  b.push_back(static_cast<std::uint8_t>(v));
-}
-inline void put_svarint(Buf& b, std::int64_t v) {
-  for (;;) {
-    const auto byte = static_cast<std::uint8_t>(v & 0x7f);
-    v >>= 7;
-    const bool done = (v == 0 && !(byte & 0x40)) || (v == -1 && (byte & 0x40));
-    b.push_back(done ? byte : byte | 0x80);
-    if (done) return;
-  }
-}
-inline void put_bytes(Buf& b, const Buf& more) { b.insert(b.end(), more.begin(), more.end()); }
-inline void put_str(Buf& b, const std::string& s) {
-  b.insert(b.end(), s.begin(), s.end());
-  b.push_back(0);
-}
 inline Buf bytes(std::initializer_list<int> list) {
   Buf b;
   for (int v : list) b.push_back(static_cast<std::uint8_t>(v));
@@ -49,38 +27,38 @@ inline Buf bytes(std::initializer_list<int> list) {
 // Type byte, u64 length counting itself, payload.
 inline Buf block(std::uint8_t type, const Buf& payload) {
   Buf b{type};
-  put_u64(b, payload.size() + 8);
-  put_bytes(b, payload);
+  append_be64(b, payload.size() + 8);
+  append(b, payload);
   return b;
 }
 
 inline Buf header_block(std::uint64_t start, std::uint64_t end, std::uint8_t file_type = 0) {
   Buf p;
-  put_u64(p, start);
-  put_u64(p, end);
+  append_be64(p, start);
+  append_be64(p, end);
   double e = 2.718281828459045;
   std::uint8_t le[8];
   std::memcpy(le, &e, 8);  // the test machine is little-endian, like the writers
   p.insert(p.end(), le, le + 8);
-  for (int i = 0; i < 5; ++i) put_u64(p, i);
+  for (int i = 0; i < 5; ++i) append_be64(p, i);
   p.push_back(static_cast<std::uint8_t>(-9));
   std::string version = "hand-built";
   version.resize(128, '\0');
   p.insert(p.end(), version.begin(), version.end());
   p.insert(p.end(), 119, 0);
   p.push_back(file_type);
-  put_u64(p, 0);
+  append_be64(p, 0);
   return block(0, p);
 }
 
 // Geometry stored uncompressed (equal lengths).
 inline Buf geometry_block(const std::vector<std::uint32_t>& stored) {
   Buf body;
-  for (auto v : stored) put_varint(body, v);
+  for (auto v : stored) append_uleb128(body, v);
   Buf p;
-  put_u64(p, body.size());
-  put_u64(p, stored.size());
-  put_bytes(p, body);
+  append_be64(p, body.size());
+  append_be64(p, stored.size());
+  append(p, body);
   return block(3, p);
 }
 
@@ -119,17 +97,17 @@ inline Buf gzip_member_header() { return bytes({0x1f, 0x8b, 8, 0, 0, 0, 0, 0, 0,
 // Hierarchy block of type 4 (gzip), 6 (LZ4) or 7 (LZ4 twice).
 inline Buf hierarchy_block(const Buf& entries, std::uint8_t type = 4) {
   Buf p;
-  put_u64(p, entries.size());
+  append_be64(p, entries.size());
   if (type == 4) {
-    put_bytes(p, gzip_member_header());
-    put_bytes(p, raw_deflate(entries));
-    put_bytes(p, bytes({0, 0, 0, 0, 0, 0, 0, 0}));  // trailer, not checked
+    append(p, gzip_member_header());
+    append(p, raw_deflate(entries));
+    append(p, bytes({0, 0, 0, 0, 0, 0, 0, 0}));  // trailer, not checked
   } else if (type == 6) {
-    put_bytes(p, lz4_compress(entries));
+    append(p, lz4_compress(entries));
   } else {
     const Buf once = lz4_compress(entries);
-    put_varint(p, once.size());
-    put_bytes(p, lz4_compress(once));
+    append_uleb128(p, once.size());
+    append(p, lz4_compress(once));
   }
   return block(type, p);
 }
@@ -137,15 +115,15 @@ inline Buf hierarchy_block(const Buf& entries, std::uint8_t type = 4) {
 inline Buf var_entry(std::uint8_t type, const std::string& name, std::uint32_t length, std::uint32_t alias = 0,
                      std::uint8_t direction = 0) {
   Buf b{type, direction};
-  put_str(b, name);
-  put_varint(b, length);
-  put_varint(b, alias);
+  append_cstr(b, name);
+  append_uleb128(b, length);
+  append_uleb128(b, alias);
   return b;
 }
 inline Buf scope_entry(const std::string& name, std::uint8_t type = 0) {
   Buf b{254, type};
-  put_str(b, name);
-  put_str(b, "");
+  append_cstr(b, name);
+  append_cstr(b, "");
   return b;
 }
 inline Buf upscope_entry() { return Buf{255}; }
@@ -166,35 +144,35 @@ struct Section {
 
 inline Buf section_block(const Section& s) {
   Buf p;
-  put_u64(p, s.start);
-  put_u64(p, s.end);
-  put_u64(p, 0);
-  put_varint(p, s.frame.size());
-  put_varint(p, s.frame.size());
-  put_varint(p, s.frame_signals);
-  put_bytes(p, s.frame);
-  put_varint(p, s.vc_signals);
+  append_be64(p, s.start);
+  append_be64(p, s.end);
+  append_be64(p, 0);
+  append_uleb128(p, s.frame.size());
+  append_uleb128(p, s.frame.size());
+  append_uleb128(p, s.frame_signals);
+  append(p, s.frame);
+  append_uleb128(p, s.vc_signals);
   p.push_back(s.pack);
-  for (const auto& c : s.chains) put_bytes(p, c);
-  put_bytes(p, s.offset_table);
-  put_u64(p, s.offset_table.size());
+  for (const auto& c : s.chains) append(p, c);
+  append(p, s.offset_table);
+  append_be64(p, s.offset_table.size());
   Buf times;
   std::uint64_t prev = 0;
   for (auto t : s.times) {
-    put_varint(times, t - prev);
+    append_uleb128(times, t - prev);
     prev = t;
   }
-  put_bytes(p, times);
-  put_u64(p, times.size());
-  put_u64(p, times.size());
-  put_u64(p, s.times.size());
+  append(p, times);
+  append_be64(p, times.size());
+  append_be64(p, times.size());
+  append_be64(p, s.times.size());
   return block(s.type, p);
 }
 
 // A stored chain: leading varint 0, then the records.
 inline Buf stored_chain(const Buf& records) {
   Buf b{0};
-  put_bytes(b, records);
+  append(b, records);
   return b;
 }
 

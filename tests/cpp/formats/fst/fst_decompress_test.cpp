@@ -57,7 +57,7 @@ TEST(FstFastLz, Level2FarDistanceUsesTwoExtraBytes) {
     }
   }
   data[0] |= 0x20;
-  put_bytes(data, bytes({0x3F, 255, 0, 5}));
+  append(data, bytes({0x3F, 255, 0, 5}));
   for (int i = 0; i < 3; ++i) expect += expect[expect.size() - 8197];
   const auto out = fastlz_run(data, data.size(), expect.size());
   ASSERT_TRUE(out.ok());
@@ -195,8 +195,8 @@ TEST(FstPackedChain, DecodesEachPacking) {
   Buf scratch;
   {
     Buf chain;
-    put_varint(chain, plain.size());
-    put_bytes(chain, zlib_compress(plain));
+    append_uleb128(chain, plain.size());
+    append(chain, zlib_compress(plain));
     FstInput in = input_of(chain);
     Buf out;
     ASSERT_TRUE(read_packed_signal_value_bytes(in, chain.size(), PackType::Zlib, out, scratch).ok());
@@ -204,8 +204,8 @@ TEST(FstPackedChain, DecodesEachPacking) {
   }
   {
     Buf chain;
-    put_varint(chain, plain.size());
-    put_bytes(chain, lz4_compress(plain));
+    append_uleb128(chain, plain.size());
+    append(chain, lz4_compress(plain));
     FstInput in = input_of(chain);
     Buf out;
     ASSERT_TRUE(read_packed_signal_value_bytes(in, chain.size(), PackType::Lz4, out, scratch).ok());
@@ -248,8 +248,8 @@ TEST(FstVarint, LimitsAndErrors) {
   }
   {
     Buf b;
-    put_svarint(b, -5);
-    put_svarint(b, 300);
+    append_sleb128(b, -5);
+    append_sleb128(b, 300);
     FstInput in = input_of(b);
     EXPECT_EQ(in.read_signed_varint_i64(), -5);
     EXPECT_EQ(in.read_signed_varint_i64(), 300);

@@ -32,11 +32,11 @@ Walk walk(const Buf& stream) {
 
 TEST(FstHierarchy, HandlesAndAliases) {
   Buf s = scope_entry("tb");
-  put_bytes(s, var_entry(16, "a", 1));
-  put_bytes(s, var_entry(16, "b", 1, 1));
-  put_bytes(s, var_entry(16, "c", 4));
-  put_bytes(s, var_entry(kVarTypePort, "p", 26, 0, 1));
-  put_bytes(s, upscope_entry());
+  append(s, var_entry(16, "a", 1));
+  append(s, var_entry(16, "b", 1, 1));
+  append(s, var_entry(16, "c", 4));
+  append(s, var_entry(kVarTypePort, "p", 26, 0, 1));
+  append(s, upscope_entry());
   const Walk w = walk(s);
   ASSERT_EQ(w.error, "");
   ASSERT_EQ(w.entries.size(), 6u);
@@ -75,24 +75,24 @@ TEST(FstHierarchy, EntryErrors) {
 
 TEST(FstHierarchy, Attributes) {
   Buf s = bytes({252, 0, 0});
-  put_str(s, "a comment");
-  put_varint(s, 0);
-  put_bytes(s, bytes({252, 0, 3}));
-  put_str(s, "/src/top.v");
-  put_varint(s, 7);
-  put_bytes(s, bytes({252, 0, 5}));
-  put_varint(s, 7);
+  append_cstr(s, "a comment");
+  append_uleb128(s, 0);
+  append(s, bytes({252, 0, 3}));
+  append_cstr(s, "/src/top.v");
+  append_uleb128(s, 7);
+  append(s, bytes({252, 0, 5}));
+  append_uleb128(s, 7);
   s.push_back(0);
-  put_varint(s, 42);
-  put_bytes(s, bytes({252, 0, 2}));
-  put_str(s, "std_logic");
-  put_varint(s, (3 << 10) | 12);
-  put_bytes(s, bytes({252, 0, 7}));
-  put_str(s, "state 2 IDLE BUSY 0 1");
-  put_varint(s, 9);
-  put_bytes(s, bytes({252, 0, 7}));
-  put_str(s, "");
-  put_varint(s, 9);
+  append_uleb128(s, 42);
+  append(s, bytes({252, 0, 2}));
+  append_cstr(s, "std_logic");
+  append_uleb128(s, (3 << 10) | 12);
+  append(s, bytes({252, 0, 7}));
+  append_cstr(s, "state 2 IDLE BUSY 0 1");
+  append_uleb128(s, 9);
+  append(s, bytes({252, 0, 7}));
+  append_cstr(s, "");
+  append_uleb128(s, 9);
   s.push_back(253);
   const Walk w = walk(s);
   ASSERT_EQ(w.error, "");
@@ -144,12 +144,12 @@ TEST(FstHierarchy, EnumTableTexts) {
 
 TEST(FstHierarchy, EachBlockCompressionReadsTheSameEntries) {
   Buf entries = scope_entry("top");
-  for (int i = 0; i < 50; ++i) put_bytes(entries, var_entry(16, "sig" + std::to_string(i), 8));
-  put_bytes(entries, upscope_entry());
+  for (int i = 0; i < 50; ++i) append(entries, var_entry(16, "sig" + std::to_string(i), 8));
+  append(entries, upscope_entry());
   for (const std::uint8_t type : {4, 6, 7}) {
     Buf f = header_block(0, 0);
-    put_bytes(f, geometry_block(std::vector<std::uint32_t>(50, 8)));
-    put_bytes(f, hierarchy_block(entries, type));
+    append(f, geometry_block(std::vector<std::uint32_t>(50, 8)));
+    append(f, hierarchy_block(entries, type));
     auto r = FstReader::open(input_of(f), false);
     ASSERT_TRUE(r.ok()) << int(type);
     int vars = 0;
@@ -168,13 +168,13 @@ TEST(FstHierarchy, EachBlockCompressionReadsTheSameEntries) {
 
 TEST(FstHierarchy, CorruptBlocks) {
   Buf entries = scope_entry("top");
-  put_bytes(entries, var_entry(16, "a", 1));
+  append(entries, var_entry(16, "a", 1));
   for (const std::uint8_t type : {4, 6, 7}) {
     Buf f = header_block(0, 0);
-    put_bytes(f, geometry_block({1}));
+    append(f, geometry_block({1}));
     Buf h = hierarchy_block(entries, type);
     h[9 + 7] ^= 0x40;  // the uncompressed length no longer matches
-    put_bytes(f, h);
+    append(f, h);
     auto r = FstReader::open(input_of(f), false);
     ASSERT_TRUE(r.ok());
     const Status s = r.value().read_hierarchy([](const FstHierarchyEntry&) {});

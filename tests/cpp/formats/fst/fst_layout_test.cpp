@@ -13,15 +13,15 @@ using namespace testing;
 
 Buf minimal_hierarchy() {
   Buf entries = scope_entry("top");
-  put_bytes(entries, var_entry(16, "a", 1));
-  put_bytes(entries, upscope_entry());
+  append(entries, var_entry(16, "a", 1));
+  append(entries, upscope_entry());
   return hierarchy_block(entries);
 }
 
 Buf minimal_file() {
   Buf f = header_block(0, 0);
-  put_bytes(f, geometry_block({1}));
-  put_bytes(f, minimal_hierarchy());
+  append(f, geometry_block({1}));
+  append(f, minimal_hierarchy());
   return f;
 }
 
@@ -45,41 +45,41 @@ TEST(FstOpen, MissingBlocks) {
   Buf no_geometry = header_block(0, 0);
   EXPECT_EQ(open_error(no_geometry), "The FST file is incomplete: geometry block is missing.");
   Buf no_hierarchy = header_block(0, 0);
-  put_bytes(no_hierarchy, geometry_block({1}));
+  append(no_hierarchy, geometry_block({1}));
   EXPECT_EQ(open_error(no_hierarchy), "The FST file is incomplete: hierarchy block is missing.");
   Buf no_header = geometry_block({1});
-  put_bytes(no_header, minimal_hierarchy());
+  append(no_header, minimal_hierarchy());
   EXPECT_EQ(open_error(no_header), "The FST file is incomplete: header block is missing.");
 }
 
 TEST(FstOpen, SkipBlockOfLengthZeroEndsTheWalk) {
   Buf f = minimal_file();
   f.push_back(255);
-  put_u64(f, 0);
+  append_be64(f, 0);
   f.push_back(99);  // garbage after the end marker is never read
   EXPECT_EQ(open_error(f), "ok");
   Buf g = minimal_file();
-  put_bytes(g, block(255, bytes({1, 2, 3})));
+  append(g, block(255, bytes({1, 2, 3})));
   EXPECT_EQ(open_error(g), "ok");
 }
 
 TEST(FstOpen, BlockTypeErrors) {
   EXPECT_EQ(open_error(bytes({9, 0, 0})), "Unexpected block type");
   Buf f = minimal_file();
-  put_bytes(f, block(42, {}));
+  append(f, block(42, {}));
   EXPECT_EQ(open_error(f), "Unexpected block type");
   Buf w = minimal_file();
-  put_bytes(w, block(254, {}));
+  append(w, block(254, {}));
   EXPECT_EQ(open_error(w), "GZip Wrapper should have been handled earlier!");
   Buf two = minimal_file();
-  put_bytes(two, minimal_hierarchy());
+  append(two, minimal_hierarchy());
   EXPECT_EQ(open_error(two), "Only a single hierarchy block is expected!");
   EXPECT_EQ(open_error({}), "I/O operation failed");
 }
 
 TEST(FstOpen, HeaderErrors) {
   Buf bad_type = header_block(0, 0, 3);
-  put_bytes(bad_type, geometry_block({1}));
+  append(bad_type, geometry_block({1}));
   EXPECT_EQ(open_error(bad_type), "Unexpected file type");
   Buf short_header = block(0, Buf(100, 0));
   EXPECT_EQ(open_error(short_header), "header block has length 108, expected 329");
@@ -93,8 +93,8 @@ TEST(FstOpen, HeaderErrors) {
 
 TEST(FstOpen, GeometryValues) {
   Buf f = header_block(0, 0);
-  put_bytes(f, geometry_block({0, 0xFFFFFFFFu, 5, 1}));
-  put_bytes(f, minimal_hierarchy());
+  append(f, geometry_block({0, 0xFFFFFFFFu, 5, 1}));
+  append(f, minimal_hierarchy());
   auto r = FstReader::open(input_of(f), false);
   ASSERT_TRUE(r.ok());
   const auto& s = r.value().signals();
@@ -109,46 +109,46 @@ TEST(FstOpen, GeometryValues) {
 
 TEST(FstOpen, GeometryCompressedAndHostile) {
   Buf body;
-  for (int i = 0; i < 100; ++i) put_varint(body, 8);
+  for (int i = 0; i < 100; ++i) append_uleb128(body, 8);
   Buf p;
-  put_u64(p, body.size());
-  put_u64(p, 100);
-  put_bytes(p, zlib_compress(body));
+  append_be64(p, body.size());
+  append_be64(p, 100);
+  append(p, zlib_compress(body));
   Buf f = header_block(0, 0);
-  put_bytes(f, block(3, p));
-  put_bytes(f, minimal_hierarchy());
+  append(f, block(3, p));
+  append(f, minimal_hierarchy());
   auto r = FstReader::open(input_of(f), false);
   ASSERT_TRUE(r.ok());
   EXPECT_EQ(r.value().signals().size(), 100u);
 
   Buf huge;
-  put_u64(huge, std::uint64_t{1} << 40);  // uncompressed length
-  put_u64(huge, std::uint64_t{1} << 40);  // signal count
-  put_bytes(huge, zlib_compress(body));
+  append_be64(huge, std::uint64_t{1} << 40);  // uncompressed length
+  append_be64(huge, std::uint64_t{1} << 40);  // signal count
+  append(huge, zlib_compress(body));
   Buf g = header_block(0, 0);
-  put_bytes(g, block(3, huge));
+  append(g, block(3, huge));
   EXPECT_EQ(open_error(g), "failed to decompress with zlib");
 
   Buf too_many;
-  put_u64(too_many, 4);
-  put_u64(too_many, 5);
-  put_bytes(too_many, bytes({1, 1, 1, 1}));
+  append_be64(too_many, 4);
+  append_be64(too_many, 5);
+  append(too_many, bytes({1, 1, 1, 1}));
   Buf h = header_block(0, 0);
-  put_bytes(h, block(3, too_many));
+  append(h, block(3, too_many));
   EXPECT_EQ(open_error(h), "geometry claims more signals than its body holds");
 }
 
 TEST(FstOpen, Blackout) {
   Buf p;
-  put_varint(p, 3);
+  append_uleb128(p, 3);
   p.push_back(0);
-  put_varint(p, 10);
+  append_uleb128(p, 10);
   p.push_back(1);
-  put_varint(p, 5);
+  append_uleb128(p, 5);
   p.push_back(0);
-  put_varint(p, 100);
+  append_uleb128(p, 100);
   Buf f = minimal_file();
-  put_bytes(f, block(2, p));
+  append(f, block(2, p));
   auto r = FstReader::open(input_of(f), false);
   ASSERT_TRUE(r.ok());
   const auto& b = *r.value().metadata().blackout;
@@ -162,7 +162,7 @@ TEST(FstOpen, Blackout) {
   Buf extra = p;
   extra.push_back(0);  // one byte more than the entries
   Buf g = minimal_file();
-  put_bytes(g, block(2, extra));
+  append(g, block(2, extra));
   EXPECT_EQ(open_error(g), "blackout entries do not end at the end of their block");
 }
 
@@ -172,10 +172,10 @@ TEST(FstOpen, HeaderTimesComeFromSectionsWhenUnfinished) {
   a.start = 10, a.end = 20, a.times = {10, 20}, a.frame = {'0'}, a.frame_signals = 1;
   Section b = a;
   b.start = 20, b.end = 35, b.times = {20, 35};
-  put_bytes(f, section_block(a));
-  put_bytes(f, section_block(b));
-  put_bytes(f, geometry_block({1}));
-  put_bytes(f, minimal_hierarchy());
+  append(f, section_block(a));
+  append(f, section_block(b));
+  append(f, geometry_block({1}));
+  append(f, minimal_hierarchy());
   auto r = FstReader::open(input_of(f), true);
   ASSERT_TRUE(r.ok()) << r.error().message();
   EXPECT_EQ(r.value().header().start_time, 10u);
@@ -189,9 +189,9 @@ TEST(FstOpen, TimeTableStartsWithSectionStartBeforeFirstTime) {
   Buf f = header_block(0, 50);
   Section a;
   a.start = 0, a.end = 50, a.times = {5, 50}, a.frame = {'0'}, a.frame_signals = 1;
-  put_bytes(f, section_block(a));
-  put_bytes(f, geometry_block({1}));
-  put_bytes(f, minimal_hierarchy());
+  append(f, section_block(a));
+  append(f, geometry_block({1}));
+  append(f, minimal_hierarchy());
   auto r = FstReader::open(input_of(f), true);
   ASSERT_TRUE(r.ok());
   EXPECT_EQ(*r.value().time_table(), (std::vector<std::uint64_t>{0, 5, 50}));
@@ -200,13 +200,13 @@ TEST(FstOpen, TimeTableStartsWithSectionStartBeforeFirstTime) {
 TEST(FstOpen, HostileSectionLengths) {
   Buf f = header_block(0, 0);
   Buf p;
-  put_u64(p, 0);
-  put_u64(p, 0);
-  put_u64(p, 0);
+  append_be64(p, 0);
+  append_be64(p, 0);
+  append_be64(p, 0);
   Buf sec{8};
-  put_u64(sec, std::uint64_t{1} << 62);  // past the end of the file
-  put_bytes(sec, p);
-  put_bytes(f, sec);
+  append_be64(sec, std::uint64_t{1} << 62);  // past the end of the file
+  append(sec, p);
+  append(f, sec);
   EXPECT_EQ(open_error(f), "I/O operation failed");
 
   Buf g = header_block(0, 0);
@@ -217,46 +217,46 @@ TEST(FstOpen, HostileSectionLengths) {
   // Claim a time table far larger than its section.
   const std::size_t t_field = s.size() - 16;
   for (int i = 0; i < 8; ++i) s[t_field + i] = i == 0 ? 0x10 : 0;
-  put_bytes(g, s);
+  append(g, s);
   EXPECT_EQ(open_error(g), "time table larger than its value-change section");
 }
 
 TEST(FstOpen, GzipWrapper) {
   const Buf plain = minimal_file();
   Buf f{254};
-  put_u64(f, 1);
-  put_u64(f, plain.size());
-  put_bytes(f, gzip_member_header());
-  put_bytes(f, raw_deflate(plain));
+  append_be64(f, 1);
+  append_be64(f, plain.size());
+  append(f, gzip_member_header());
+  append(f, raw_deflate(plain));
   auto r = FstReader::open(input_of(f), true);
   ASSERT_TRUE(r.ok()) << r.error().message();
   EXPECT_EQ(r.value().signals().size(), 1u);
 
   Buf unfinished{254};
-  put_u64(unfinished, 0);
-  put_u64(unfinished, 100);
+  append_be64(unfinished, 0);
+  append_be64(unfinished, 100);
   EXPECT_EQ(open_error(unfinished), "The FST file is still being compressed into its final GZIP wrapper.");
 
   Buf corrupt{254};
-  put_u64(corrupt, 1);
-  put_u64(corrupt, plain.size());
-  put_bytes(corrupt, gzip_member_header());
-  put_bytes(corrupt, bytes({0xff, 0xff, 0xff, 0xff}));
+  append_be64(corrupt, 1);
+  append_be64(corrupt, plain.size());
+  append(corrupt, gzip_member_header());
+  append(corrupt, bytes({0xff, 0xff, 0xff, 0xff}));
   EXPECT_EQ(open_error(corrupt), "failed to decompress gzip stream: Data");
 
   Buf bad_header{254};
-  put_u64(bad_header, 1);
-  put_u64(bad_header, 5);
-  put_bytes(bad_header, bytes({0x1f, 0x8b, 9, 0, 0, 0, 0, 0, 0, 0}));
+  append_be64(bad_header, 1);
+  append_be64(bad_header, 5);
+  append(bad_header, bytes({0x1f, 0x8b, 9, 0, 0, 0, 0, 0, 0, 0}));
   EXPECT_EQ(open_error(bad_header), "failed to parse a gzip header: expected deflate compression (8) got 9");
 
   Buf truncated{254};
-  put_u64(truncated, 1);
-  put_u64(truncated, std::uint64_t{1} << 40);  // claims far more than the stream holds
-  put_bytes(truncated, gzip_member_header());
+  append_be64(truncated, 1);
+  append_be64(truncated, std::uint64_t{1} << 40);  // claims far more than the stream holds
+  append(truncated, gzip_member_header());
   Buf packed = raw_deflate(plain);
   packed.resize(packed.size() / 2);
-  put_bytes(truncated, packed);
+  append(truncated, packed);
   EXPECT_EQ(open_error(truncated), "failed to decompress gzip stream: Buf");
 }
 

@@ -29,47 +29,47 @@ struct Chains {
     for (char c : std::string("01xz01xz01")) t.push_back(static_cast<std::uint8_t>(c));
     ten_bit = stored_chain(t);
     Buf r{0x01};
-    put_bytes(r, le_double(1.5));
+    append(r, le_double(1.5));
     r.push_back(0x03);
-    put_bytes(r, le_double(-2.0));
+    append(r, le_double(-2.0));
     real = stored_chain(r);
   }
 };
 
 Buf alias2_table(const Chains& c) {
   Buf t;
-  put_svarint(t, (1 << 1) | 1);
-  put_svarint(t, (static_cast<std::int64_t>(c.one_bit.size()) << 1) | 1);
-  put_svarint(t, (static_cast<std::int64_t>(c.ten_bit.size()) << 1) | 1);
-  put_svarint(t, (-2 * 2) | 1);  // alias of signal index 1
+  append_sleb128(t, (1 << 1) | 1);
+  append_sleb128(t, (static_cast<std::int64_t>(c.one_bit.size()) << 1) | 1);
+  append_sleb128(t, (static_cast<std::int64_t>(c.ten_bit.size()) << 1) | 1);
+  append_sleb128(t, (-2 * 2) | 1);  // alias of signal index 1
   return t;
 }
 
 Buf alias_table(const Chains& c) {
   Buf t;
-  put_varint(t, (1 << 1) | 1);
-  put_varint(t, (c.one_bit.size() << 1) | 1);
-  put_varint(t, (c.ten_bit.size() << 1) | 1);
-  put_varint(t, 0);
-  put_varint(t, 2);  // alias of signal index 1
+  append_uleb128(t, (1 << 1) | 1);
+  append_uleb128(t, (c.one_bit.size() << 1) | 1);
+  append_uleb128(t, (c.ten_bit.size() << 1) | 1);
+  append_uleb128(t, 0);
+  append_uleb128(t, 2);  // alias of signal index 1
   return t;
 }
 
 Buf frame_bytes() {
   Buf f{'x'};
   for (char c : std::string("zzzzzzzzzz")) f.push_back(static_cast<std::uint8_t>(c));
-  put_bytes(f, le_double(0.25));
+  append(f, le_double(0.25));
   for (char c : std::string("zzzzzzzzzz")) f.push_back(static_cast<std::uint8_t>(c));
   return f;
 }
 
 Buf file_with(Section s) {
   Buf f = header_block(0, 100);
-  put_bytes(f, section_block(s));
-  put_bytes(f, geometry_block({1, 10, 0, 10}));
+  append(f, section_block(s));
+  append(f, geometry_block({1, 10, 0, 10}));
   Buf h = scope_entry("top");
-  put_bytes(h, var_entry(16, "a", 1));
-  put_bytes(f, hierarchy_block(h));
+  append(h, var_entry(16, "a", 1));
+  append(f, hierarchy_block(h));
   return f;
 }
 
@@ -162,26 +162,26 @@ TEST(FstValueChanges, StructuralErrors) {
   const Chains c;
   Section alias_to_alias = good_section(8);
   alias_to_alias.offset_table = alias2_table(c);
-  put_svarint(alias_to_alias.offset_table, 0);  // not enough: rebuild below
+  append_sleb128(alias_to_alias.offset_table, 0);  // not enough: rebuild below
   alias_to_alias.offset_table.clear();
-  put_svarint(alias_to_alias.offset_table, (1 << 1) | 1);
-  put_svarint(alias_to_alias.offset_table, (-1 * 2 - 2) | 1);  // index 1 aliases index 1 (itself)
+  append_sleb128(alias_to_alias.offset_table, (1 << 1) | 1);
+  append_sleb128(alias_to_alias.offset_table, (-1 * 2 - 2) | 1);  // index 1 aliases index 1 (itself)
   alias_to_alias.chains = {c.one_bit};
   EXPECT_EQ(signals_error(alias_to_alias),
             "internal error: entered unreachable code: aliases should always directly point to an offset");
 
   Section offset_zero = good_section(1);
   offset_zero.offset_table.clear();
-  put_varint(offset_zero.offset_table, 1);  // first chain at offset 0
+  append_uleb128(offset_zero.offset_table, 1);  // first chain at offset 0
   EXPECT_EQ(signals_error(offset_zero), "value-change chain at offset 0");
 
   Section too_many = good_section(5);
-  put_varint(too_many.offset_table, 9);  // a fifth chain for four signals
+  append_uleb128(too_many.offset_table, 9);  // a fifth chain for four signals
   EXPECT_EQ(signals_error(too_many), "offset table names more signals than the section holds");
 
   Section skip_all = good_section(5);
   skip_all.offset_table.clear();
-  put_varint(skip_all.offset_table, 0xFFFFFFFEu);  // 2^31 - 1 signals without chains
+  append_uleb128(skip_all.offset_table, 0xFFFFFFFEu);  // 2^31 - 1 signals without chains
   EXPECT_EQ(signals_error(skip_all), "offset table names more signals than the section holds");
 
   Section far_time = good_section(8);
@@ -190,7 +190,7 @@ TEST(FstValueChanges, StructuralErrors) {
 
   Section packed_real = good_section(8);
   Buf r{0x00};
-  put_bytes(r, le_double(1.0));
+  append(r, le_double(1.0));
   packed_real.chains[2] = stored_chain(r);
   EXPECT_EQ(signals_error(packed_real), "not yet implemented: TODO: implement support for rare packed case");
 
@@ -217,11 +217,11 @@ TEST(FstValueChanges, RecordDeltas) {
 TEST(FstValueChanges, OffsetTableDecoding) {
   // Kind 1: chain at 1, two signals without chains, chain 5 bytes on, alias of index 0.
   Buf t;
-  put_varint(t, 3);
-  put_varint(t, 4);
-  put_varint(t, 11);
-  put_varint(t, 0);
-  put_varint(t, 1);
+  append_uleb128(t, 3);
+  append_uleb128(t, 4);
+  append_uleb128(t, 11);
+  append_uleb128(t, 0);
+  append_uleb128(t, 1);
   const auto chains = read_signal_locs(t, 1, 5, 20);
   ASSERT_TRUE(chains.ok());
   ASSERT_EQ(chains.value().size(), 3u);
@@ -236,14 +236,14 @@ TEST(FstValueChanges, OffsetTableDecoding) {
 
   // Kind 2: skip two, chain at 3, repeat of the last alias (initially index 0 -> not an offset).
   Buf u;
-  put_varint(u, 4);
-  put_svarint(u, (3 << 1) | 1);
-  put_svarint(u, 1);  // d = 0: alias of the last alias, index 0, which has no chain
+  append_uleb128(u, 4);
+  append_sleb128(u, (3 << 1) | 1);
+  append_sleb128(u, 1);  // d = 0: alias of the last alias, index 0, which has no chain
   EXPECT_FALSE(read_signal_locs(u, 2, 4, 10).ok());
   Buf v;
-  put_svarint(v, (3 << 1) | 1);
-  put_svarint(v, (-1 * 2) | 1);  // d = -1: alias of index 0
-  put_svarint(v, 1);             // d = 0: same alias again
+  append_sleb128(v, (3 << 1) | 1);
+  append_sleb128(v, (-1 * 2) | 1);  // d = -1: alias of index 0
+  append_sleb128(v, 1);             // d = 0: same alias again
   const auto two = read_signal_locs(v, 2, 3, 10);
   ASSERT_TRUE(two.ok());
   ASSERT_EQ(two.value().size(), 3u);

@@ -1,4 +1,5 @@
 #include "formats/shm/shm_trace.h"
+#include "support/bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +17,7 @@ namespace velk {
 namespace {
 
 namespace fs = std::filesystem;
-using ByteVec = std::vector<std::uint8_t>;
+using namespace velk::testing;
 using Names = std::vector<std::string>;
 using Times = std::vector<std::uint64_t>;
 using Bits = std::vector<std::uint64_t>;
@@ -27,12 +28,7 @@ constexpr std::uint32_t kSignal = 0x00090700;
 constexpr std::uint32_t kSignal2 = 0x00290700;
 constexpr std::uint32_t kSourceFile = 0x000F0400;
 
-void put_be32(ByteVec& b, std::size_t off, std::uint32_t v) {
-  if (b.size() < off + 4) b.resize(off + 4, 0);
-  for (int i = 0; i < 4; ++i) b[off + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
-}
 
-void append(ByteVec& b, const ByteVec& more) { b.insert(b.end(), more.begin(), more.end()); }
 
 // Builds a design file: magic, a 128-byte header, then records of a 12-byte
 // head (tag, next-record link, string offset) and NUL-terminated strings.

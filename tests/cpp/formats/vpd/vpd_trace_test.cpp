@@ -1,5 +1,6 @@
 #include "formats/vpd/vpd_trace.h"
 #include "formats/scan/scan.h"
+#include "support/bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +17,7 @@
 namespace velk {
 namespace {
 
-using ByteVec = std::vector<std::uint8_t>;
+using namespace velk::testing;
 using Names = std::vector<std::string>;
 
 // Builds a VPD file: the 128-byte header with its magic and section slots,
@@ -46,40 +47,10 @@ class VpdBuilder {
 
 // NUL-terminated strings back to back, after `lead` filler bytes.
 ByteVec strings(std::initializer_list<std::string_view> list, std::size_t lead = 1) {
-  ByteVec out(lead, 0x01);
-  for (auto s : list) {
-    out.insert(out.end(), s.begin(), s.end());
-    out.push_back(0);
-  }
-  return out;
-}
-
-ByteVec cat(ByteVec a, const ByteVec& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
+  return cat({ByteVec(lead, 0x01), nul_strings(list)});
 }
 
 Names identifiers(const ByteVec& b) { return extract_identifiers(b); }
-
-class TempFile {
- public:
-  explicit TempFile(const ByteVec& content) {
-    static std::atomic<int> counter{0};
-    path_ = (std::filesystem::temp_directory_path() /
-             ("velk_vpd_" + std::to_string(::getpid()) + "_" + std::to_string(counter++) + ".vpd"))
-                .string();
-    std::ofstream(path_, std::ios::binary).write(reinterpret_cast<const char*>(content.data()),
-                                                 static_cast<std::streamsize>(content.size()));
-  }
-  ~TempFile() {
-    std::error_code ec;
-    std::filesystem::remove(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 TEST(VpdExtractIdentifiers, AcceptsNamesWithoutCharacterClassTest) {
   EXPECT_EQ(identifiers(strings({"a.b-c", "top.x[3]", "s p a c e", "_u", "A=B+1:$"})),
@@ -154,7 +125,7 @@ TEST(VpdParse, MarkerStringInWindowMakesAllIdentifiersNames) {
   // past the 128-byte window are still taken.
   ByteVec body = strings({"FoldedTop", "xx"});
   body.resize(200, 0x01);
-  body = cat(body, strings({"late.sig"}));
+  body = cat({body, strings({"late.sig"})});
   b.section(5, body);
   const auto r = vpd::parse(b.bytes());
   ASSERT_TRUE(r.ok());
@@ -174,7 +145,7 @@ TEST(VpdParse, MarkerMayBeInsideAStringThatStartsWithASpace) {
 TEST(VpdParse, MarkerOutsideWindowDoesNotCount) {
   VpdBuilder b;
   ByteVec body(130, 0x01);
-  body = cat(body, strings({"FoldedTop", "ab"}));
+  body = cat({body, strings({"FoldedTop", "ab"})});
   b.section(0, body);
   const auto r = vpd::parse(b.bytes());
   ASSERT_TRUE(r.ok());

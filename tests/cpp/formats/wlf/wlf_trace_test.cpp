@@ -1,5 +1,6 @@
 #include "formats/wlf/wlf_trace.h"
 #include "formats/scan/scan.h"
+#include "support/bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +17,7 @@
 namespace velk {
 namespace {
 
-using ByteVec = std::vector<std::uint8_t>;
+using namespace velk::testing;
 using Names = std::vector<std::string>;
 using Times = std::vector<std::uint64_t>;
 constexpr std::size_t kPage = wlf::kPageSize;
