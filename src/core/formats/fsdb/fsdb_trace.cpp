@@ -8,7 +8,6 @@
 #include <string_view>
 
 #include "formats/scan/scan.h"
-#include "io/file_bytes.h"
 #include "io/string_scan.h"
 #include "io/text.h"
 #include "formats/fsdb/fsdb_internal.h"
@@ -151,10 +150,7 @@ Expected<LoadedTrace> parse_modern(Bytes data) {
 
 namespace {
 
-Expected<LoadedTrace> load(const std::string& path) {
-  auto file = read_file_bytes(path);
-  if (!file) return std::move(file).error();
-  const Bytes data(file.value());
+Expected<LoadedTrace> parse(Bytes data) {
   if (data.size() < fsdb::kMinFileSize) return too_small_error("FSDB file too small", data.size(), "the header");
   const std::uint32_t magic = *read_u32_be(data, fsdb::kMagicOffset);
   if (magic == fsdb::kLegacyMagic) return fsdb::parse_legacy(data);
@@ -166,7 +162,7 @@ Expected<LoadedTrace> load(const std::string& path) {
 
 Expected<LoadedTrace> FsdbTrace::from_file(const std::string& path) {
   try {
-    return load(path);
+    return parse_file(path, parse);
   } catch (const std::length_error&) {
     // A container asked to outgrow its maximum size is out of memory too.
     throw std::bad_alloc();

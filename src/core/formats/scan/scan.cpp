@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "io/file_bytes.h"
 #include "io/string_scan.h"
 
 namespace velk {
@@ -37,6 +38,12 @@ bool is_loose_identifier(std::string_view s) {
 
 std::vector<std::string> extract_identifiers(Bytes bytes) {
   return collect_nul_strings(bytes, [](std::string_view s) { return is_loose_identifier(s); });
+}
+
+Expected<LoadedTrace> parse_file(const std::string& path, Expected<LoadedTrace> (*parse)(Bytes)) {
+  auto bytes = read_file_bytes(path);
+  if (!bytes) return std::move(bytes).error();
+  return parse(bytes.value());
 }
 
 Error too_small_error(std::string message, std::uint64_t size, std::string what) {

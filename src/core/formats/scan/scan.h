@@ -11,6 +11,7 @@
 
 #include "io/byte_view.h"
 #include "io/error.h"
+#include "model/loaded_trace.h"
 
 namespace velk {
 
@@ -33,6 +34,10 @@ bool dotted_parts_ok(std::string_view s);
 // no character-class test beyond these: tool-generated names carry spaces,
 // brackets and operators.
 std::vector<std::string> extract_identifiers(Bytes bytes);
+
+// Reads the whole file at `path` and returns what `parse(bytes)` makes of
+// it; a file that cannot be read fails with "Failed to read {path}: {reason}".
+Expected<LoadedTrace> parse_file(const std::string& path, Expected<LoadedTrace> (*parse)(Bytes));
 
 // "{message}" for a file of `size` bytes that ends before `what` does; the
 // note says "unexpected end of file at byte {size} reading {what}".

@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "formats/scan/scan.h"
-#include "io/file_bytes.h"
 #include "io/string_scan.h"
 #include "io/text.h"
 
@@ -75,10 +74,6 @@ Expected<LoadedTrace> parse(Bytes data) {
 
 }  // namespace vpd
 
-Expected<LoadedTrace> VpdTrace::from_file(const std::string& path) {
-  auto bytes = read_file_bytes(path);
-  if (!bytes) return std::move(bytes).error();
-  return vpd::parse(bytes.value());
-}
+Expected<LoadedTrace> VpdTrace::from_file(const std::string& path) { return parse_file(path, vpd::parse); }
 
 }  // namespace velk

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "io/file_bytes.h"
 #include "model/column_builder.h"
 #include "formats/scan/scan.h"
 
@@ -133,10 +132,6 @@ Expected<LoadedTrace> parse(Bytes data) {
 
 }  // namespace wlf
 
-Expected<LoadedTrace> WlfTrace::from_file(const std::string& path) {
-  auto bytes = read_file_bytes(path);
-  if (!bytes) return std::move(bytes).error();
-  return wlf::parse(bytes.value());
-}
+Expected<LoadedTrace> WlfTrace::from_file(const std::string& path) { return parse_file(path, wlf::parse); }
 
 }  // namespace velk
