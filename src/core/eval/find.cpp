@@ -46,10 +46,6 @@ std::vector<T> concat(std::vector<std::vector<T>>& parts) {
 // for a trace without timestamps.
 std::size_t candidate_count(const Trace& trace) { return trace.max_index() + 1; }
 
-bool starts_with(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
-}
-
 // Changes at index among the names that pass `keep`, on the pool, in the
 // order of signal_names.
 template <class Keep>
@@ -141,7 +137,7 @@ std::vector<Change> changed_at(const Trace& trace, std::size_t index) {
 std::vector<Change> changed_at_scope(const Trace& trace, std::size_t index, std::string_view scope) {
   std::string prefix(scope);
   prefix += '.';
-  return changes(trace, index, [&prefix](const std::string& name) { return starts_with(name, prefix); });
+  return changes(trace, index, [&prefix](const std::string& name) { return name.starts_with(prefix); });
 }
 
 std::vector<std::string> find_signals_glob(const Trace& trace, std::string_view pattern) {

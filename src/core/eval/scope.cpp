@@ -5,14 +5,6 @@
 namespace velk {
 namespace {
 
-bool starts_with(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
-}
-
-bool ends_with(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 // Appends unless already present; scopes are few, so a linear search is fine.
 void add_unique(std::vector<std::string>& out, std::string text) {
   if (std::find(out.begin(), out.end(), text) == out.end()) out.push_back(std::move(text));
@@ -22,7 +14,7 @@ void add_unique(std::vector<std::string>& out, std::string text) {
 // dotted components are ".short_name".
 bool names_short(std::string_view name, std::string_view short_name) {
   if (name == short_name) return true;
-  return name.size() > short_name.size() && ends_with(name, short_name) &&
+  return name.size() > short_name.size() && name.ends_with(short_name) &&
          name[name.size() - short_name.size() - 1] == '.';
 }
 
@@ -39,7 +31,7 @@ std::vector<std::string> local_scopes(const Trace& trace, std::string_view scope
   std::string prefix(scope_name);
   prefix += '.';
   for (const std::string& path : trace.scopes()) {
-    if (!starts_with(path, prefix)) continue;
+    if (!path.starts_with(prefix)) continue;
     const std::string_view rest = std::string_view(path).substr(prefix.size());
     // A grandchild path still names its child, even when the trace lists no
     // path for that child itself.
@@ -53,7 +45,7 @@ std::vector<std::string> local_signals(const Trace& trace, std::string_view scop
   if (!prefix.empty()) prefix += '.';
   std::vector<std::string> out;
   for (const std::string& name : trace.signal_names()) {
-    if (starts_with(name, prefix) && name.find('.', prefix.size()) == std::string::npos) out.push_back(name);
+    if (name.starts_with(prefix) && name.find('.', prefix.size()) == std::string::npos) out.push_back(name);
   }
   return out;
 }
@@ -69,7 +61,7 @@ std::optional<std::string> resolve(const Trace& trace, std::string_view scope_na
   // Fallback: the first name in trace order, at any depth below any path that
   // begins with the scope's text; not necessarily the nearest one.
   for (const std::string& name : trace.signal_names()) {
-    if (names_short(name, short_name) && starts_with(name, scope_name)) return name;
+    if (names_short(name, short_name) && name.starts_with(scope_name)) return name;
   }
   return std::nullopt;
 }

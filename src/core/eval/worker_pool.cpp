@@ -227,7 +227,7 @@ std::optional<std::size_t> cgroup_limit() {
     const std::string_view controllers(line.data() + first + 1, second - first - 1);
     std::string path = line.substr(second + 1);
     if (path == "/") path.clear();
-    if (line.compare(0, 3, "0::") == 0) return cgroup_v2_limit(path);
+    if (line.starts_with("0::")) return cgroup_v2_limit(path);
     if (lists_cpu_controller(controllers)) return cgroup_v1_limit(path);
   }
   return std::nullopt;
