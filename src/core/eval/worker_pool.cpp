@@ -13,6 +13,8 @@
 #include <string>
 #include <system_error>
 
+#include "io/text.h"
+
 namespace velk {
 
 struct WorkerPool::Job {
@@ -138,31 +140,12 @@ std::size_t chunk_size(std::size_t n, std::size_t threads, std::size_t min_chunk
 namespace pool_config {
 namespace {
 
-std::optional<std::uint64_t> parse_decimal(std::string_view text) {
-  if (text.empty()) return std::nullopt;
-  std::uint64_t v = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    const auto d = static_cast<std::uint64_t>(c - '0');
-    if (v > (UINT64_MAX - d) / 10) return std::nullopt;
-    v = v * 10 + d;
-  }
-  return v;
-}
-
 std::optional<std::int64_t> parse_signed(std::string_view text) {
   const bool negative = !text.empty() && text.front() == '-';
   if (negative) text.remove_prefix(1);
-  const auto v = parse_decimal(text);
+  const auto v = parse_u64(text);
   if (!v || *v > static_cast<std::uint64_t>(INT64_MAX)) return std::nullopt;
   return negative ? -static_cast<std::int64_t>(*v) : static_cast<std::int64_t>(*v);
-}
-
-std::string_view trim(std::string_view s) {
-  const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-  while (!s.empty() && space(s.front())) s.remove_prefix(1);
-  while (!s.empty() && space(s.back())) s.remove_suffix(1);
-  return s;
 }
 
 std::size_t quota_cpus(std::uint64_t quota, std::uint64_t period) {
@@ -252,9 +235,7 @@ std::optional<std::size_t> affinity_cpus() {
 
 std::optional<std::size_t> parse_count(const char* text) {
   if (text == nullptr) return std::nullopt;
-  std::string_view s(text);
-  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-  const auto v = parse_decimal(s);
+  const auto v = parse_u64(text);
   if (!v || *v > SIZE_MAX) return std::nullopt;
   return static_cast<std::size_t>(*v);
 }
@@ -263,15 +244,15 @@ std::optional<std::size_t> parse_cpu_max(std::string_view text) {
   text = trim(text);
   const std::size_t space = text.find(' ');
   if (space == std::string_view::npos) return std::nullopt;
-  const auto quota = parse_decimal(text.substr(0, space));  // "max" is no limit
-  const auto period = parse_decimal(trim(text.substr(space + 1)));
+  const auto quota = parse_u64(text.substr(0, space));  // "max" is no limit
+  const auto period = parse_u64(trim(text.substr(space + 1)));
   if (!quota || !period || *period == 0) return std::nullopt;
   return quota_cpus(*quota, *period);
 }
 
 std::optional<std::size_t> parse_cfs(std::string_view quota, std::string_view period) {
   const auto q = parse_signed(trim(quota));  // -1 is no limit
-  const auto p = parse_decimal(trim(period));
+  const auto p = parse_u64(trim(period));
   if (!q || *q <= 0 || !p || *p == 0) return std::nullopt;
   return quota_cpus(static_cast<std::uint64_t>(*q), *p);
 }
