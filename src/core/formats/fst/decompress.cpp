@@ -235,7 +235,12 @@ Expected<std::vector<std::uint8_t>> inflate_gzip_body(FstInput& in, std::uint64_
     zs.avail_out = static_cast<uInt>(kOutputChunk);
     const int rc = inflate(&zs, Z_NO_FLUSH);
     if (rc == Z_NEED_DICT) return finish(ReaderError::unsupported("hande NeedDict status"));
-    if (rc != Z_OK && rc != Z_STREAM_END) return finish(ReaderError::gzip_body(zlib_error_name(rc)));
+    if (rc != Z_OK && rc != Z_STREAM_END) {
+      // The offset is that of the first byte the stream had not consumed.
+      Error e = ReaderError::gzip_body(zlib_error_name(rc)).at(in.position() - zs.avail_in);
+      if (rc == Z_BUF_ERROR && in.at_end()) e.detail("unexpected end of file");
+      return finish(std::move(e));
+    }
     const std::size_t produced = kOutputChunk - zs.avail_out;
     const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(produced, uncompressed - result.size()));
     result.insert(result.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(wanted));

@@ -39,6 +39,14 @@ std::string block_name(std::uint8_t type) {
   }
 }
 
+// Offsets in a gzip-wrapped file count from the start of its unwrapped
+// contents: the note says so.
+Error in_unwrapped(Error e) {
+  constexpr const char* kWhere = "in the gzip-unwrapped contents";
+  std::string detail = e.detail().empty() ? kWhere : e.detail() + " " + kWhere;
+  return std::move(e.detail(std::move(detail)));
+}
+
 // Replaces the input by the unwrapped contents of a gzip-wrapped file. The
 // input is positioned after the wrapper's type byte.
 Status unwrap_gzip(FstInput& in) {
@@ -209,27 +217,31 @@ class BlockWalk {
 Expected<FstReader> FstReader::open(FstInput input, bool read_time_table) {
   const std::uint8_t first = input.read_u8();
   if (!input.ok()) return Error(input.error()).reading("the first block type");
-  if (first == kGZipWrapper) {
-    const Status unwrapped = unwrap_gzip(input);
-    if (!unwrapped.ok()) return unwrapped.error();
+  const bool wrapped = first == kGZipWrapper;
+  if (wrapped) {
+    Status unwrapped = unwrap_gzip(input);
+    if (!unwrapped.ok()) return std::move(unwrapped).error().at(0).reading("the gzip wrapper");
   } else if (first > kVcDataDynamicAlias2 && first != kSkip) {
     return ReaderError::with_byte(ReaderError::Kind::BlockType, first).at(0).reading("the first block type");
   } else {
     input.seek(0);
   }
   BlockWalk walk(input, read_time_table);
-  const Status walked = walk.run();
-  if (!walked.ok()) return walked.error();
+  Status walked = walk.run();
+  if (!walked.ok()) return wrapped ? in_unwrapped(std::move(walked).error()) : std::move(walked).error();
   input.seek(0);
-  return FstReader(std::move(input), walk.take());
+  return FstReader(std::move(input), walk.take(), wrapped);
 }
 
 Status FstReader::read_hierarchy(const HierarchyCallback& callback) {
   if (!meta_.hierarchy) return ReaderError::of(ReaderError::Kind::MissingHierarchy);
   Status status = decode_hierarchy(callback);
   if (status.ok()) return status;
-  return std::move(status).error().at(meta_.hierarchy->offset).reading("the hierarchy block");
+  // The block starts at its type byte, just before the length field.
+  return placed(std::move(status).error().at(meta_.hierarchy->offset - 1).reading("the hierarchy block"));
 }
+
+Error FstReader::placed(Error e) const { return unwrapped_ ? in_unwrapped(std::move(e)) : std::move(e); }
 
 Status FstReader::decode_hierarchy(const HierarchyCallback& callback) {
   auto bytes = read_hierarchy_bytes(input_, *meta_.hierarchy);

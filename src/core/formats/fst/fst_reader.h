@@ -44,10 +44,15 @@ class FstReader {
 
  private:
   Status decode_hierarchy(const HierarchyCallback& callback);
-  FstReader(FstInput input, MetaData meta) : input_(std::move(input)), meta_(std::move(meta)) {}
+  // `e` with its offset qualified when the input is a gzip-wrapped file's
+  // unwrapped contents.
+  Error placed(Error e) const;
+  FstReader(FstInput input, MetaData meta, bool unwrapped)
+      : input_(std::move(input)), meta_(std::move(meta)), unwrapped_(unwrapped) {}
 
   FstInput input_;
   MetaData meta_;
+  bool unwrapped_;
 };
 
 }  // namespace velk::fst

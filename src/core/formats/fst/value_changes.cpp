@@ -230,8 +230,10 @@ class SectionDecoder {
     bool first = true;
     for (const auto& section : meta_.sections) {
       if (section.end_time < filter_start || section.start_time > filter_end_) continue;
-      const Status status = decode(section, first);
-      if (!status.ok()) return status;
+      Status status = decode(section, first);
+      // A failure without a file offset of its own is placed at the block,
+      // whose type byte precedes the section's length field.
+      if (!status.ok()) return std::move(status).error().at(section.offset - 1);
       first = false;
     }
     return Status();
@@ -467,7 +469,7 @@ class SectionDecoder {
 Status FstReader::read_signals(const FstFilter& filter, const SignalCallback& callback) {
   Status status = SectionDecoder(input_, meta_, filter, callback).run(filter.start);
   if (status.ok()) return status;
-  return std::move(status).error().reading("a value-change block");
+  return placed(std::move(status).error().reading("a value-change block"));
 }
 
 }  // namespace velk::fst

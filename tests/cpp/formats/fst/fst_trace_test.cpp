@@ -263,7 +263,7 @@ TEST(FstTrace, CorruptHierarchyAndSignalsUseTheirPrefixes) {
   const auto broken = FstTrace::from_file(temp_file("bad_hier.fst", f));
   ASSERT_FALSE(broken.ok());
   EXPECT_EQ(broken.error().message().rfind("FST hierarchy: ", 0), 0u) << broken.error().message();
-  EXPECT_NE(broken.error().note().find("reading the hierarchy block"), std::string::npos) << broken.error().note();
+  EXPECT_EQ(broken.error().note(), "malformed block at byte 10603 reading the hierarchy block");
 
   // The first value-change section follows the header; its chains start a
   // little after the frame. Flipping bytes there reaches read_signals.
@@ -293,6 +293,14 @@ TEST(FstTrace, TruncatedFileNotesTheOffsetAndTheBlock) {
   EXPECT_EQ(note_at(100), "unexpected end of file at byte 74 reading the header block");
   EXPECT_EQ(note_at(402), "block length past the end of the file at byte 330 reading a value-change block");
 
+  // In a gzip-wrapped file the wrapper is where a cut is met first.
+  const std::vector<char> wrapped = read_bytes(kDir + "vcd2fst_gzip_wrapped.fst");
+  const auto cut_wrapped =
+      FstTrace::from_file(temp_file("cut_wrapped.fst", std::vector<char>(wrapped.begin(), wrapped.begin() + 200)));
+  ASSERT_FALSE(cut_wrapped.ok());
+  EXPECT_EQ(cut_wrapped.error().message(), "FST open: failed to decompress gzip stream: Buf");
+  EXPECT_EQ(cut_wrapped.error().note(), "unexpected end of file at byte 200 reading the gzip wrapper");
+
   const std::regex shape("(unexpected end of file|block length past the end of the file) at byte ([0-9]+) reading "
                          "(the [a-z ]+|a value-change block)");
   std::size_t io_failures = 0;
@@ -310,7 +318,7 @@ TEST(FstTrace, TruncatedFileNotesTheOffsetAndTheBlock) {
 }
 
 // Every truncation and many random corruptions of every real file load or
-// fail cleanly; run under the sanitizers this also checks memory safety.
+// fail cleanly, and a failure names the byte offset; run under the sanitizers this also checks memory safety.
 TEST(FstTrace, TruncatedAndCorruptedFilesNeverCrash) {
   std::mt19937 rng(12345);
   for (const char* name :
@@ -331,6 +339,10 @@ TEST(FstTrace, TruncatedAndCorruptedFilesNeverCrash) {
       const auto r = FstTrace::from_file(temp_file("flip.fst", bad));
       if (!r.ok()) {
         EXPECT_EQ(r.error().message().rfind("FST ", 0), 0u) << r.error().message();
+        // Every failure but a missing block says where the file went wrong.
+        if (r.error().message().find("is incomplete") == std::string::npos) {
+          EXPECT_NE(r.error().note().find("at byte "), std::string::npos) << r.error().message();
+        }
       }
     }
   }
