@@ -142,10 +142,6 @@ constexpr DumpFormat kFormats[] = {
     {"wlf", "WLF (Questa/ModelSim)", is_wlf, load_with<WlfTrace::from_file>},
 };
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
 }  // namespace
 
 std::span<const DumpFormat> dump_formats() { return kFormats; }
@@ -164,24 +160,22 @@ const DumpFormat* detect_dump_format(const FileProbe& probe) {
   return nullptr;
 }
 
-Result<FileProbe> probe_path(const std::string& path) {
-  auto fail = [&](int err) { return Error{"Failed to read " + path + ": " + os_error_text(err)}; };
-  if (const auto reason = invalid_path_reason(path)) return Error{"Failed to read " + path + ": " + *reason};
+Expected<FileProbe> probe_path(const std::string& path) {
+  const std::string wording = "Failed to read " + path + ": ";
   FileProbe probe;
   probe.path = path;
+  // A directory is a database of files (SHM), not a failure to open one.
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return fail(errno);
-  if (S_ISDIR(st.st_mode)) {
+  if (!invalid_path_reason(path) && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
     probe.is_directory = true;
     return probe;
   }
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-  if (!file) return fail(errno);
-  probe.size = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
-  probe.head.resize(kProbeBytes);
-  const std::size_t n = std::fread(probe.head.data(), 1, probe.head.size(), file.get());
-  if (n < probe.head.size() && std::ferror(file.get())) return fail(errno ? errno : EIO);
-  probe.head.resize(n);
+  auto file = open_input_file(path);
+  if (!file) return std::move(file).error().prefixed(wording);
+  auto head = read_up_to(file.value(), kProbeBytes);
+  if (!head) return std::move(head).error().prefixed(wording);
+  probe.size = file.value().size();
+  probe.head = std::move(head).value();
   return probe;
 }
 

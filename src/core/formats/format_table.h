@@ -52,6 +52,6 @@ const DumpFormat* find_dump_format(std::string_view name);
 const DumpFormat* detect_dump_format(const FileProbe& probe);
 
 // Reads the probe of `path`. Errors: "Failed to read {path}: {reason}".
-Result<FileProbe> probe_path(const std::string& path);
+Expected<FileProbe> probe_path(const std::string& path);
 
 }  // namespace velk

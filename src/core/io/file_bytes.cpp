@@ -1,6 +1,8 @@
 #include "io/file_bytes.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -53,21 +55,25 @@ Expected<InputFile> open_input_file(const std::string& path) {
   return InputFile(file.release(), S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0);
 }
 
-Expected<std::vector<std::uint8_t>> read_whole_file(const std::string& path) {
-  auto file = open_input_file(path);
-  if (!file) return std::move(file).error();
+Expected<std::vector<std::uint8_t>> read_up_to(const InputFile& file, std::size_t max) {
   std::vector<std::uint8_t> data;
   // The size is only a hint: pipes report 0 and a file may grow while read.
-  if (file.value().size() > 0) data.reserve(static_cast<std::size_t>(file.value().size()));
+  data.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(file.size(), max)));
   std::uint8_t chunk[65536];
-  for (;;) {
-    const ssize_t n = ::read(file.value().fd(), chunk, sizeof chunk);
+  while (data.size() < max) {
+    const ssize_t n = ::read(file.fd(), chunk, std::min(sizeof chunk, max - data.size()));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return os_error(errno);
     if (n == 0) break;
     data.insert(data.end(), chunk, chunk + n);
   }
   return data;
+}
+
+Expected<std::vector<std::uint8_t>> read_whole_file(const std::string& path) {
+  auto file = open_input_file(path);
+  if (!file) return std::move(file).error();
+  return read_up_to(file.value(), SIZE_MAX);
 }
 
 Expected<std::vector<std::uint8_t>> read_file_bytes(const std::string& path) {

@@ -38,6 +38,10 @@ class InputFile {
 // "No such file or directory (os error 2)".
 Expected<InputFile> open_input_file(const std::string& path);
 
+// At most `max` bytes from the file's current position, fewer at its end;
+// the error holds the reason alone.
+Expected<std::vector<std::uint8_t>> read_up_to(const InputFile& file, std::size_t max);
+
 // The whole file; the error holds the reason alone, as open_input_file's.
 Expected<std::vector<std::uint8_t>> read_whole_file(const std::string& path);
 
