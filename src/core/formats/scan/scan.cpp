@@ -9,7 +9,7 @@ namespace velk {
 
 bool is_identifier_of(std::string_view s, std::string_view extra) {
   if (s.empty() || !is_ident_start(s.front())) return false;
-  return std::all_of(s.begin(), s.end(), [extra](char c) {
+  return std::all_of(s.begin() + 1, s.end(), [extra](char c) {
     return is_ascii_alpha(c) || is_ascii_digit(c) || extra.find(c) != std::string_view::npos;
   });
 }
