@@ -24,20 +24,6 @@ const fs::path kData = VELK_TEST_DATA;
 
 
 
-ByteVec gzip(const ByteVec& plain) {
-  z_stream zs{};
-  EXPECT_EQ(deflateInit2(&zs, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
-  ByteVec out(deflateBound(&zs, plain.size()) + 32);
-  zs.next_in = const_cast<Bytef*>(plain.data());
-  zs.avail_in = static_cast<uInt>(plain.size());
-  zs.next_out = out.data();
-  zs.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&zs, Z_FINISH), Z_STREAM_END);
-  out.resize(zs.total_out);
-  deflateEnd(&zs);
-  return out;
-}
-
 ByteVec fsdb_bytes(std::uint32_t magic) {
   ByteVec b(512, 0);
   put_be32(b, 4, magic);

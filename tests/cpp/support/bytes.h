@@ -87,6 +87,25 @@ inline ByteVec zlib_compress(const ByteVec& raw, int level = 6) {
   return out;
 }
 
+// A DEFLATE stream of `plain`: raw with window_bits -15, gzip-wrapped with
+// 16 + 15 (see zlib's deflateInit2).
+inline ByteVec deflate_stream(const ByteVec& plain, int window_bits, int level = 9) {
+  z_stream zs{};
+  if (deflateInit2(&zs, level, Z_DEFLATED, window_bits, 8, Z_DEFAULT_STRATEGY) != Z_OK) return {};
+  ByteVec out(deflateBound(&zs, plain.size()) + 32);
+  zs.next_in = const_cast<Bytef*>(plain.data());
+  zs.avail_in = static_cast<uInt>(plain.size());
+  zs.next_out = out.data();
+  zs.avail_out = static_cast<uInt>(out.size());
+  const int rc = deflate(&zs, Z_FINISH);
+  deflateEnd(&zs);
+  if (rc != Z_STREAM_END) return {};
+  out.resize(zs.total_out);
+  return out;
+}
+inline ByteVec raw_deflate(const ByteVec& plain) { return deflate_stream(plain, -15); }
+inline ByteVec gzip(const ByteVec& plain) { return deflate_stream(plain, 16 + 15, 6); }
+
 inline ByteVec read_file(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return ByteVec(std::istreambuf_iterator<char>(in), {});

@@ -62,28 +62,6 @@ inline Buf geometry_block(const std::vector<std::uint32_t>& stored) {
   return block(3, p);
 }
 
-inline Buf zlib_compress(const Buf& in) {
-  uLongf n = compressBound(in.size());
-  Buf out(n);
-  compress2(out.data(), &n, in.data(), in.size(), 9);
-  out.resize(n);
-  return out;
-}
-
-inline Buf raw_deflate(const Buf& in) {
-  z_stream zs{};
-  deflateInit2(&zs, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  Buf out(deflateBound(&zs, in.size()) + 16);
-  zs.next_in = const_cast<Bytef*>(in.data());
-  zs.avail_in = static_cast<uInt>(in.size());
-  zs.next_out = out.data();
-  zs.avail_out = static_cast<uInt>(out.size());
-  deflate(&zs, Z_FINISH);
-  out.resize(zs.total_out);
-  deflateEnd(&zs);
-  return out;
-}
-
 inline Buf lz4_compress(const Buf& in) {
   Buf out(static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(in.size()))));
   const int n = LZ4_compress_default(reinterpret_cast<const char*>(in.data()), reinterpret_cast<char*>(out.data()),

@@ -95,7 +95,7 @@ TEST(FstFastLz, HostileLevel2LengthIsBoundedByCompressedLength) {
 }
 
 TEST(FstZlib, StoredWhenLengthsAreEqualEvenIfBytesInflate) {
-  const Buf payload = zlib_compress(Buf(50, 'q'));
+  const Buf payload = zlib_compress(Buf(50, 'q'), 9);
   FstInput in = input_of(payload);
   const auto out = read_zlib_compressed_bytes(in, payload.size(), payload.size(), true);
   ASSERT_TRUE(out.ok());
@@ -104,7 +104,7 @@ TEST(FstZlib, StoredWhenLengthsAreEqualEvenIfBytesInflate) {
 
 TEST(FstZlib, InflatesToTheClaimedLength) {
   const Buf plain(3000, 'z');
-  const Buf packed = zlib_compress(plain);
+  const Buf packed = zlib_compress(plain, 9);
   FstInput in = input_of(packed);
   const auto out = read_zlib_compressed_bytes(in, plain.size(), packed.size(), false);
   ASSERT_TRUE(out.ok());
@@ -114,7 +114,7 @@ TEST(FstZlib, InflatesToTheClaimedLength) {
 
 TEST(FstZlib, Failures) {
   const Buf plain(3000, 'z');
-  const Buf packed = zlib_compress(plain);
+  const Buf packed = zlib_compress(plain, 9);
   {  // shorter than claimed
     FstInput in = input_of(packed);
     const auto out = read_zlib_compressed_bytes(in, plain.size() + 1, packed.size(), false);
@@ -196,7 +196,7 @@ TEST(FstPackedChain, DecodesEachPacking) {
   {
     Buf chain;
     append_uleb128(chain, plain.size());
-    append(chain, zlib_compress(plain));
+    append(chain, zlib_compress(plain, 9));
     FstInput in = input_of(chain);
     Buf out;
     ASSERT_TRUE(read_packed_signal_value_bytes(in, chain.size(), PackType::Zlib, out, scratch).ok());

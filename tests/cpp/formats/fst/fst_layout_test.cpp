@@ -113,7 +113,7 @@ TEST(FstOpen, GeometryCompressedAndHostile) {
   Buf p;
   append_be64(p, body.size());
   append_be64(p, 100);
-  append(p, zlib_compress(body));
+  append(p, zlib_compress(body, 9));
   Buf f = header_block(0, 0);
   append(f, block(3, p));
   append(f, minimal_hierarchy());
@@ -124,7 +124,7 @@ TEST(FstOpen, GeometryCompressedAndHostile) {
   Buf huge;
   append_be64(huge, std::uint64_t{1} << 40);  // uncompressed length
   append_be64(huge, std::uint64_t{1} << 40);  // signal count
-  append(huge, zlib_compress(body));
+  append(huge, zlib_compress(body, 9));
   Buf g = header_block(0, 0);
   append(g, block(3, huge));
   EXPECT_EQ(open_error(g), "failed to decompress with zlib");
