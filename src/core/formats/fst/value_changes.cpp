@@ -364,11 +364,15 @@ class SectionDecoder {
     return Status();
   }
 
+  // A reader over the part of signal `s`'s unpacked changes not yet reported.
+  ByteReader unread_changes(std::uint32_t s) const {
+    return ByteReader(std::span<const std::uint8_t>(chain_bytes_).subspan(start_[s], remaining_[s]));
+  }
+
   // Puts signal `s` at the head of the list of time index t + delta of its next record.
   Status file_under(std::uint32_t s, std::size_t t) {
-    const auto bytes = std::span<const std::uint8_t>(chain_bytes_).subspan(start_[s], remaining_[s]);
     const SignalInfo info = meta_.signals[s];
-    ByteReader r(bytes);
+    ByteReader r = unread_changes(s);
     const std::uint32_t v = r.read_varint_u32();
     if (!r.ok()) return r.status();
     const std::uint32_t delta = info.raw() == 2 ? ((v & 1) ? v >> 4 : v >> 2) : v >> 1;
@@ -398,9 +402,8 @@ class SectionDecoder {
 
   // Decodes the record at the signal's position, reports it and advances.
   Status deliver_record(std::uint32_t s, std::uint64_t time) {
-    const auto bytes = std::span<const std::uint8_t>(chain_bytes_).subspan(start_[s], remaining_[s]);
     const SignalInfo info = meta_.signals[s];
-    ByteReader r(bytes);
+    ByteReader r = unread_changes(s);
     const std::uint32_t v = r.read_varint_u32();
     if (!r.ok()) return r.status();
     FstSignalValue value;
