@@ -39,7 +39,8 @@ def _changes(trace: PyTrace, name: str, start: int, end: int) -> tuple[npt.NDArr
         raise KeyError(f"unknown signal {name!r}")
     kind, indices, values, unknown = found
     index_array = np.frombuffer(indices, dtype=np.uint64)
-    if kind == "str":
+    value_array: npt.NDArray[Any]
+    if isinstance(values, list):  # text: one object per change
         value_array = np.array(values, dtype=object)
     else:
         value_array = np.frombuffer(values, dtype=_DTYPES[kind])

@@ -270,7 +270,7 @@ def index_at_time(trace: PyTrace, when: int) -> int:
         def __getitem__(self, i: int) -> int:
             return trace.timestamp(i)
 
-    position = bisect.bisect_right(Times(), when) - 1  # type: ignore[arg-type]
+    position = bisect.bisect_right(Times(), when) - 1
     if position < 0:
         raise CommandError(f"time {when} is before the first timestamp {trace.timestamp(0)}")
     return position
