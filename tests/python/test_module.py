@@ -140,3 +140,17 @@ def test_paths_with_nul_bytes_are_refused(tmp_path, example_vcd):
             loader(path)
         assert str(err.value).startswith(prefix)
         assert str(err.value).endswith("file name contained an unexpected NUL byte")
+
+
+class TestPackage:
+    def test_version_matches_the_installed_metadata(self):
+        from importlib import metadata
+
+        assert velk.__version__ == metadata.version("velk")
+
+    def test_public_names_resolve(self):
+        optional = {"timestamps", "changes", "to_numpy", "plot"}
+        for name in set(velk.__all__) - optional:
+            assert getattr(velk, name) is not None, name
+        with pytest.raises(AttributeError):
+            velk.no_such_name
