@@ -72,7 +72,7 @@ PyObject* text_to_python(std::string_view text) {
 // --- loaders ---------------------------------------------------------------
 
 template <class Loaded>
-PyObject* finish_load(Result<Loaded> result) {
+PyObject* finish_load(Expected<Loaded> result) {
   if (!result) return raise_reader_error(result.error());
   return wrap(std::make_shared<const Loaded>(std::move(result).value()));
 }
