@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::string& path = file.write(data, size);
   auto loaded = VcdTrace::from_file(path);
-  fuzz::check(loaded.ok(), "VCD file load failed", loaded.ok() ? "" : loaded.error());
+  fuzz::check(loaded.ok(), "VCD file load failed", loaded.ok() ? "" : fuzz::message_of(loaded.error()));
   fuzz::check(fuzz::read_back(loaded.value(), false) == from_text, "file and text loads differ");
   return 0;
 }

@@ -31,9 +31,12 @@ constexpr std::size_t kMaxScannedBlocks = 20;
 // A file crowded with 78 xx pairs that never inflate would otherwise cost one
 // inflate attempt per pair.
 constexpr std::size_t kMaxFailedAttempts = 65536;
-// Table entries stop being inflated once the blocks hold this much, so a
-// table whose entries all point at one large stream cannot multiply it.
-constexpr std::uint64_t kMaxTableBlockBytes = std::uint64_t{256} << 20;
+// Inflated bytes kept per file byte, above a floor (see inflated_budget).
+constexpr std::uint64_t kMinInflatedBytes = std::uint64_t{16} << 20;
+constexpr std::uint64_t kInflatedPerFileByte = 128;
+// Failed attempts still inflate; their work is bounded by a multiple of the
+// budget for kept bytes.
+constexpr std::uint64_t kScanWorkFactor = 4;
 
 constexpr std::size_t kClassifyWindow = 1024;
 constexpr std::size_t kTailRegion = 4096;
@@ -223,12 +226,19 @@ HeaderTables read_header_tables(Bytes data) {
   return tables;
 }
 
+std::uint64_t inflated_budget(std::size_t file_size) {
+  return std::max<std::uint64_t>(kMinInflatedBytes, std::uint64_t{file_size} * kInflatedPerFileByte);
+}
+
 std::vector<ScannedBlock> scan_zlib_blocks(Bytes data) {
   std::vector<ScannedBlock> blocks;
   BlockInflater inflater;
+  const std::uint64_t budget = inflated_budget(data.size());
+  std::uint64_t kept = 0;
   std::size_t failures = 0;
   std::size_t p = 0;
-  while (p + 2 <= data.size() && blocks.size() < kMaxScannedBlocks && failures < kMaxFailedAttempts) {
+  while (p + 2 <= data.size() && blocks.size() < kMaxScannedBlocks && failures < kMaxFailedAttempts &&
+         kept < budget && inflater.produced_total() < kScanWorkFactor * budget) {
     if (!is_zlib_start(data, p)) {
       ++p;
       continue;
@@ -240,6 +250,7 @@ std::vector<ScannedBlock> scan_zlib_blocks(Bytes data) {
       continue;
     }
     const std::size_t consumed = inflated->consumed;
+    kept += inflated->bytes.size();
     blocks.push_back({p, std::move(inflated->bytes)});
     p += consumed < 3 ? 2 : consumed;
   }
@@ -249,9 +260,10 @@ std::vector<ScannedBlock> scan_zlib_blocks(Bytes data) {
 std::vector<std::vector<std::uint8_t>> inflate_table_blocks(Bytes data, const std::vector<TableEntry>& entries) {
   std::vector<std::vector<std::uint8_t>> blocks;
   BlockInflater inflater;
+  const std::uint64_t budget = inflated_budget(data.size());
   std::uint64_t total = 0;
   for (const TableEntry& e : entries) {
-    if (total >= kMaxTableBlockBytes) break;
+    if (total >= budget) break;
     auto inflated = inflater.inflate(clamp_sub(data, e.offset, e.size));
     // Stored sizes are sometimes two bytes short of the stream.
     if (!inflated) inflated = inflater.inflate(clamp_sub(data, e.offset, std::uint64_t{e.size} + 2));

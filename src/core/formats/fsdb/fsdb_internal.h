@@ -36,10 +36,14 @@ class BlockInflater {
   BlockInflater& operator=(const BlockInflater&) = delete;
 
   std::optional<Inflated> inflate(Bytes bytes);
+  // Output bytes produced by every attempt so far, failed ones included: the
+  // inflate work done, which callers bound.
+  std::uint64_t produced_total() const { return produced_total_; }
 
  private:
   class Impl;
   std::unique_ptr<Impl> impl_;
+  std::uint64_t produced_total_ = 0;
 };
 
 // Inflates the zlib stream at the start of `bytes` to its end, handing each
@@ -68,11 +72,19 @@ struct ScannedBlock {
   std::vector<std::uint8_t> bytes;
 };
 
-// Inflates the streams found by their 78 xx headers, at most 20 of them.
+// How many inflated bytes a file of `file_size` bytes may make the reader keep,
+// for the scanned blocks and again for the table blocks: 128 per file byte,
+// at least 16 MiB. zlib can expand a byte about a thousandfold, so without it
+// a small file of crafted streams would make the reader hold gigabytes.
+std::uint64_t inflated_budget(std::size_t file_size);
+
+// Inflates the streams found by their 78 xx headers, at most 20 of them, and
+// stops once they hold inflated_budget bytes or the attempts (failed ones
+// included) have produced four times that.
 std::vector<ScannedBlock> scan_zlib_blocks(Bytes data);
 
 // Inflates each table entry (retrying with two more input bytes), stopping
-// once the blocks hold 256 MiB.
+// once the blocks hold inflated_budget bytes.
 std::vector<std::vector<std::uint8_t>> inflate_table_blocks(Bytes data, const std::vector<TableEntry>& entries);
 
 enum class BlockKind {

@@ -93,10 +93,18 @@ void apply_widths(LoadedTrace& trace, const std::vector<std::uint32_t>& widths) 
 }
 
 // Limits on what a file of `file_size` bytes may make the reader build:
-// events decoded and dense store slots. Real dumps stay far below them; they
-// stop crafted files whose few bytes multiply into billions of values.
-std::size_t event_budget(std::size_t file_size) { return std::max<std::size_t>(std::size_t{1} << 22, file_size * 8); }
-std::size_t cell_budget(std::size_t file_size) { return std::max<std::size_t>(std::size_t{1} << 24, file_size * 16); }
+// events decoded and dense store slots. Both grow linearly with the file
+// above a small floor: a real dump spends at least a byte on every few value
+// changes, so 16 events per file byte (and 64 store slots, the names times
+// the timestamps) leave real files untouched, while a crafted file whose few
+// bytes multiply (offset records repeating every timed pair, clock trailers,
+// blocks inflated from zlib bombs) is cut down to the same linear bound.
+constexpr std::size_t kMinEvents = std::size_t{1} << 16;
+constexpr std::size_t kEventsPerFileByte = 16;
+constexpr std::size_t kMinCells = std::size_t{1} << 20;
+constexpr std::size_t kCellsPerFileByte = 64;
+std::size_t event_budget(std::size_t file_size) { return std::max(kMinEvents, file_size * kEventsPerFileByte); }
+std::size_t cell_budget(std::size_t file_size) { return std::max(kMinCells, file_size * kCellsPerFileByte); }
 
 void decode_values(LoadedTrace& trace, const std::vector<std::vector<std::uint8_t>>& data_blocks,
                    std::size_t file_size) {

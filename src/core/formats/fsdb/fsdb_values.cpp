@@ -24,6 +24,10 @@ constexpr std::uint8_t kChunkSeparator = 0x08;
 constexpr std::uint64_t kModeOneTick = 10;
 // A clock that would add more events than this is not a clock but noise.
 constexpr std::uint64_t kMaxClockEvents = std::uint64_t{1} << 20;
+// The clock is described by four trailer bytes but spans the whole block, so
+// its edges are tied to the block's size: a real clock toggles about as often
+// as the data it clocks changes, and each change takes at least two bytes.
+constexpr std::uint64_t kClockEdgesPerBlockByte = 16;
 
 std::optional<std::size_t> find(Bytes hay, std::span<const std::uint8_t> needle, std::size_t from = 0) {
   return find_bytes(hay, Bytes(needle.data(), needle.size()), from);
@@ -224,7 +228,7 @@ std::vector<std::uint8_t> read_code_list(Bytes b, std::size_t start, std::uint8_
 }
 
 // Signal 0 toggling every half period up to just past the last decoded time.
-void add_clock(Bytes trailer, const std::vector<Pair>& pairs, std::vector<Event>& q) {
+void add_clock(Bytes trailer, const std::vector<Pair>& pairs, std::size_t block_size, std::vector<Event>& q) {
   if (trailer.size() < 4 || (trailer[0] & 0x40) == 0) return;
   const std::uint64_t half = std::uint64_t{trailer[2]} * 5 / 2;
   if (half == 0) return;
@@ -235,7 +239,7 @@ void add_clock(Bytes trailer, const std::vector<Pair>& pairs, std::vector<Event>
     end = latest->time + 10;
   }
   const std::uint64_t toggles = end / half;
-  if (toggles + 1 > kMaxClockEvents) return;
+  if (toggles + 1 > std::min(kMaxClockEvents, kClockEdgesPerBlockByte * block_size)) return;
   std::uint64_t level = trailer[3] == 0x30 ? 0 : 1;
   q.push_back({0, 0, level});
   for (std::uint64_t i = 1; i <= toggles; ++i) {
@@ -245,7 +249,8 @@ void add_clock(Bytes trailer, const std::vector<Pair>& pairs, std::vector<Event>
 }
 
 std::vector<Event> build_events(const std::vector<std::uint8_t>& s, const HeaderNumbers& hn, const Decoded& d,
-                                const std::optional<Bytes>& trailer, std::size_t n, std::size_t max_events) {
+                                const std::optional<Bytes>& trailer, std::size_t block_size, std::size_t n,
+                                std::size_t max_events) {
   std::vector<Event> q;
   const std::size_t last = n > 0 ? n - 1 : 0;
   const auto sig = [](std::size_t id) { return static_cast<std::uint32_t>(id); };
@@ -271,7 +276,7 @@ std::vector<Event> build_events(const std::vector<std::uint8_t>& s, const Header
     }
     ++g;
   }
-  if (trailer && q.size() < max_events) add_clock(*trailer, d.pairs, q);
+  if (trailer && q.size() < max_events) add_clock(*trailer, d.pairs, block_size, q);
   if (q.size() > max_events) q.resize(max_events);
   return q;
 }
@@ -308,7 +313,7 @@ std::optional<std::vector<Event>> decode_data_block(Bytes b, std::size_t name_co
   const std::uint8_t last_byte = region->r1.empty() ? 0 : region->r1.back();
   std::vector<std::uint8_t> codes;
   if (region->code_mark) codes = read_code_list(b, *region->code_mark + kMarkLen, last_byte);
-  return build_events(codes, hn, decoded, chunks.trailer, name_count, max_events);
+  return build_events(codes, hn, decoded, chunks.trailer, b.size(), name_count, max_events);
 }
 
 std::optional<std::uint64_t> ValueGrid::value_at(const Changes& changes, std::uint64_t time) const {

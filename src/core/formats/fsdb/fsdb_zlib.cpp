@@ -94,11 +94,13 @@ BlockInflater::~BlockInflater() = default;
 std::optional<Inflated> BlockInflater::inflate(Bytes bytes) {
   if (bytes.size() < 2) return std::nullopt;
   const Impl::Shot first = impl_->once(bytes, kFirstOutput);
+  produced_total_ += first.produced;
   if (first.status == Z_OK || first.status == Z_STREAM_END) return impl_->output(first);
   // zlib reports a buffer error when it could make no progress at all; a
   // larger buffer is tried once before the position is given up.
   if (first.status != Z_BUF_ERROR) return std::nullopt;
   const Impl::Shot retry = impl_->once(bytes, kRetryOutput);
+  produced_total_ += retry.produced;
   if (retry.status != Z_OK && retry.status != Z_STREAM_END && retry.status != Z_BUF_ERROR) return std::nullopt;
   return impl_->output(retry);
 }

@@ -99,7 +99,8 @@ std::uint8_t bit_at(std::uint8_t byte, int bit) { return (byte >> bit) & 1; }
 class BlockDecoder {
  public:
   BlockDecoder(Bytes data, std::uint64_t unit, std::uint64_t names, std::uint64_t max_events)
-      : data_(data), unit_(unit), names_(names), max_events_(max_events), timed_(names, false) {}
+      : data_(data), unit_(unit), names_(names), max_events_(max_events), fill_steps_left_(max_events),
+        timed_(names, false) {}
 
   std::vector<Event> decode(const std::vector<Block>& blocks) {
     std::int64_t g = 0;
@@ -179,6 +180,11 @@ class BlockDecoder {
     // Count x signals events: a fill that would pass the file's budget is
     // skipped whole, like an oversized count.
     if (c > (max_events_ - std::min<std::uint64_t>(events_.size(), max_events_)) / n) return;
+    // The count is four header bytes, so it is charged as claimed (steps that
+    // collapse onto one time still cost a loop turn): all fills of a file
+    // together run at most the file's event budget of steps.
+    if (c > fill_steps_left_ / n) return;
+    fill_steps_left_ -= c * n;
     if (std::any_of(timed_.begin() + static_cast<std::ptrdiff_t>(g),
                     timed_.begin() + static_cast<std::ptrdiff_t>(g + n), [](bool t) { return t; })) {
       return;
@@ -254,6 +260,7 @@ class BlockDecoder {
   std::uint64_t unit_;
   std::uint64_t names_;
   const std::uint64_t max_events_;
+  std::uint64_t fill_steps_left_;
   std::vector<bool> timed_;  // per signal: has an event at a non-zero time
   std::vector<Event> events_;
 };
@@ -310,10 +317,17 @@ void merge_timeline(LoadedTrace& trace, SignalStore& grid, const std::vector<std
 bool has_magic(Bytes data) { return read_u32_be(data, 0) == kMagic; }
 
 // Limits on what a transition file of `size` bytes may make the reader build:
-// events decoded and dense store slots. Real databases stay far below them;
-// they stop crafted files whose counts multiply into billions of values.
-std::uint64_t event_budget(std::uint64_t size) { return std::max<std::uint64_t>(std::uint64_t{1} << 22, size * 8); }
-std::uint64_t cell_budget(std::uint64_t size) { return std::max<std::uint64_t>(std::uint64_t{1} << 26, size * 64); }
+// events decoded and dense store slots. Both grow linearly with the file above
+// a small floor. Real databases spend bytes on every change they record, so 16
+// events (64 slots) per file byte leave them untouched; what the bounds stop
+// are counts claimed by a few header bytes (toggling fills, blocks sharing one
+// value region) that would multiply into billions of values.
+constexpr std::uint64_t kMinEvents = std::uint64_t{1} << 16;
+constexpr std::uint64_t kEventsPerFileByte = 16;
+constexpr std::uint64_t kMinCells = std::uint64_t{1} << 20;
+constexpr std::uint64_t kCellsPerFileByte = 64;
+std::uint64_t event_budget(std::uint64_t size) { return std::max(kMinEvents, size * kEventsPerFileByte); }
+std::uint64_t cell_budget(std::uint64_t size) { return std::max(kMinCells, size * kCellsPerFileByte); }
 
 }  // namespace
 

@@ -372,14 +372,18 @@ TEST(FsdbZlibTest, ScanGivesUpAfterManyFailedStarts) {
   EXPECT_TRUE(fsdb::scan_zlib_blocks(with_failures(65536)).empty());
 }
 
-TEST(FsdbZlibTest, TableBlocksStopAt256MiB) {
+// A file may keep at most 128 inflated bytes per file byte (16 MiB at least):
+// a table whose entries all point at one stream cannot multiply it.
+TEST(FsdbZlibTest, TableBlocksStopAtTheInflatedBudget) {
   const Blob z = zlib_compress(Blob(2 << 20, 0));
   Blob data = cat({Blob(16, 0), z});
   std::vector<fsdb::TableEntry> entries;
   for (std::uint32_t i = 0; i < 300; ++i) entries.push_back({16, static_cast<std::uint32_t>(z.size()) + i});
   const auto blocks = fsdb::inflate_table_blocks(data, entries);
-  EXPECT_EQ(blocks.size(), 256u);
+  EXPECT_EQ(blocks.size(), 16u);
   EXPECT_EQ(blocks.front().size(), std::size_t{1} << 20);
+  EXPECT_EQ(fsdb::inflated_budget(data.size()), std::uint64_t{16} << 20);
+  EXPECT_EQ(fsdb::inflated_budget(std::size_t{1} << 20), std::uint64_t{128} << 20);
 }
 
 // ---- block table ------------------------------------------------------------------

@@ -429,23 +429,33 @@ TEST(ShmTransitions, TogglingFillIsSkippedForHugeCounts) {
   EXPECT_EQ(bits_of(t, "s0"), (Bits{0, 0}));
 
   TrnBuilder b;
-  b.block(1000, 1u << 20, {0x08});
+  b.block(1000, 1u << 15, {0x08});
   EXPECT_EQ(decode({"s0"}, {b.bytes()}).timestamps.size(), 1001u);
 }
 
-// Count x signals events: a small file may not ask for more than its budget
-// (4 Mi events, or 8 per file byte); such a fill is skipped whole.
+// Count x signals steps, charged as claimed: a small file may not ask for more
+// than its budget (64 Ki events, or 16 per file byte); such a fill is skipped
+// whole, and all fills of a file share the budget.
 TEST(ShmTransitions, TogglingFillIsSkippedWhenItWouldPassTheEventBudget) {
   const Names eight = {"s0", "s1", "s2", "s3", "s4", "s5", "s6", "s7"};
   TrnBuilder wide;
-  wide.block(1000, 1u << 20, ByteVec(8, 0x10));
+  wide.block(1000, 1u << 14, ByteVec(8, 0x10));
   const auto t = decode(eight, {wide.bytes()});
   EXPECT_EQ(t.timestamps, (Times{0, 1000}));
   EXPECT_EQ(bits_of(t, "s7"), (Bits{1, 1}));
 
   TrnBuilder narrow;
-  narrow.block(1000, 1u << 20, ByteVec(2, 0x10));
+  narrow.block(1000, 1u << 14, ByteVec(2, 0x10));
   EXPECT_EQ(decode({"s0", "s1"}, {narrow.bytes()}).timestamps.size(), 1001u);
+
+  // Two fills of 2^15 steps each: the second one passes the shared budget
+  // even though its time span collapses onto few timestamps.
+  TrnBuilder twice;
+  twice.block(1000, (1u << 15) + 1, {0x10});
+  twice.block(7, 1u << 15, {0x08});
+  const auto both = decode({"s0", "s1"}, {twice.bytes()});
+  EXPECT_EQ(both.timestamps.size(), 1001u);
+  EXPECT_EQ(bits_of(both, "s1")[3], 0u);  // not toggled (a fill would give 1 at time 3)
 }
 
 TEST(ShmTransitions, TimeScaleCodes) {
