@@ -14,6 +14,7 @@
 // - Icarus repeats a section's last time as the next section's first time in
 //   its FST time table, so that file has more indices than the VCD has times.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -225,7 +226,9 @@ TEST(FstTrace, ConvertValue) {
 }
 
 std::string temp_file(const std::string& name, const std::vector<char>& bytes) {
-  const std::string path = ::testing::TempDir() + name;
+  // ctest runs the tests of this file as parallel processes: the pid keeps
+  // their files apart.
+  const std::string path = ::testing::TempDir() + std::to_string(::getpid()) + "_" + name;
   // A new file rather than a truncated one: truncating a written file makes
   // the file system flush it first, which dominates the truncation loops.
   std::remove(path.c_str());
