@@ -1,14 +1,7 @@
 #include "eval/scope.h"
 
-#include <algorithm>
-
 namespace velk {
 namespace {
-
-// Appends unless already present; scopes are few, so a linear search is fine.
-void add_unique(std::vector<std::string>& out, std::string text) {
-  if (std::find(out.begin(), out.end(), text) == out.end()) out.push_back(std::move(text));
-}
 
 // The name seen as `short_name` from anywhere: equal to it, or its last
 // dotted components are ".short_name".
@@ -21,23 +14,7 @@ bool names_short(std::string_view name, std::string_view short_name) {
 }  // namespace
 
 std::vector<std::string> local_scopes(const Trace& trace, std::string_view scope_name) {
-  std::vector<std::string> out;
-  if (scope_name.empty()) {
-    for (const std::string& path : trace.scopes()) {
-      if (path.find('.') == std::string::npos) add_unique(out, path);
-    }
-    return out;
-  }
-  std::string prefix(scope_name);
-  prefix += '.';
-  for (const std::string& path : trace.scopes()) {
-    if (!path.starts_with(prefix)) continue;
-    const std::string_view rest = std::string_view(path).substr(prefix.size());
-    // A grandchild path still names its child, even when the trace lists no
-    // path for that child itself.
-    add_unique(out, prefix + std::string(rest.substr(0, rest.find('.'))));
-  }
-  return out;
+  return trace.scope_tree().children_of(scope_name);
 }
 
 std::vector<std::string> local_signals(const Trace& trace, std::string_view scope_name) {

@@ -32,7 +32,7 @@ SignalValue LoadedTrace::signal_value(std::string_view name, std::size_t index) 
 
 std::uint32_t LoadedTrace::signal_width(std::string_view name) const {
   const auto it = widths.find(name);
-  return it == widths.end() ? 1 : it->second;
+  return it == widths.end() ? unknown_width : it->second;
 }
 
 std::vector<SignalValue> LoadedTrace::signal_values_range(std::string_view name, std::size_t start,
@@ -44,6 +44,10 @@ std::vector<SignalValue> LoadedTrace::signal_values_range(std::string_view name,
 
 SignalValue LoadedTrace::signal_value_by_id(std::uint32_t id, std::size_t index) const {
   return store.get(id, index);
+}
+
+void list_derived_scopes(LoadedTrace& trace) {
+  for (const auto& path : derive_scopes(trace.signal_names_)) trace.scope_tree_.list_path(path);
 }
 
 std::vector<std::string> derive_scopes(const std::vector<std::string>& names) {

@@ -18,19 +18,22 @@ class LoadedTrace final : public Trace {
   NameMap<std::uint32_t> name_to_id;
   NameMap<std::uint32_t> widths;
   std::vector<std::string> signal_names_;
-  std::vector<std::string> scopes_;
+  ScopeTree scope_tree_;
   std::vector<std::uint64_t> timestamps;
+  // What signal_width reports for a name the trace does not hold (the VCD
+  // reader's traces report 0).
+  std::uint32_t unknown_width = 1;
 
   // Registers a new name with the next id and the given width. Returns the id,
   // or nothing when the name is already known.
   std::optional<std::uint32_t> add_signal(std::string name, std::uint32_t width);
 
   std::span<const std::string> signal_names() const override { return signal_names_; }
-  std::span<const std::string> scopes() const override { return scopes_; }
+  const ScopeTree& scope_tree() const override { return scope_tree_; }
   std::size_t max_index() const override;
   std::uint64_t timestamp(std::size_t index) const override;
   SignalValue signal_value(std::string_view name, std::size_t index) const override;
-  // 1 for an unknown name.
+  // unknown_width for an unknown name.
   std::uint32_t signal_width(std::string_view name) const override;
   std::optional<std::uint32_t> signal_id(std::string_view name) const override;
   std::vector<SignalValue> signal_values_range(std::string_view name, std::size_t start,
@@ -45,5 +48,7 @@ class LoadedTrace final : public Trace {
 // Every proper dotted prefix of every name ("top.cpu.pc" gives "top" and
 // "top.cpu"), sorted by bytes, without duplicates.
 std::vector<std::string> derive_scopes(const std::vector<std::string>& names);
+// Lists the derived scopes of the trace's names as its scopes.
+void list_derived_scopes(LoadedTrace& trace);
 
 }  // namespace velk

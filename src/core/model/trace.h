@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "model/scope_tree.h"
 #include "model/signal_value.h"
 #include "model/value_store.h"
 
@@ -21,8 +22,10 @@ class Trace {
 
   // Full hierarchical names ("top.cpu.pc"), in the order the reader registered them.
   virtual std::span<const std::string> signal_names() const = 0;
+  // The scopes as a tree; full paths are made only when asked for.
+  virtual const ScopeTree& scope_tree() const = 0;
   // Full scope paths, in the order the reader registered them.
-  virtual std::span<const std::string> scopes() const = 0;
+  std::vector<std::string> scopes() const { return scope_tree().paths(); }
   // Number of timestamps minus 1; 0 when there are none.
   virtual std::size_t max_index() const = 0;
   // Timestamp of `index`; 0 past the end.

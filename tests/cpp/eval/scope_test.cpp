@@ -13,7 +13,7 @@ using Names = std::vector<std::string>;
 std::unique_ptr<LoadedTrace> with(const Names& signals, const Names& scopes = {}) {
   auto trace = empty_trace(1);
   for (const auto& n : signals) trace->add_signal(n, 1);
-  trace->scopes_ = scopes;
+  for (const auto& s : scopes) trace->scope_tree_.list_path(s);
   return trace;
 }
 

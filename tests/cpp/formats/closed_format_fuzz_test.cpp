@@ -181,7 +181,7 @@ void expect_consistent(const LoadedTrace& t) {
 }
 
 bool same_trace(const LoadedTrace& a, const LoadedTrace& b) {
-  if (a.signal_names_ != b.signal_names_ || a.scopes_ != b.scopes_ || a.timestamps != b.timestamps) return false;
+  if (a.signal_names_ != b.signal_names_ || a.scopes() != b.scopes() || a.timestamps != b.timestamps) return false;
   for (std::uint32_t id = 0; id < a.signal_names_.size(); ++id) {
     if (a.store.get_range(id, 0, a.timestamps.size()) != b.store.get_range(id, 0, b.timestamps.size())) {
       return false;

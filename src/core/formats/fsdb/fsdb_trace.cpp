@@ -132,7 +132,7 @@ std::vector<std::string> extract_identifiers(Bytes bytes) {
 LoadedTrace parse_legacy(Bytes data) {
   LoadedTrace trace;
   accept_names(trace, extract_identifiers(data.subspan(std::min(data.size(), kLegacyHeaderSize))));
-  trace.scopes_ = derive_scopes(trace.signal_names_);
+  list_derived_scopes(trace);
   trace.timestamps = {0};
   return trace;
 }
@@ -150,7 +150,7 @@ Expected<LoadedTrace> parse_modern(Bytes data) {
     apply_widths(trace, *widths);
   }
   decode_values(trace, data_blocks, data.size());
-  trace.scopes_ = derive_scopes(trace.signal_names_);
+  list_derived_scopes(trace);
   return trace;
 }
 

@@ -41,10 +41,7 @@ class HierarchyBuilder {
 
   void operator()(const fst::FstHierarchyEntry& entry) {
     if (const auto* scope = std::get_if<fst::ScopeEntry>(&entry)) return enter(scope->name);
-    if (std::holds_alternative<fst::UpScopeEntry>(entry)) {
-      if (!stack_.empty()) stack_.pop_back();
-      return;
-    }
+    if (std::holds_alternative<fst::UpScopeEntry>(entry)) return leave();
     if (const auto* var = std::get_if<fst::VarEntry>(&entry)) add_variable(*var);
   }
 
@@ -58,25 +55,24 @@ class HierarchyBuilder {
   }
 
  private:
+  // The scope tree lists each distinct path once, in first-seen order. The
+  // current path is kept as one text that grows and shrinks with the stack,
+  // so entering a scope costs its name's length, not the depth.
   void enter(const std::string& name) {
-    stack_.push_back(name);
-    std::string path = joined();
-    if (std::find(trace_.scopes_.begin(), trace_.scopes_.end(), path) == trace_.scopes_.end()) {
-      trace_.scopes_.push_back(std::move(path));
-    }
+    const std::uint32_t parent = stack_.empty() ? ScopeTree::kRoot : stack_.back().scope;
+    stack_.push_back({trace_.scope_tree_.enter(parent, name), path_.size()});
+    if (!path_.empty()) path_ += '.';
+    path_ += name;
   }
 
-  std::string joined() const {
-    std::string path;
-    for (const auto& part : stack_) {
-      if (!path.empty()) path += '.';
-      path += part;
-    }
-    return path;
+  void leave() {
+    if (stack_.empty()) return;
+    path_.resize(stack_.back().path_length);
+    stack_.pop_back();
   }
 
   void add_variable(const fst::VarEntry& var) {
-    std::string name = stack_.empty() ? var.name : joined() + "." + var.name;
+    std::string name = stack_.empty() ? var.name : path_ + "." + var.name;
     // The first variable of a given full name wins.
     if (trace_.name_to_id.contains(name)) return;
     const auto [it, inserted] = handle_ids_.try_emplace(var.handle.index(), next_id_);
@@ -87,7 +83,12 @@ class HierarchyBuilder {
   }
 
   LoadedTrace& trace_;
-  std::vector<std::string> stack_;
+  struct Open {
+    std::uint32_t scope;
+    std::size_t path_length;  // length of path_ before this scope was entered
+  };
+  std::vector<Open> stack_;
+  std::string path_;
   std::unordered_map<std::uint32_t, std::uint32_t> handle_ids_;
   std::uint32_t next_id_ = 0;
 };

@@ -110,7 +110,7 @@ class DesignWalk {
     const std::uint64_t end = link_ok(rec.pos, rec.next, size_) ? rec.next : std::min(rec.pos + kStringSpan, size_);
     for (auto& s : extract_strings(data_, start, end)) {
       if (kind == Kind::Scope) {
-        if (s.size() >= 2) trace_.scopes_.push_back(std::move(s));
+        if (s.size() >= 2) trace_.scope_tree_.list_path(s);
       } else if (is_ident(s)) {  // is_ident already rules out a leading "0x"
         trace_.add_signal(std::move(s), 1);
       }

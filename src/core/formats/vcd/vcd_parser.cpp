@@ -55,7 +55,7 @@ void VcdParser::on_scope(std::string_view line) {
   if (!name) return;
   scope_stack_.emplace_back(*name);
   std::string path = joined_scope();
-  if (known_scopes_.insert(path).second) trace_.scopes_.push_back(std::move(path));
+  if (known_scopes_.insert(path).second) trace_.scope_tree_.list_path(path);
 }
 
 void VcdParser::on_upscope() {

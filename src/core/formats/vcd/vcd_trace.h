@@ -28,7 +28,7 @@ class VcdTrace final : public Trace {
   static Result<VcdTrace> from_file(const std::string& path);
 
   std::span<const std::string> signal_names() const override { return signal_names_; }
-  std::span<const std::string> scopes() const override { return scopes_; }
+  const ScopeTree& scope_tree() const override { return scope_tree_; }
   std::size_t max_index() const override;
   std::uint64_t timestamp(std::size_t index) const override;
   SignalValue signal_value(std::string_view name, std::size_t index) const override;
@@ -51,7 +51,7 @@ class VcdTrace final : public Trace {
   ValueStore store_;
   std::uint32_t next_id_ = 0;
   std::vector<std::string> signal_names_;
-  std::vector<std::string> scopes_;
+  ScopeTree scope_tree_;
   std::vector<std::uint64_t> timestamps_;
 };
 

@@ -67,7 +67,7 @@ Expected<LoadedTrace> parse(Bytes data) {
     if (!section_holds_names(section)) continue;
     for (auto& name : extract_identifiers(section)) trace.add_signal(std::move(name), 1);
   }
-  trace.scopes_ = derive_scopes(trace.signal_names_);
+  list_derived_scopes(trace);
   trace.timestamps = {0};
   return trace;
 }

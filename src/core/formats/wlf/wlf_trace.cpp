@@ -126,7 +126,7 @@ Expected<LoadedTrace> parse(Bytes data) {
   names_from_page0(trace, data, cap);
   if (trace.signal_names_.size() < expected) names_from_following_pages(trace, data, pages, cap);
   decode_values(trace, data, pages);
-  trace.scopes_ = derive_scopes(trace.signal_names_);
+  list_derived_scopes(trace);
   return trace;
 }
 

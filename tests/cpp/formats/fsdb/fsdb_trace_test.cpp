@@ -168,7 +168,7 @@ std::vector<long long> column(const LoadedTrace& t, std::string_view name) {
 }
 
 std::vector<std::string> names_of(const LoadedTrace& t) { return {t.signal_names().begin(), t.signal_names().end()}; }
-std::vector<std::string> scopes_of(const LoadedTrace& t) { return {t.scopes().begin(), t.scopes().end()}; }
+std::vector<std::string> scopes_of(const LoadedTrace& t) { return t.scopes(); }
 
 using Times = std::vector<std::uint64_t>;
 using Column = std::vector<long long>;

@@ -147,7 +147,7 @@ TEST(FstTrace, EveryPackingLoadsTheSameTrace) {
     const LoadedTrace t = load(name);
     ASSERT_EQ(t.signal_names_, ref.signal_names_) << name;
     ASSERT_EQ(t.timestamps, ref.timestamps) << name;
-    EXPECT_EQ(t.scopes_, ref.scopes_) << name;
+    EXPECT_EQ(t.scopes(), ref.scopes()) << name;
     for (const auto& n : ref.signal_names_) {
       EXPECT_EQ(t.signal_width(n), ref.signal_width(n));
       for (std::size_t i = 0; i < ref.timestamps.size(); ++i) {
@@ -159,7 +159,7 @@ TEST(FstTrace, EveryPackingLoadsTheSameTrace) {
 
 TEST(FstTrace, NamesScopesAliasesAndWidths) {
   const LoadedTrace t = load("iverilog.fst");
-  EXPECT_EQ(t.scopes_, (std::vector<std::string>{"tb", "tb.u_mid", "tb.u_mid.u_leaf"}));
+  EXPECT_EQ(t.scopes(), (std::vector<std::string>{"tb", "tb.u_mid", "tb.u_mid.u_leaf"}));
   const auto clk = t.signal_id("tb.clk");
   ASSERT_TRUE(clk);
   EXPECT_EQ(t.signal_id("tb.u_mid.clk"), clk);

@@ -293,7 +293,7 @@ TEST(ShmDesign, ScopesKeepFileOrderAndRepeats) {
   b.record(kSourceFile, {"design.v"});  // other kinds carry nothing
   const auto r = shm::parse_design(b.bytes());
   ASSERT_TRUE(r.ok());
-  EXPECT_EQ(r.value().scopes_, (Names{"top", "u_core", "top"}));
+  EXPECT_EQ(r.value().scopes(), (Names{"top", "u_core", "top"}));
   EXPECT_TRUE(r.value().signal_names().empty());
 }
 
@@ -317,7 +317,7 @@ TEST(ShmDesign, StringOffsetSelectsWhereStringsStartButNotBeforeTheHeadEnd) {
   b.record(kScopeDef, {"head"}, p2 + 4);  // inside the head: strings start after it
   const auto r = shm::parse_design(b.bytes());
   ASSERT_TRUE(r.ok());
-  EXPECT_EQ(r.value().scopes_, (Names{"keep", "head"}));
+  EXPECT_EQ(r.value().scopes(), (Names{"keep", "head"}));
 }
 
 TEST(ShmDesign, ScopeRecordIgnoresAnOffsetBeforeItself) {
@@ -326,7 +326,7 @@ TEST(ShmDesign, ScopeRecordIgnoresAnOffsetBeforeItself) {
   b.record(kScopeDef, {"two"}, DsnBuilder::strings_of(p1));  // only SIGNAL records refer back
   const auto r = shm::parse_design(b.bytes());
   ASSERT_TRUE(r.ok());
-  EXPECT_EQ(r.value().scopes_, (Names{"one", "two"}));
+  EXPECT_EQ(r.value().scopes(), (Names{"one", "two"}));
 }
 
 TEST(ShmDesign, BrokenLinkResumesAtTheNextTag) {
@@ -659,7 +659,7 @@ TEST(ShmFromFile, DirectoryDatabase) {
   ASSERT_TRUE(r.ok()) << r.error().message();
   const LoadedTrace& t = r.value();
   EXPECT_EQ(t.signal_names_, (Names{"clk", "rst"}));
-  EXPECT_EQ(t.scopes_, (Names{"top"}));
+  EXPECT_EQ(t.scopes(), (Names{"top"}));
   EXPECT_EQ(t.timestamps, (Times{0, 333, 666, 1000}));
   EXPECT_EQ(bits_of(t, "clk"), (Bits{0, 1, 0, 0}));
   EXPECT_EQ(bits_of(t, "rst"), (Bits{1, 0, 1, 1}));

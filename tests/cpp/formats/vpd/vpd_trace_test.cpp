@@ -105,7 +105,7 @@ TEST(VpdParse, SectionWithManyIdentifiersHoldsNames) {
   ASSERT_TRUE(r.ok()) << r.error().message();
   const LoadedTrace& t = r.value();
   EXPECT_EQ(t.signal_names_, (Names{"top.a", "top.b", "top.sub.c", "top.e"}));
-  EXPECT_EQ(t.scopes_, (Names{"top", "top.sub"}));
+  EXPECT_EQ(t.scopes(), (Names{"top", "top.sub"}));
   EXPECT_EQ(t.signal_id("top.sub.c"), 2u);
   EXPECT_EQ(t.signal_width("top.e"), 1u);
   EXPECT_TRUE(t.signal_value("top.a", 0).is_empty());

@@ -164,7 +164,7 @@ TEST(WlfParse, NamesFromPage0AfterTheHeaderStrings) {
   b.page0({"hdr", "v1", "x"}, {"top.a", "top.sub.b", "top.a", "9bad", "c", "cc"}, 3);
   const LoadedTrace t = load(b.bytes());
   EXPECT_EQ(t.signal_names_, (Names{"top.a", "top.sub.b", "cc"}));
-  EXPECT_EQ(t.scopes_, (Names{"top", "top.sub"}));
+  EXPECT_EQ(t.scopes(), (Names{"top", "top.sub"}));
   EXPECT_EQ(t.signal_id("cc"), 2u);
   EXPECT_EQ(t.signal_width("top.sub.b"), 1u);
   EXPECT_EQ(t.timestamps, (Times{0}));
