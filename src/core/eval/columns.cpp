@@ -63,29 +63,30 @@ ChangeColumns signal_changes(const Trace& trace, std::uint32_t id, std::size_t s
   ChangeColumns out;
   end = std::min(end, trace.max_index() + 1);
   if (start >= end) return out;
-  // One pass fills both numeric columns; the kind then keeps one of them.
-  // Strings are rare, so a Str restarts with a pass that keeps the values.
-  bool any_real = false;
+  // One pass fills the unsigned column until a Real appears, then the real
+  // column (the numbers so far widened once). Strings are rare, so a Str
+  // restarts with a pass that keeps the values.
   bool any_text = false;
   visit_changes(trace, id, start, end, [&](std::size_t i, const SignalValue& v) {
     if (v.tag() == Tag::Str) {
       any_text = true;
       return false;
     }
-    any_real = any_real || v.tag() == Tag::Real;
+    if (v.tag() == Tag::Real && out.kind == ChangeColumns::Kind::Unsigned) {
+      out.kind = ChangeColumns::Kind::Real;
+      out.real_values.assign(out.unsigned_values.begin(), out.unsigned_values.end());
+      out.unsigned_values = {};
+    }
     out.indices.push_back(i);
-    out.unsigned_values.push_back(as_unsigned(v));
-    out.real_values.push_back(as_real(v));
+    if (out.kind == ChangeColumns::Kind::Real) {
+      out.real_values.push_back(as_real(v));
+    } else {
+      out.unsigned_values.push_back(as_unsigned(v));
+    }
     out.unknown.push_back(is_unknown(v) ? 1 : 0);
     return true;
   });
   if (any_text) return text_changes(trace, id, start, end);
-  if (any_real) {
-    out.kind = ChangeColumns::Kind::Real;
-    out.unsigned_values = {};
-  } else {
-    out.real_values = {};
-  }
   return out;
 }
 
