@@ -86,7 +86,8 @@ PyObject* binary_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
   if (!bind_arguments(name, args, nargs, kwnames, {"other"}, argv)) return nullptr;
   const Expr* other = expr_argument(argv[0], "other");
   if (!other) return nullptr;
-  // Both operands are deep-copied, the receiver first.
+  // Copying shares the operands' nodes (they are immutable), so building is
+  // O(1) whatever the size of the operands.
   return guarded([&] {
     Expr left = tree_of(self);
     Expr right = *other;

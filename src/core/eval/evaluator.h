@@ -102,13 +102,6 @@ class Evaluator {
     });
   }
 
-  static std::uint64_t slice(std::uint64_t n, std::uint32_t high, std::uint32_t low) {
-    if (high < low) return 0;
-    const std::uint64_t count = std::uint64_t{high} - low + 1;
-    const std::uint64_t shifted = n >> (low % 64);
-    return count < 64 ? shifted & ((std::uint64_t{1} << count) - 1) : shifted;
-  }
-
   // Numeric operators: none when either side has no numeric reading.
   template <class Op>
   std::optional<std::uint64_t> arith(const Expr& e, std::size_t index, Op fn) const {
@@ -158,7 +151,7 @@ class Evaluator {
       case K::Slice: {
         const auto n = number(e.child(), index);
         if (!n) return std::nullopt;
-        return slice(*n, e.high(), e.low());
+        return bit_slice(*n, e.high(), e.low());
       }
       case K::Signed:
         return number(e.child(), index);

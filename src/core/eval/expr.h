@@ -1,9 +1,15 @@
 // Expression trees over the signals of a trace, and their evaluation at one
 // index.
 //
-// An Expr is an immutable value: each node owns its children, copying copies
-// the whole tree. Evaluation only reads the tree and the trace, so any number
-// of threads may evaluate one tree over one trace at once.
+// An Expr is an immutable value. Nodes never change once built, so children
+// are shared between trees rather than copied: combining two expressions or
+// copying one costs O(1) whatever their size, and each Expr still behaves as
+// an independent value. Evaluation only reads the tree and the trace, so any
+// number of threads may evaluate one tree over one trace at once.
+//
+// Shared subtrees make very deep trees cheap to build (a chain of a million
+// nodes), so nothing that walks a tree may recurse once per level: copies are
+// O(1), destruction and the evaluation of deep trees use explicit stacks.
 #pragma once
 
 #include <cstddef>
@@ -33,7 +39,7 @@ class Expr {
   static Expr slice(std::uint32_t high, std::uint32_t low, Expr child);
   static Expr always_true();
 
-  Expr(const Expr& other);  // deep copy
+  Expr(const Expr& other);  // shares the children
   Expr(Expr&&) noexcept;
   Expr& operator=(const Expr&);
   Expr& operator=(Expr&&) noexcept;
@@ -52,11 +58,21 @@ class Expr {
   const Expr& left() const noexcept { return *left_; }
   const Expr& right() const noexcept { return *right_; }  // binary nodes
 
-  // Number of nodes in the tree (this one included).
-  std::size_t size() const noexcept;
+  // Number of nodes in the tree (this one included), counting a shared
+  // subtree once per use; saturates at SIZE_MAX.
+  std::size_t size() const noexcept { return size_; }
+  // Nodes on the longest path from this node to a leaf (a leaf has depth 1).
+  std::size_t depth() const noexcept { return depth_; }
 
  private:
+  using Link = std::shared_ptr<const Expr>;
+
   explicit Expr(Kind kind) noexcept : kind_(kind) {}
+  static Link share(Expr child);
+  // Sets size_ and depth_ from the children.
+  void measure() noexcept;
+  // Drops the children without recursing once per level.
+  void release_children() noexcept;
 
   Kind kind_;
   std::uint32_t id_ = 0;    // Signal
@@ -64,9 +80,15 @@ class Expr {
   std::uint32_t low_ = 0;   // Slice
   std::int64_t offset_ = 0;
   SignalValue value_;
-  std::unique_ptr<Expr> left_;
-  std::unique_ptr<Expr> right_;
+  Link left_;
+  Link right_;
+  std::size_t size_ = 1;
+  std::size_t depth_ = 1;
 };
+
+// Bits low..high of n, the shift taken modulo 64: 0 when high < low; no mask
+// when the count high - low + 1 is 64 or more (or wraps to 0).
+std::uint64_t bit_slice(std::uint64_t n, std::uint64_t high, std::uint64_t low) noexcept;
 
 // The value of `expr` at `index`; Empty when there is no answer. Never fails.
 SignalValue eval(const Trace& trace, const Expr& expr, std::size_t index);

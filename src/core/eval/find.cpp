@@ -3,24 +3,30 @@
 #include <numeric>
 
 #include "eval/case_fold.h"
-#include "eval/evaluator.h"
 #include "eval/glob.h"
+#include "eval/program.h"
+#include "eval/scanner.h"
 #include "eval/worker_pool.h"
 
 namespace velk {
 namespace {
 
-// Fewer indices than this per piece cost more in hand-over than they save.
-constexpr std::size_t kMinIndexChunk = 1024;
+// Fewer indices than this per piece cost more in hand-over and scanner
+// set-up than they save. Pieces are claimed one at a time by whichever thread
+// is free, so many small pieces keep every core busy even where the density
+// of changes (and with it the cost per index) varies along the trace.
+constexpr std::size_t kMinIndexChunk = 16384;
+constexpr std::size_t kPiecesPerThread = 32;
 constexpr std::size_t kMinNameChunk = 256;
 
 // Splits [0, n) into pieces and runs piece(begin, end, k) for each on the
 // pool; k numbers the pieces in range order.
 template <class Piece>
 std::size_t run_pieces(std::size_t n, std::size_t min_chunk, Piece&& piece,
-                       std::vector<typename std::invoke_result_t<Piece, std::size_t, std::size_t>>& out) {
+                       std::vector<typename std::invoke_result_t<Piece, std::size_t, std::size_t>>& out,
+                       std::size_t pieces_per_thread = 8) {
   WorkerPool& pool = WorkerPool::instance();
-  const std::size_t chunk = chunk_size(n, pool.size() + 1, min_chunk);
+  const std::size_t chunk = chunk_size(n, (pool.size() + 1) * pieces_per_thread / 8, min_chunk);
   const std::size_t pieces = n == 0 ? 0 : (n - 1) / chunk + 1;
   out.resize(pieces);
   pool.run(pieces, [&](std::size_t k) {
@@ -73,45 +79,56 @@ std::vector<Change> changes(const Trace& trace, std::size_t index, Keep keep) {
   return concat(parts);
 }
 
-}  // namespace
-
-std::vector<std::size_t> find(const Trace& trace, const Expr& expr) {
-  const detail::Evaluator evaluator(trace);
-  const std::size_t n = candidate_count(trace);
+// The indices of [from, to) at which the program's tree holds, ascending.
+std::vector<std::size_t> hits_in(const Trace& trace, const detail::Program& program, std::size_t from,
+                                 std::size_t to) {
+  detail::Scanner scanner(trace, program);
   std::vector<std::size_t> hits;
-  for (std::size_t i = 0; i < n; ++i) {
-    if (evaluator.truth(expr, i)) hits.push_back(i);
-  }
+  scanner.scan(from, to, [&](const std::size_t* starts, const detail::Cell* root, std::size_t k, std::size_t end) {
+    for (std::size_t j = 0; j < k; ++j) {
+      if (!detail::truth_of(root[j])) continue;
+      const std::size_t stop = j + 1 < k ? starts[j + 1] : end;
+      for (std::size_t i = starts[j]; i < stop; ++i) hits.push_back(i);
+    }
+  });
   return hits;
 }
 
+std::uint64_t count_in(const Trace& trace, const detail::Program& program, std::size_t from, std::size_t to) {
+  detail::Scanner scanner(trace, program);
+  std::uint64_t hits = 0;
+  scanner.scan(from, to, [&](const std::size_t* starts, const detail::Cell* root, std::size_t k, std::size_t end) {
+    for (std::size_t j = 0; j < k; ++j) {
+      if (detail::truth_of(root[j])) hits += (j + 1 < k ? starts[j + 1] : end) - starts[j];
+    }
+  });
+  return hits;
+}
+
+}  // namespace
+
+std::vector<std::size_t> find(const Trace& trace, const Expr& expr) {
+  const detail::Program program(expr, trace.max_index());
+  return hits_in(trace, program, 0, candidate_count(trace));
+}
+
 std::vector<std::size_t> parallel_find(const Trace& trace, const Expr& expr) {
-  const detail::Evaluator evaluator(trace);
+  const detail::Program program(expr, trace.max_index());
   std::vector<std::vector<std::size_t>> parts;
   run_pieces(
       candidate_count(trace), kMinIndexChunk,
-      [&](std::size_t begin, std::size_t end) {
-        std::vector<std::size_t> hits;
-        for (std::size_t i = begin; i < end; ++i) {
-          if (evaluator.truth(expr, i)) hits.push_back(i);
-        }
-        return hits;
-      },
-      parts);
+      [&](std::size_t begin, std::size_t end) { return hits_in(trace, program, begin, end); }, parts,
+      kPiecesPerThread);
   return concat(parts);  // pieces are ascending ranges, so this is sorted
 }
 
 std::uint64_t parallel_count(const Trace& trace, const Expr& expr) {
-  const detail::Evaluator evaluator(trace);
+  const detail::Program program(expr, trace.max_index());
   std::vector<std::uint64_t> parts;
   run_pieces(
       candidate_count(trace), kMinIndexChunk,
-      [&](std::size_t begin, std::size_t end) {
-        std::uint64_t hits = 0;
-        for (std::size_t i = begin; i < end; ++i) hits += evaluator.truth(expr, i) ? 1 : 0;
-        return hits;
-      },
-      parts);
+      [&](std::size_t begin, std::size_t end) { return count_in(trace, program, begin, end); }, parts,
+      kPiecesPerThread);
   return std::accumulate(parts.begin(), parts.end(), std::uint64_t{0});
 }
 

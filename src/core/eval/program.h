@@ -1,0 +1,109 @@
+// An expression tree flattened into a list of column operations, evaluated
+// over a block of indices at a time. Internal to the eval subsystem.
+//
+// Compiling walks the tree with an explicit stack, so a tree of any depth
+// compiles and evaluates without deep recursion. A node reached twice at the
+// same index offset (a subtree shared by several parents) is compiled once.
+// Offsets of rel_eval nodes are folded into the leaves: a leaf knows the
+// total offset at which it reads its signal, and each rel_eval node keeps
+// only its range check.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "eval/expr.h"
+
+namespace velk::detail {
+
+// The value of a node at one index. Bits live inline (ref == nullptr); any
+// other value is borrowed by pointer from the trace, the tree, or kEmptyValue.
+struct Cell {
+  std::uint64_t n = 0;
+  const SignalValue* ref = nullptr;
+};
+
+inline const SignalValue kEmptyValue;
+
+inline Cell cell_of(const SignalValue& v) {
+  if (v.tag() == SignalValue::Tag::Bits) return Cell{v.as_bits(), nullptr};
+  return Cell{0, &v};
+}
+
+inline SignalValue value_of(const Cell& c) { return c.ref ? *c.ref : SignalValue::bits(c.n); }
+
+inline bool truth_of(const Cell& c) { return c.ref ? truth_value(*c.ref) : c.n != 0; }
+
+// A leaf of the program: the signal `id` read at index + offset.
+struct Leaf {
+  std::uint32_t id;
+  std::int64_t offset;
+};
+
+class Program {
+ public:
+  // `max_index` bounds the rel_eval range checks; offsets that can never be
+  // in range for an index >= 0 compile to a constant Empty.
+  Program(const Expr& root, std::size_t max_index);
+
+  const std::vector<Leaf>& leaves() const noexcept { return leaves_; }
+  // Total offsets at which a leaf or a range check reads; a search index i
+  // crosses a range edge where i + offset leaves or enters 0 ..= max_index.
+  const std::vector<std::int64_t>& offsets() const noexcept { return offsets_; }
+  // Cells per index of a workspace (one column per live intermediate).
+  std::size_t slots() const noexcept { return slots_; }
+
+  // Evaluates the program at the k indices idx[0..k), ascending; k must not
+  // exceed the block size of `cells` (slots() * block cells). read(leaf, out)
+  // fills out[0..k) with the cells of leaf number `leaf` at those indices.
+  // Returns the column of the root.
+  template <class Read>
+  const Cell* run(const std::size_t* idx, std::size_t k, Cell* cells, std::size_t block, Read&& read) const;
+
+ private:
+  struct Operand {
+    std::uint32_t index = 0;  // a slot, or a constant when constant is set
+    bool constant = false;
+  };
+  struct Instr {
+    Expr::Kind kind;
+    Operand a, b;
+    std::uint32_t out = 0;     // slot
+    std::uint32_t leaf = 0;    // Signal
+    std::int64_t offset = 0;   // RelEval: the total offset it checks
+    std::uint32_t high = 0, low = 0;
+  };
+
+  void compile(const Expr& root);
+  void assign_slots();
+  bool in_range(std::size_t index, std::int64_t offset) const noexcept;
+  void op(const Instr& in, const std::size_t* idx, std::size_t k, Cell* cells, std::size_t block) const;
+
+  std::size_t max_index_;
+  std::vector<Instr> code_;
+  std::vector<Cell> constants_;
+  std::vector<Leaf> leaves_;
+  std::vector<std::int64_t> offsets_;
+  Operand root_;
+  std::size_t slots_ = 0;
+};
+
+template <class Read>
+const Cell* Program::run(const std::size_t* idx, std::size_t k, Cell* cells, std::size_t block,
+                         Read&& read) const {
+  for (const Instr& in : code_) {
+    if (in.kind == Expr::Kind::Signal) {
+      read(in.leaf, cells + in.out * block);
+      continue;
+    }
+    op(in, idx, k, cells, block);
+  }
+  if (!root_.constant) return cells + root_.index * block;
+  // A constant root: spread it over the block's first column-sized area.
+  Cell* out = cells;
+  for (std::size_t j = 0; j < k; ++j) out[j] = constants_[root_.index];
+  return out;
+}
+
+}  // namespace velk::detail

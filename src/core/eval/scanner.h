@@ -1,0 +1,138 @@
+// Evaluation of an expression over a range of indices, one block at a time,
+// once per stretch in which none of its inputs changes. Internal to the eval
+// subsystem.
+//
+// Between two indices at which none of the tree's signals (read at their
+// rel_eval offsets) changes and no rel_eval range edge lies, every leaf reads
+// the same value, so the result is the same: the scanner evaluates the first
+// index of each such stretch and reports the stretch as a whole. Where the
+// signals change at every index the stretches are single indices, and the
+// block is evaluated column by column all the same.
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "eval/cursor.h"
+#include "eval/program.h"
+
+namespace velk::detail {
+
+class Scanner {
+ public:
+  Scanner(const Trace& trace, const Program& program)
+      : program_(program),
+        max_index_(trace.max_index()),
+        block_(block_size(program.slots())),
+        cells_(program.slots() * block_),
+        starts_(block_),
+        marks_((block_ + 63) / 64) {
+    cursors_.reserve(program.leaves().size());
+    for (const Leaf& leaf : program.leaves()) cursors_.emplace_back(trace, leaf.id);
+    edges_ = range_edges(program.offsets(), max_index_);
+  }
+
+  // Calls sink(starts, root, k, end) for each block of [from, to): the
+  // stretches of the block begin at starts[0..k) (ascending, the first at
+  // the block's start), the last one ends at `end`, and root[j] is the value
+  // of the tree over stretch j.
+  template <class Sink>
+  void scan(std::size_t from, std::size_t to, Sink&& sink) {
+    for (std::size_t begin = from; begin < to; begin += std::min(block_, to - begin)) {
+      const std::size_t end = begin + std::min(block_, to - begin);
+      const std::size_t k = stretch_starts(begin, end);
+      const Cell* root = program_.run(starts_.data(), k, cells_.data(), block_,
+                                      [&](std::uint32_t leaf, Cell* out) { read_leaf(leaf, k, out); });
+      sink(starts_.data(), root, k, end);
+    }
+  }
+
+ private:
+  // Enough cells per column to amortise the per-block work, few enough that
+  // all columns stay in cache and a huge tree still fits in memory.
+  static std::size_t block_size(std::size_t slots) {
+    constexpr std::size_t kMaxBlock = 1024, kCellBudget = std::size_t{1} << 16;
+    return std::clamp<std::size_t>(kCellBudget / std::max<std::size_t>(slots, 1), 1, kMaxBlock);
+  }
+
+  // Search indices i at which i + offset enters or leaves 0 ..= max_index,
+  // for the offsets the program reads at; ascending.
+  static std::vector<std::size_t> range_edges(const std::vector<std::int64_t>& offsets, std::size_t max_index) {
+    std::vector<std::size_t> edges;
+    for (const std::int64_t c : offsets) {
+      if (c < 0) edges.push_back(static_cast<std::size_t>(-c));  // i + c reaches 0
+      const __int128 leave = static_cast<__int128>(max_index) + 1 - c;  // i + c passes max_index
+      if (leave > 0 && leave <= static_cast<__int128>(max_index)) edges.push_back(static_cast<std::size_t>(leave));
+    }
+    std::sort(edges.begin(), edges.end());
+    edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
+    return edges;
+  }
+
+  void mark(std::size_t bit) { marks_[bit / 64] |= std::uint64_t{1} << (bit % 64); }
+
+  // Fills starts_ with the first index of every stretch of [begin, end).
+  std::size_t stretch_starts(std::size_t begin, std::size_t end) {
+    const std::size_t len = end - begin;
+    const std::size_t words = (len + 63) / 64;
+    std::fill_n(marks_.begin(), words, 0);
+    mark(0);
+    bool every = false;
+    for (std::size_t l = 0; l < cursors_.size() && !every; ++l) {
+      const std::int64_t c = program_.leaves()[l].offset;
+      // The signal indices whose change moves a stretch edge inside the block.
+      const __int128 lo = std::max<__int128>(static_cast<__int128>(begin) + c + 1, 1);
+      const __int128 hi = std::min<__int128>(static_cast<__int128>(end) + c, static_cast<__int128>(max_index_) + 1);
+      if (lo >= hi) continue;
+      if (cursors_[l].reports_every_index()) {
+        every = true;
+        break;
+      }
+      cursors_[l].for_each_change(static_cast<std::size_t>(lo), static_cast<std::size_t>(hi),
+                                  [&](std::size_t u) {
+                                    mark(static_cast<std::size_t>(static_cast<std::int64_t>(u - begin) - c));
+                                  });
+    }
+    if (every) {
+      for (std::size_t j = 0; j < len; ++j) starts_[j] = begin + j;
+      return len;
+    }
+    auto edge = std::upper_bound(edges_.begin(), edges_.end(), begin);
+    for (; edge != edges_.end() && *edge < end; ++edge) mark(*edge - begin);
+    std::size_t k = 0;
+    for (std::size_t w = 0; w < words; ++w) {
+      for (std::uint64_t bits = marks_[w]; bits != 0; bits &= bits - 1) {
+        starts_[k++] = begin + w * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+      }
+    }
+    return k;
+  }
+
+  void read_leaf(std::uint32_t leaf, std::size_t k, Cell* out) {
+    const LeafCursor& cursor = cursors_[leaf];
+    const std::int64_t c = program_.leaves()[leaf].offset;
+    if (c == 0) {  // search indices are always in range
+      for (std::size_t j = 0; j < k; ++j) out[j] = cell_of(cursor.value(starts_[j]));
+      return;
+    }
+    for (std::size_t j = 0; j < k; ++j) {
+      const __int128 t = static_cast<__int128>(starts_[j]) + c;
+      const bool in_range = t >= 0 && t <= static_cast<__int128>(max_index_);
+      out[j] = in_range ? cell_of(cursor.value(static_cast<std::size_t>(t))) : Cell{0, &kEmptyValue};
+    }
+  }
+
+  const Program& program_;
+  const std::size_t max_index_;
+  const std::size_t block_;
+  std::vector<Cell> cells_;
+  std::vector<std::size_t> starts_;
+  std::vector<std::uint64_t> marks_;
+  std::vector<LeafCursor> cursors_;
+  std::vector<std::size_t> edges_;
+};
+
+}  // namespace velk::detail
