@@ -8,6 +8,7 @@
 #include "conversions.h"
 #include "eval/expr.h"
 #include "eval/find.h"
+#include "eval/query.h"
 #include "eval/scope.h"
 #include "eval/stats.h"
 #include "py_expr.h"
@@ -179,14 +180,6 @@ PyObject* trace_signal_value_raw(PyObject* self, PyObject* const* args, Py_ssize
   });
 }
 
-// Bits low..high of val; the shift wraps modulo 64 like the Slice expression.
-std::uint64_t bit_slice(std::uint64_t val, std::size_t high, std::size_t low) {
-  if (high < low) return 0;
-  const std::size_t count = high - low + 1;  // 0 only when the subtraction wrapped: whole word
-  const std::uint64_t shifted = val >> (low % 64);
-  return (count != 0 && count < 64) ? shifted & ((std::uint64_t{1} << count) - 1) : shifted;
-}
-
 std::int64_t sign_extend(std::uint64_t val, std::size_t width) {
   if (width >= 1 && width <= 63 && ((val >> (width - 1)) & 1)) val |= ~std::uint64_t{0} << width;
   return static_cast<std::int64_t>(val);
@@ -229,12 +222,8 @@ bool set_item(PyObject* dict, std::string_view key, PyObject* value) {
 PyObject* snapshot_with_prefix(const Trace& trace, std::size_t index, std::string_view prefix) {
   PyObject* dict = PyDict_New();
   if (!dict) return nullptr;
-  for (const std::string& name : trace.signal_names()) {
-    if (!std::string_view(name).starts_with(prefix)) continue;
-    const auto id = trace.signal_id(name);
-    if (!id) continue;
-    if (!set_item(dict, std::string_view(name).substr(prefix.size()),
-                  value_to_python(trace.signal_value_by_id(*id, index)))) {
+  for (const NamedValue& item : snapshot(trace, index, prefix)) {
+    if (!set_item(dict, item.name, value_to_python(item.value))) {
       Py_DECREF(dict);
       return nullptr;
     }
@@ -418,31 +407,15 @@ PyObject* trace_transitions(PyObject* self, PyObject* const* args, Py_ssize_t na
 }
 
 // (index, [value of each requested signal]) for every index where expr holds.
-PyObject* find_with_values_impl(const Trace& trace, const Expr& expr, const std::vector<std::string>& names) {
-  std::vector<std::optional<std::uint32_t>> ids;
-  ids.reserve(names.size());
-  for (const auto& name : names) ids.push_back(trace.signal_id(name));
-  PyObject* result = PyList_New(0);
-  if (!result) return nullptr;
-  const std::size_t last = trace.max_index();
-  for (std::size_t i = 0; i <= last; ++i) {
-    if (!eval_bool(trace, expr, i)) continue;
-    PyObject* values = list_of(ids, [&](const std::optional<std::uint32_t>& id) -> PyObject* {
-      if (!id) Py_RETURN_NONE;
-      return value_to_python(trace.signal_value_by_id(*id, i));
-    });
-    PyObject* index = values ? PyLong_FromSize_t(i) : nullptr;
+PyObject* find_with_values_to_list(const std::vector<IndexValues>& rows) {
+  return list_of(rows, [](const IndexValues& row) -> PyObject* {
+    PyObject* values = list_of(row.values, value_to_python);
+    PyObject* index = values ? PyLong_FromSize_t(row.index) : nullptr;
     PyObject* entry = index ? PyTuple_Pack(2, index, values) : nullptr;
     Py_XDECREF(index);
     Py_XDECREF(values);
-    if (!entry || PyList_Append(result, entry) < 0) {
-      Py_XDECREF(entry);
-      Py_DECREF(result);
-      return nullptr;
-    }
-    Py_DECREF(entry);
-  }
-  return result;
+    return entry;
+  });
 }
 
 PyObject* trace_find_with_values(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -454,7 +427,7 @@ PyObject* trace_find_with_values(PyObject* self, PyObject* const* args, Py_ssize
   if (!expr) return nullptr;
   const auto names = to_text_list(argv[1], "signal_names");
   if (!names) return nullptr;
-  return guarded([&] { return find_with_values_impl(trace_of(self), *expr, *names); });
+  return guarded([&] { return find_with_values_to_list(find_with_values(trace_of(self), *expr, *names)); });
 }
 
 // --- type --------------------------------------------------------------------
