@@ -18,8 +18,9 @@ class LeafCursor {
  public:
   LeafCursor(const Trace& trace, std::uint32_t id) : trace_(&trace), id_(id) {}
 
-  // The value at `index`; calls come with ascending indices.
-  const SignalValue& value(std::size_t index) const noexcept { return trace_->value_at(id_, index); }
+  // The value at `index`; calls come with ascending indices. Whatever the
+  // trace hands out (a stored value or a copy) goes through held_cell.
+  decltype(auto) value(std::size_t index) const noexcept { return trace_->value_at(id_, index); }
 
   // Calls f(u) for every index u in [lo, hi), ascending, at which the value
   // may differ from the one at u - 1 (lo >= 1). Reporting an index where

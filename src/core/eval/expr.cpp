@@ -154,28 +154,32 @@ constexpr std::size_t kRecursiveDepth = 256, kRecursiveSize = 4096;
 
 bool small(const Expr& expr) { return expr.depth() <= kRecursiveDepth && expr.size() <= kRecursiveSize; }
 
-detail::Cell eval_compiled(const Trace& trace, const Expr& expr, std::size_t index) {
+// Values only: the cells of the run may borrow from `held`, so the result is
+// turned into a value before they go.
+template <class Use>
+auto eval_compiled(const Trace& trace, const Expr& expr, std::size_t index, Use&& use) {
   const detail::Program program(expr, trace.max_index());
   std::vector<detail::Cell> cells(program.slots());
-  const auto read = [&](std::uint32_t leaf, detail::Cell* out) {
+  std::vector<SignalValue> held(program.slots());
+  const auto read = [&](std::uint32_t leaf, std::size_t slot) {
     const detail::Leaf& l = program.leaves()[leaf];
     const __int128 t = static_cast<__int128>(index) + l.offset;
     const bool readable = l.offset == 0 || (t >= 0 && t <= static_cast<__int128>(trace.max_index()));
-    *out = readable ? detail::cell_of(trace.value_at(l.id, static_cast<std::size_t>(t)))
-                    : detail::Cell{0, &detail::kEmptyValue};
+    cells[slot] = readable ? detail::held_cell(trace.value_at(l.id, static_cast<std::size_t>(t)), held[slot])
+                           : detail::Cell{0, &detail::kEmptyValue};
   };
-  return *program.run(&index, 1, cells.data(), 1, read);
+  return use(*program.run(&index, 1, cells.data(), 1, read));
 }
 
 }  // namespace
 
 SignalValue eval(const Trace& trace, const Expr& expr, std::size_t index) {
-  if (!small(expr)) return detail::value_of(eval_compiled(trace, expr, index));
+  if (!small(expr)) return eval_compiled(trace, expr, index, detail::value_of);
   return detail::Evaluator(trace).with_value(expr, index, [](const SignalValue& v) { return v; });
 }
 
 bool eval_bool(const Trace& trace, const Expr& expr, std::size_t index) {
-  if (!small(expr)) return detail::truth_of(eval_compiled(trace, expr, index));
+  if (!small(expr)) return eval_compiled(trace, expr, index, detail::truth_of);
   return detail::Evaluator(trace).truth(expr, index);
 }
 

@@ -85,28 +85,35 @@ bool reading(const Cell& c, std::uint64_t& out) {
     out = c.n;
     return true;
   }
-  const auto r = c.ref->to_u64();
+  SignalValue scratch;
+  const auto r = view(c, scratch).to_u64();
   if (!r) return false;
   out = *r;
   return true;
 }
 
-// Value equality, or else equal numeric readings. Bits never sit behind ref,
-// so a Bits cell and a ref cell are never equal as values.
+// Value equality, or else equal numeric readings.
 bool loosely_equal(const Cell& a, const Cell& b) {
   if (!a.ref && !b.ref) return a.n == b.n;
-  if (a.ref && b.ref && *a.ref == *b.ref) return true;
-  std::uint64_t x = 0, y = 0;
-  return reading(a, x) && reading(b, y) && x == y;
+  SignalValue scratch_a, scratch_b;
+  const SignalValue& x = view(a, scratch_a);
+  const SignalValue& y = view(b, scratch_b);
+  if (x == y) return true;
+  const auto p = x.to_u64();
+  if (!p) return false;
+  const auto q = y.to_u64();
+  return q && *p == *q;
 }
 
 bool has_level(const Cell& c, std::uint8_t level) {
-  if (!c.ref) return false;
+  if (!c.ref || c.ref == &kRealCell) return false;
   for (const std::uint8_t l : c.ref->levels()) {  // empty unless Logic
     if (l == level) return true;
   }
   return false;
 }
+
+bool is_x(const Cell& c) { return c.ref == &kEmptyValue || has_level(c, kLogicX); }
 
 Cell bits(std::uint64_t n) { return Cell{n, nullptr}; }
 Cell empty() { return Cell{0, &kEmptyValue}; }
@@ -308,11 +315,16 @@ void Program::op(const Instr& in, const std::size_t* idx, std::size_t k, Cell* c
       for (std::size_t j = 0; j < k; ++j) out[j] = bits(flag(truth(a[j & ma]) || truth(b[j & mb])));
       return;
     case K::Eq:
-      for (std::size_t j = 0; j < k; ++j) out[j] = bits(flag(loosely_equal(a[j & ma], b[j & mb])));
+    case K::Neq: {
+      const bool negate = in.kind == K::Neq;
+      for (std::size_t j = 0; j < k; ++j) {
+        const Cell& x = a[j & ma];
+        const Cell& y = b[j & mb];
+        const bool equal = !x.ref && !y.ref ? x.n == y.n : loosely_equal(x, y);
+        out[j] = bits(flag(equal != negate));
+      }
       return;
-    case K::Neq:
-      for (std::size_t j = 0; j < k; ++j) out[j] = bits(flag(!loosely_equal(a[j & ma], b[j & mb])));
-      return;
+    }
     case K::Gt:
       return numeric([](std::uint64_t x, std::uint64_t y) { return flag(x > y); });
     case K::Lt:
@@ -346,7 +358,7 @@ void Program::op(const Instr& in, const std::size_t* idx, std::size_t k, Cell* c
     case K::IsX:
       for (std::size_t j = 0; j < k; ++j) {
         const Cell& x = a[j & ma];
-        out[j] = bits(flag(x.ref && (x.ref->is_empty() || has_level(x, kLogicX))));
+        out[j] = bits(flag(is_x(x)));
       }
       return;
     case K::IsZ:

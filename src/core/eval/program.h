@@ -9,6 +9,7 @@
 // only its range check.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -17,23 +18,57 @@
 
 namespace velk::detail {
 
-// The value of a node at one index. Bits live inline (ref == nullptr); any
-// other value is borrowed by pointer from the trace, the tree, or kEmptyValue.
+// The value of a node at one index, 16 bytes. Values that fit in a word
+// live inline: Bits (ref == nullptr), Real (ref == &kRealCell, n holds the
+// double's bits) and Empty (ref == &kEmptyValue). WideBits, Logic and Str are
+// borrowed by pointer from the tree, the trace's shared payloads or a holder
+// the reader keeps for the block.
 struct Cell {
   std::uint64_t n = 0;
   const SignalValue* ref = nullptr;
 };
 
 inline const SignalValue kEmptyValue;
+inline const SignalValue kRealCell;  // only its address is used, as a marker
 
-inline Cell cell_of(const SignalValue& v) {
-  if (v.tag() == SignalValue::Tag::Bits) return Cell{v.as_bits(), nullptr};
-  return Cell{0, &v};
+// `v` must outlive the cell only when it holds WideBits, Logic or Str.
+inline Cell cell_of(const SignalValue& v) noexcept {
+  switch (v.tag()) {
+    case SignalValue::Tag::Bits: return Cell{v.as_bits(), nullptr};
+    case SignalValue::Tag::Real: return Cell{std::bit_cast<std::uint64_t>(v.as_real()), &kRealCell};
+    case SignalValue::Tag::Empty: return Cell{0, &kEmptyValue};
+    default: return Cell{0, &v};
+  }
 }
 
-inline SignalValue value_of(const Cell& c) { return c.ref ? *c.ref : SignalValue::bits(c.n); }
+// The cell's value: *c.ref for borrowed values, else rebuilt in `scratch`
+// (no allocation: only word-sized values are rebuilt).
+inline const SignalValue& view(const Cell& c, SignalValue& scratch) noexcept {
+  if (!c.ref) return scratch = SignalValue::bits(c.n);
+  if (c.ref == &kRealCell) return scratch = SignalValue::real(std::bit_cast<double>(c.n));
+  return *c.ref;
+}
 
-inline bool truth_of(const Cell& c) { return c.ref ? truth_value(*c.ref) : c.n != 0; }
+inline SignalValue value_of(const Cell& c) {
+  SignalValue scratch;
+  return view(c, scratch);
+}
+
+// A cell for a value that may not outlive this call: WideBits, Logic and Str
+// are kept in `holder` (a copy shares the payload, nothing is allocated).
+inline Cell held_cell(SignalValue&& v, SignalValue& holder) noexcept {
+  const Cell c = cell_of(v);
+  if (c.ref != &v) return c;
+  holder = std::move(v);
+  return Cell{0, &holder};
+}
+inline Cell held_cell(const SignalValue& v, SignalValue&) noexcept { return cell_of(v); }  // stored: stable
+
+inline bool truth_of(const Cell& c) noexcept {
+  if (!c.ref) return c.n != 0;
+  SignalValue scratch;
+  return truth_value(view(c, scratch));
+}
 
 // A leaf of the program: the signal `id` read at index + offset.
 struct Leaf {
@@ -55,9 +90,10 @@ class Program {
   std::size_t slots() const noexcept { return slots_; }
 
   // Evaluates the program at the k indices idx[0..k), ascending; k must not
-  // exceed the block size of `cells` (slots() * block cells). read(leaf, out)
-  // fills out[0..k) with the cells of leaf number `leaf` at those indices.
-  // Returns the column of the root.
+  // exceed the block size of `cells` (slots() * block cells). read(leaf,
+  // slot) fills cells[slot * block ..][0..k) with the cells of leaf number
+  // `leaf` at those indices; values it borrows must stay put until the next
+  // read into the same slot. Returns the column of the root.
   template <class Read>
   const Cell* run(const std::size_t* idx, std::size_t k, Cell* cells, std::size_t block, Read&& read) const;
 
@@ -94,7 +130,7 @@ const Cell* Program::run(const std::size_t* idx, std::size_t k, Cell* cells, std
                          Read&& read) const {
   for (const Instr& in : code_) {
     if (in.kind == Expr::Kind::Signal) {
-      read(in.leaf, cells + in.out * block);
+      read(in.leaf, in.out);
       continue;
     }
     op(in, idx, k, cells, block);

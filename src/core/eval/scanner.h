@@ -28,6 +28,7 @@ class Scanner {
         max_index_(trace.max_index()),
         block_(block_size(program.slots())),
         cells_(program.slots() * block_),
+        holders_(program.slots() * block_),
         starts_(block_),
         marks_((block_ + 63) / 64) {
     cursors_.reserve(program.leaves().size());
@@ -45,7 +46,7 @@ class Scanner {
       const std::size_t end = begin + std::min(block_, to - begin);
       const std::size_t k = stretch_starts(begin, end);
       const Cell* root = program_.run(starts_.data(), k, cells_.data(), block_,
-                                      [&](std::uint32_t leaf, Cell* out) { read_leaf(leaf, k, out); });
+                                      [&](std::uint32_t leaf, std::size_t slot) { read_leaf(leaf, k, slot); });
       sink(starts_.data(), root, k, end);
     }
   }
@@ -111,17 +112,19 @@ class Scanner {
     return k;
   }
 
-  void read_leaf(std::uint32_t leaf, std::size_t k, Cell* out) {
+  void read_leaf(std::uint32_t leaf, std::size_t k, std::size_t slot) {
     const LeafCursor& cursor = cursors_[leaf];
     const std::int64_t c = program_.leaves()[leaf].offset;
+    Cell* out = cells_.data() + slot * block_;
+    SignalValue* held = holders_.data() + slot * block_;
     if (c == 0) {  // search indices are always in range
-      for (std::size_t j = 0; j < k; ++j) out[j] = cell_of(cursor.value(starts_[j]));
+      for (std::size_t j = 0; j < k; ++j) out[j] = held_cell(cursor.value(starts_[j]), held[j]);
       return;
     }
     for (std::size_t j = 0; j < k; ++j) {
       const __int128 t = static_cast<__int128>(starts_[j]) + c;
       const bool in_range = t >= 0 && t <= static_cast<__int128>(max_index_);
-      out[j] = in_range ? cell_of(cursor.value(static_cast<std::size_t>(t))) : Cell{0, &kEmptyValue};
+      out[j] = in_range ? held_cell(cursor.value(static_cast<std::size_t>(t)), held[j]) : Cell{0, &kEmptyValue};
     }
   }
 
@@ -129,6 +132,7 @@ class Scanner {
   const std::size_t max_index_;
   const std::size_t block_;
   std::vector<Cell> cells_;
+  std::vector<SignalValue> holders_;  // WideBits, Logic and Str values the leaf columns point to
   std::vector<std::size_t> starts_;
   std::vector<std::uint64_t> marks_;
   std::vector<LeafCursor> cursors_;
