@@ -1,42 +1,57 @@
 // Sequential reading of one signal for the scans over all indices. Internal
 // to the eval subsystem.
 //
-// A scan asks a cursor for values at ascending indices and for the indices at
-// which the signal may change; everything the scans know about how values
-// are stored is in this class, so a store that keeps change lists serves the
-// scans by answering these two questions from its lists.
+// A scan reads each leaf block by block as the runs of equal values the
+// store keeps: one cursor step per change, never one per index.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
+#include "eval/program.h"
 #include "model/trace.h"
 
 namespace velk::detail {
 
-class LeafCursor {
+// The runs of one signal over a range of indices: runs[r] holds from
+// starts[r] up to starts[r + 1] (the last one to the end of the range).
+class LeafRuns {
  public:
-  LeafCursor(const Trace& trace, std::uint32_t id) : trace_(&trace), id_(id) {}
-
-  // The value at `index`; calls come with ascending indices. Whatever the
-  // trace hands out (a stored value or a copy) goes through held_cell.
-  decltype(auto) value(std::size_t index) const noexcept { return trace_->value_at(id_, index); }
-
-  // Calls f(u) for every index u in [lo, hi), ascending, at which the value
-  // may differ from the one at u - 1 (lo >= 1). Reporting an index where
-  // nothing changed costs time but never changes a result.
-  template <class F>
-  void for_each_change(std::size_t lo, std::size_t hi, F&& f) const {
-    for (std::size_t u = lo; u < hi; ++u) f(u);
+  LeafRuns(const Trace& trace, std::uint32_t id, std::size_t capacity) : cursor_(trace.cursor(id)) {
+    starts_.reserve(capacity);
+    cells_.reserve(capacity);
+    held_.reserve(capacity);  // never reallocated: cells point into it
   }
 
-  // True when for_each_change reports every index, so that a scan can mark
-  // a whole block at once instead.
-  bool reports_every_index() const noexcept { return true; }
+  // Reads the runs over [lo, hi) (lo < hi); at most `capacity` runs.
+  void read(std::size_t lo, std::size_t hi) {
+    starts_.clear();
+    cells_.clear();
+    held_.clear();
+    for (std::size_t u = lo; u < hi; u = cursor_.next_change()) {
+      starts_.push_back(u);
+      cells_.push_back(keep(cursor_.at(u)));
+    }
+  }
+
+  const std::vector<std::size_t>& starts() const noexcept { return starts_; }
+  const std::vector<Cell>& cells() const noexcept { return cells_; }
 
  private:
-  const Trace* trace_;
-  std::uint32_t id_;
+  // The cursor's reference lasts until its next read: word-sized values go
+  // inline into the cell, shared payloads are held (a copy shares the block).
+  Cell keep(const SignalValue& v) {
+    const Cell c = cell_of(v);
+    if (c.ref != &v) return c;
+    held_.push_back(v);
+    return Cell{0, &held_.back()};
+  }
+
+  SignalCursor cursor_;
+  std::vector<std::size_t> starts_;
+  std::vector<Cell> cells_;
+  std::vector<SignalValue> held_;
 };
 
 }  // namespace velk::detail

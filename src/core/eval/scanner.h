@@ -26,13 +26,13 @@ class Scanner {
   Scanner(const Trace& trace, const Program& program)
       : program_(program),
         max_index_(trace.max_index()),
-        block_(block_size(program.slots())),
+        block_(block_size(program.slots() + 3 * program.leaves().size())),
         cells_(program.slots() * block_),
-        holders_(program.slots() * block_),
         starts_(block_),
         marks_((block_ + 63) / 64) {
-    cursors_.reserve(program.leaves().size());
-    for (const Leaf& leaf : program.leaves()) cursors_.emplace_back(trace, leaf.id);
+    runs_.reserve(program.leaves().size());
+    for (const Leaf& leaf : program.leaves()) runs_.emplace_back(trace, leaf.id, block_);
+    active_.resize(program.leaves().size());
     edges_ = range_edges(program.offsets(), max_index_);
   }
 
@@ -54,9 +54,9 @@ class Scanner {
  private:
   // Enough cells per column to amortise the per-block work, few enough that
   // all columns stay in cache and a huge tree still fits in memory.
-  static std::size_t block_size(std::size_t slots) {
+  static std::size_t block_size(std::size_t columns) {
     constexpr std::size_t kMaxBlock = 1024, kCellBudget = std::size_t{1} << 16;
-    return std::clamp<std::size_t>(kCellBudget / std::max<std::size_t>(slots, 1), 1, kMaxBlock);
+    return std::clamp<std::size_t>(kCellBudget / std::max<std::size_t>(columns, 1), 1, kMaxBlock);
   }
 
   // Search indices i at which i + offset enters or leaves 0 ..= max_index,
@@ -75,31 +75,27 @@ class Scanner {
 
   void mark(std::size_t bit) { marks_[bit / 64] |= std::uint64_t{1} << (bit % 64); }
 
-  // Fills starts_ with the first index of every stretch of [begin, end).
+  // Reads every leaf's runs over the block and fills starts_ with the first
+  // index of every stretch of [begin, end): the block's start, each index at
+  // which a leaf's run changes, and each range edge.
   std::size_t stretch_starts(std::size_t begin, std::size_t end) {
     const std::size_t len = end - begin;
     const std::size_t words = (len + 63) / 64;
     std::fill_n(marks_.begin(), words, 0);
     mark(0);
-    bool every = false;
-    for (std::size_t l = 0; l < cursors_.size() && !every; ++l) {
+    for (std::size_t l = 0; l < runs_.size(); ++l) {
       const std::int64_t c = program_.leaves()[l].offset;
-      // The signal indices whose change moves a stretch edge inside the block.
-      const __int128 lo = std::max<__int128>(static_cast<__int128>(begin) + c + 1, 1);
+      // The signal indices the block reads, clipped to the trace.
+      const __int128 lo = std::max<__int128>(static_cast<__int128>(begin) + c, 0);
       const __int128 hi = std::min<__int128>(static_cast<__int128>(end) + c, static_cast<__int128>(max_index_) + 1);
-      if (lo >= hi) continue;
-      if (cursors_[l].reports_every_index()) {
-        every = true;
-        break;
+      active_[l] = lo < hi;
+      if (!active_[l]) continue;
+      runs_[l].read(static_cast<std::size_t>(lo), static_cast<std::size_t>(hi));
+      const auto& starts = runs_[l].starts();
+      // The first run begins at the block's start or at a range edge.
+      for (std::size_t r = 1; r < starts.size(); ++r) {
+        mark(static_cast<std::size_t>(static_cast<std::int64_t>(starts[r] - begin) - c));
       }
-      cursors_[l].for_each_change(static_cast<std::size_t>(lo), static_cast<std::size_t>(hi),
-                                  [&](std::size_t u) {
-                                    mark(static_cast<std::size_t>(static_cast<std::int64_t>(u - begin) - c));
-                                  });
-    }
-    if (every) {
-      for (std::size_t j = 0; j < len; ++j) starts_[j] = begin + j;
-      return len;
     }
     auto edge = std::upper_bound(edges_.begin(), edges_.end(), begin);
     for (; edge != edges_.end() && *edge < end; ++edge) mark(*edge - begin);
@@ -112,19 +108,26 @@ class Scanner {
     return k;
   }
 
+  // The leaf's cell at each stretch start: the run holding it, or Empty
+  // where the leaf reads outside the trace.
   void read_leaf(std::uint32_t leaf, std::size_t k, std::size_t slot) {
-    const LeafCursor& cursor = cursors_[leaf];
-    const std::int64_t c = program_.leaves()[leaf].offset;
     Cell* out = cells_.data() + slot * block_;
-    SignalValue* held = holders_.data() + slot * block_;
-    if (c == 0) {  // search indices are always in range
-      for (std::size_t j = 0; j < k; ++j) out[j] = held_cell(cursor.value(starts_[j]), held[j]);
+    if (!active_[leaf]) {
+      std::fill_n(out, k, Cell{0, &kEmptyValue});
       return;
     }
+    const std::int64_t c = program_.leaves()[leaf].offset;
+    const auto& run_starts = runs_[leaf].starts();
+    const auto& run_cells = runs_[leaf].cells();
+    std::size_t r = 0;
     for (std::size_t j = 0; j < k; ++j) {
       const __int128 t = static_cast<__int128>(starts_[j]) + c;
-      const bool in_range = t >= 0 && t <= static_cast<__int128>(max_index_);
-      out[j] = in_range ? held_cell(cursor.value(static_cast<std::size_t>(t)), held[j]) : Cell{0, &kEmptyValue};
+      if (t < 0 || t > static_cast<__int128>(max_index_)) {
+        out[j] = Cell{0, &kEmptyValue};
+        continue;
+      }
+      while (r + 1 < run_starts.size() && run_starts[r + 1] <= static_cast<std::size_t>(t)) ++r;
+      out[j] = run_cells[r];
     }
   }
 
@@ -132,10 +135,10 @@ class Scanner {
   const std::size_t max_index_;
   const std::size_t block_;
   std::vector<Cell> cells_;
-  std::vector<SignalValue> holders_;  // WideBits, Logic and Str values the leaf columns point to
   std::vector<std::size_t> starts_;
   std::vector<std::uint64_t> marks_;
-  std::vector<LeafCursor> cursors_;
+  std::vector<LeafRuns> runs_;
+  std::vector<char> active_;  // whether the leaf reads inside the trace in this block
   std::vector<std::size_t> edges_;
 };
 

@@ -26,6 +26,7 @@ std::vector<std::size_t> reference_find(const Trace& trace, const Expr& e) {
 // sometimes a burst of changes at every index, sometimes an Empty gap.
 std::unique_ptr<LoadedTrace> stretchy_trace(std::mt19937_64& rng, std::size_t indices, std::size_t signals) {
   auto trace = empty_trace(indices);
+  ColumnBuilder columns;
   for (std::size_t s = 0; s < signals; ++s) {
     const std::uint32_t id = *trace->add_signal("top.s" + std::to_string(s), 8);
     std::size_t i = rng() % 5;  // some signals start late (Empty before)
@@ -33,12 +34,12 @@ std::unique_ptr<LoadedTrace> stretchy_trace(std::mt19937_64& rng, std::size_t in
       const bool burst = rng() % 6 == 0;
       const std::size_t run = burst ? 1 + rng() % 40 : 1 + rng() % 300;
       for (std::size_t j = i; j < std::min(indices, i + run); ++j) {
-        if (burst || j == i) trace->store.set(id, j, random_value(rng));
+        if (burst || j == i) columns.record(id, j, random_value(rng));
       }
       i += run;
     }
   }
-  trace->forward_fill_all();
+  columns.build_into(trace->store, indices, ColumnBuilder::Fill::AfterChanges);
   return trace;
 }
 
