@@ -18,29 +18,29 @@ namespace velk::detail {
 // starts[r] up to starts[r + 1] (the last one to the end of the range).
 class LeafRuns {
  public:
-  LeafRuns(const Trace& trace, std::uint32_t id, std::size_t capacity) : cursor_(trace.cursor(id)) {
-    starts_.reserve(capacity);
-    cells_.reserve(capacity);
+  LeafRuns(const Trace& trace, std::uint32_t id, std::size_t capacity)
+      : cursor_(trace.cursor(id)), starts_(capacity), cells_(capacity) {
     held_.reserve(capacity);  // never reallocated: cells point into it
   }
 
-  // Reads the runs over [lo, hi) (lo < hi); at most `capacity` runs.
+  // Reads the runs over [lo, hi); lo < hi, and hi - lo at most the capacity.
   void read(std::size_t lo, std::size_t hi) {
-    starts_.clear();
-    cells_.clear();
+    count_ = 0;
     held_.clear();
-    for (std::size_t u = lo; u < hi; u = cursor_.next_change()) {
-      starts_.push_back(u);
-      cells_.push_back(keep(cursor_.at(u)));
-    }
+    cursor_.visit_runs(lo, hi, [this](std::size_t u, const SignalValue& v) __attribute__((always_inline)) {
+      starts_[count_] = u;
+      cells_[count_] = keep(v);
+      ++count_;
+    });
   }
 
-  const std::vector<std::size_t>& starts() const noexcept { return starts_; }
-  const std::vector<Cell>& cells() const noexcept { return cells_; }
+  std::size_t count() const noexcept { return count_; }
+  const std::size_t* starts() const noexcept { return starts_.data(); }
+  const Cell* cells() const noexcept { return cells_.data(); }
 
  private:
-  // The cursor's reference lasts until its next read: word-sized values go
-  // inline into the cell, shared payloads are held (a copy shares the block).
+  // The value lasts for one call only: word-sized values go inline into the
+  // cell, shared payloads are held (a copy shares the block).
   Cell keep(const SignalValue& v) {
     const Cell c = cell_of(v);
     if (c.ref != &v) return c;
@@ -52,6 +52,7 @@ class LeafRuns {
   std::vector<std::size_t> starts_;
   std::vector<Cell> cells_;
   std::vector<SignalValue> held_;
+  std::size_t count_ = 0;
 };
 
 }  // namespace velk::detail

@@ -83,6 +83,7 @@ class Scanner {
     const std::size_t words = (len + 63) / 64;
     std::fill_n(marks_.begin(), words, 0);
     mark(0);
+    bool every = false;  // some leaf changes at every index of the block
     for (std::size_t l = 0; l < runs_.size(); ++l) {
       const std::int64_t c = program_.leaves()[l].offset;
       // The signal indices the block reads, clipped to the trace.
@@ -90,12 +91,18 @@ class Scanner {
       const __int128 hi = std::min<__int128>(static_cast<__int128>(end) + c, static_cast<__int128>(max_index_) + 1);
       active_[l] = lo < hi;
       if (!active_[l]) continue;
-      runs_[l].read(static_cast<std::size_t>(lo), static_cast<std::size_t>(hi));
-      const auto& starts = runs_[l].starts();
+      LeafRuns& runs = runs_[l];
+      runs.read(static_cast<std::size_t>(lo), static_cast<std::size_t>(hi));
+      if (runs.count() == len) every = true;
+      if (every) continue;  // marks are moot, but every leaf's runs are needed
       // The first run begins at the block's start or at a range edge.
-      for (std::size_t r = 1; r < starts.size(); ++r) {
-        mark(static_cast<std::size_t>(static_cast<std::int64_t>(starts[r] - begin) - c));
+      for (std::size_t r = 1; r < runs.count(); ++r) {
+        mark(static_cast<std::size_t>(static_cast<std::int64_t>(runs.starts()[r] - begin) - c));
       }
+    }
+    if (every) {
+      for (std::size_t j = 0; j < len; ++j) starts_[j] = begin + j;
+      return len;
     }
     auto edge = std::upper_bound(edges_.begin(), edges_.end(), begin);
     for (; edge != edges_.end() && *edge < end; ++edge) mark(*edge - begin);
@@ -117,8 +124,15 @@ class Scanner {
       return;
     }
     const std::int64_t c = program_.leaves()[leaf].offset;
-    const auto& run_starts = runs_[leaf].starts();
-    const auto& run_cells = runs_[leaf].cells();
+    const LeafRuns& runs = runs_[leaf];
+    const std::size_t* run_starts = runs.starts();
+    const Cell* run_cells = runs.cells();
+    const std::size_t n = runs.count();
+    const std::size_t first = run_starts[0];
+    if (c == 0 && n == k && first == starts_[0]) {
+      std::copy_n(run_cells, k, out);  // a change at every stretch start: the runs are the column
+      return;
+    }
     std::size_t r = 0;
     for (std::size_t j = 0; j < k; ++j) {
       const __int128 t = static_cast<__int128>(starts_[j]) + c;
@@ -126,7 +140,7 @@ class Scanner {
         out[j] = Cell{0, &kEmptyValue};
         continue;
       }
-      while (r + 1 < run_starts.size() && run_starts[r + 1] <= static_cast<std::size_t>(t)) ++r;
+      while (r + 1 < n && run_starts[r + 1] <= static_cast<std::size_t>(t)) ++r;
       out[j] = run_cells[r];
     }
   }

@@ -53,20 +53,6 @@ void SignalValue::release() noexcept {
   }
 }
 
-SignalValue SignalValue::bits(std::uint64_t v) noexcept {
-  SignalValue s;
-  s.tag_ = Tag::Bits;
-  s.bits_ = v;
-  return s;
-}
-
-SignalValue SignalValue::real(double v) noexcept {
-  SignalValue s;
-  s.tag_ = Tag::Real;
-  s.real_ = v;
-  return s;
-}
-
 SignalValue SignalValue::wide_bits(std::span<const std::uint64_t> words) {
   SignalValue s;
   s.block_ = make_block(words.data(), words.size_bytes(), words.size());

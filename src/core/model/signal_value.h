@@ -28,8 +28,19 @@ class SignalValue {
   enum class Tag : std::uint32_t { Bits = 0, WideBits = 1, Logic = 2, Real = 3, Str = 4, Empty = 5 };
 
   SignalValue() noexcept : tag_(Tag::Empty), bits_(0) {}
-  static SignalValue bits(std::uint64_t v) noexcept;
-  static SignalValue real(double v) noexcept;
+  // Inline: the scans build these once per change.
+  static SignalValue bits(std::uint64_t v) noexcept {
+    SignalValue s;
+    s.bits_ = v;
+    s.tag_ = Tag::Bits;
+    return s;
+  }
+  static SignalValue real(double v) noexcept {
+    SignalValue s;
+    s.real_ = v;
+    s.tag_ = Tag::Real;
+    return s;
+  }
   static SignalValue empty() noexcept { return SignalValue(); }
   // Word 0 is the least significant 64 bits.
   static SignalValue wide_bits(std::span<const std::uint64_t> words);

@@ -14,6 +14,7 @@
 // values live once each in a shared pool and the word names their slot.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -65,6 +66,26 @@ class SignalCursor {
   // with == (never for Bits, Logic, WideBits, Str or Empty; a Real 0.0 and
   // -0.0 do), and a NaN run compares unequal to itself.
   std::size_t next_change() const noexcept { return next_; }
+
+  // Calls f(lo, value at lo), then f(index, value) for every stored change in
+  // (lo, hi), in index order, straight from the change list (the scans over
+  // all indices walk busy signals this way). Each value lasts for its call
+  // only. Leaves the cursor at lo.
+  template <class F>
+  void visit_runs(std::size_t lo, std::size_t hi, F&& f) {
+    f(lo, at(lo));
+    if (!column_) return;
+    const detail::ValueColumn& c = *column_;
+    for (std::size_t p = pos_; p < c.index.size() && c.index[p] < hi; ++p) {
+      const auto tag = c.tag.empty() ? SignalValue::Tag::Bits : static_cast<SignalValue::Tag>(c.tag[p]);
+      switch (tag) {
+        case SignalValue::Tag::Bits: f(std::size_t{c.index[p]}, SignalValue::bits(c.word[p])); break;
+        case SignalValue::Tag::Real: f(std::size_t{c.index[p]}, SignalValue::real(std::bit_cast<double>(c.word[p]))); break;
+        case SignalValue::Tag::Empty: f(std::size_t{c.index[p]}, SignalValue()); break;
+        default: f(std::size_t{c.index[p]}, pool_[c.word[p]]); break;
+      }
+    }
+  }
 
  private:
   friend class ValueStore;
