@@ -49,25 +49,21 @@ void ColumnBuilder::build_into(ValueStore& store, std::size_t indices, Fill fill
     auto& changes = changes_[id];
     if (changes.empty()) continue;
     if (unsorted_[id]) sort_changes(changes);
-    detail::RunWriter out(built.columns_[id], pool);
-    SignalValue carried;  // the column's value at the index before the next change
+    detail::ValueColumn& column = built.columns_[id];
     std::size_t from = 0;  // first index not yet covered
-    for (Change& change : changes) {
+    for (const Change& change : changes) {
       const std::size_t i = change.index;
-      if (from < i) {  // indices from .. i - 1 hold no record
-        const std::size_t stop = std::max(from, indices);
-        if (stop < i) {
-          out.emit(stop, empty);
-          carried = SignalValue();
-        }
+      // Indices from .. i - 1 hold no record: carried below `indices`, Empty from it on.
+      const std::size_t stop = std::max(from, indices);
+      if (from < i && stop < i) detail::append_run(column, pool, stop, empty);
+      const bool carry = i > 0 && i < indices && !detail::ends_empty(column);
+      if (fill == Fill::BeforeChanges || !change.value.is_empty() || !carry) {
+        detail::append_run(column, pool, i, change.value);
       }
-      const bool carry = i > 0 && i < indices && !carried.is_empty();
-      if (fill == Fill::BeforeChanges || !change.value.is_empty() || !carry) carried = std::move(change.value);
-      out.emit(i, carried);
       from = i + 1;
     }
-    out.emit(std::max(from, indices), empty);
-    out.finish();
+    detail::append_run(column, pool, std::max(from, indices), empty);
+    detail::trim(column);
     changes = {};
   }
   changes_.clear();

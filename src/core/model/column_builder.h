@@ -18,15 +18,7 @@ namespace velk {
 
 class ColumnBuilder {
  public:
-  // When an index with a change takes its value relative to the carried one.
-  enum class Fill {
-    // The previous value is carried in first and the change replaces it, so an
-    // explicit Empty stays Empty (a reader that fills as each index opens).
-    BeforeChanges,
-    // Changes are set first and the fill runs afterwards, so an explicit Empty
-    // is replaced by the carried value (a reader that fills at the end).
-    AfterChanges,
-  };
+  using Fill = FillOrder;
 
   // Records the value of `id` at `index`; a later record for the same slot
   // replaces an earlier one. Indices may arrive in any order.

@@ -1,5 +1,5 @@
 // Writing change lists into a ValueStore: shared by the column builder and
-// by ValueStore::assign_column. Internal to the model.
+// the appender. Internal to the model.
 #pragma once
 
 #include <cstddef>
@@ -12,14 +12,11 @@
 
 namespace velk::detail {
 
-// Equal kind and equal bits: neighbouring runs merge only when this holds, so
-// a NaN run stays one run and 0.0 and -0.0 stay apart.
-bool same_bits(const SignalValue& a, const SignalValue& b) noexcept;
-
-// Hands out one pool slot per distinct wide, four-state or text value.
+// Hands out one pool slot per distinct wide, four-state or text value, so
+// two pooled values are equal exactly when their slots are.
 class ValuePool {
  public:
-  explicit ValuePool(std::vector<SignalValue>& values) : values_(values) {}
+  explicit ValuePool(std::vector<SignalValue>& values) : values_(&values) {}
   std::uint64_t slot(const SignalValue& v);
 
  private:
@@ -31,24 +28,20 @@ class ValuePool {
   struct KeyHash {
     std::size_t operator()(const Key& k) const noexcept;
   };
-  std::vector<SignalValue>& values_;
+  std::vector<SignalValue>* values_;
   std::unordered_map<Key, std::uint64_t, KeyHash> slots_;
 };
 
-// Appends runs to one column, dropping a run whose value is bitwise the one
-// before it (the value before the first run is Empty).
-class RunWriter {
- public:
-  RunWriter(ValueColumn& column, ValuePool& pool) : column_(column), pool_(pool) {}
-  // Throws std::length_error for an index the column cannot hold.
-  void emit(std::size_t index, const SignalValue& v);
-  // Trims the column's spare capacity.
-  void finish();
+// Whether the column's last run is Empty (so is the value before any run).
+bool ends_empty(const ValueColumn& column) noexcept;
 
- private:
-  ValueColumn& column_;
-  ValuePool& pool_;
-  SignalValue last_;
-};
+// Appends a run of `v` from `index` on, unless `v` is bitwise the value of
+// the last run (so a NaN run stays one run and 0.0 and -0.0 stay apart).
+// `index` must be above the last run's. Throws std::length_error for an
+// index the column cannot hold.
+void append_run(ValueColumn& column, ValuePool& pool, std::size_t index, const SignalValue& v);
+
+// Trims the column's spare capacity.
+void trim(ValueColumn& column);
 
 }  // namespace velk::detail

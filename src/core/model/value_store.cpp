@@ -29,17 +29,49 @@ std::string_view payload_bytes(const SignalValue& v) noexcept {
   }
 }
 
-}  // namespace
+std::uint8_t width_of(std::uint64_t word) noexcept {
+  if (word == 0) return 0;
+  if (word <= UINT8_MAX) return 1;
+  if (word <= UINT16_MAX) return 2;
+  if (word <= UINT32_MAX) return 4;
+  return 8;
+}
 
-bool same_bits(const SignalValue& a, const SignalValue& b) noexcept {
-  if (a.tag() != b.tag()) return false;
-  switch (a.tag()) {
-    case Tag::Bits: return a.as_bits() == b.as_bits();
-    case Tag::Real: return std::bit_cast<std::uint64_t>(a.as_real()) == std::bit_cast<std::uint64_t>(b.as_real());
-    case Tag::Empty: return true;
-    default: return payload_bytes(a) == payload_bytes(b);
+void put_word(std::uint8_t* p, std::uint8_t width, std::uint64_t word) noexcept {
+  switch (width) {
+    case 1: *p = static_cast<std::uint8_t>(word); break;
+    case 2: { const auto v = static_cast<std::uint16_t>(word); std::memcpy(p, &v, 2); break; }
+    case 4: { const auto v = static_cast<std::uint32_t>(word); std::memcpy(p, &v, 4); break; }
+    case 8: std::memcpy(p, &word, 8); break;
+    default: break;
   }
 }
+
+// Re-packs the column's words `width` bytes apart.
+void widen(ValueColumn& column, std::uint8_t width) {
+  const std::size_t n = column.index.size();
+  std::vector<std::uint8_t> words(n * width);
+  for (std::size_t k = 0; k < n; ++k) put_word(words.data() + k * width, width, column.word(k));
+  column.words = std::move(words);
+  column.width = width;
+}
+
+// The payload word of `v`: the bits, the real's bits, 0 for Empty, or the pool slot.
+std::uint64_t word_of(const SignalValue& v, ValuePool& pool) {
+  switch (v.tag()) {
+    case Tag::Bits: return v.as_bits();
+    case Tag::Real: return std::bit_cast<std::uint64_t>(v.as_real());
+    case Tag::Empty: return 0;
+    default: return pool.slot(v);
+  }
+}
+
+Tag last_tag(const ValueColumn& column) noexcept {
+  if (column.index.empty()) return Tag::Empty;
+  return column.tag.empty() ? Tag::Bits : static_cast<Tag>(column.tag.back());
+}
+
+}  // namespace
 
 std::size_t ValuePool::KeyHash::operator()(const Key& k) const noexcept {
   return std::hash<std::string_view>{}(k.bytes) * 31 + static_cast<std::size_t>(k.tag);
@@ -48,38 +80,47 @@ std::size_t ValuePool::KeyHash::operator()(const Key& k) const noexcept {
 std::uint64_t ValuePool::slot(const SignalValue& v) {
   const auto it = slots_.find(Key{v.tag(), payload_bytes(v)});
   if (it != slots_.end()) return it->second;
-  const auto at = static_cast<std::uint64_t>(values_.size());
-  values_.push_back(v);
+  const auto at = static_cast<std::uint64_t>(values_->size());
+  values_->push_back(v);
   // The key views the pooled copy's payload block, which outlives the map.
-  slots_.emplace(Key{v.tag(), payload_bytes(values_.back())}, at);
+  slots_.emplace(Key{v.tag(), payload_bytes(values_->back())}, at);
   return at;
 }
 
-void RunWriter::emit(std::size_t index, const SignalValue& v) {
-  if (same_bits(v, last_)) return;
+bool ends_empty(const ValueColumn& column) noexcept { return last_tag(column) == Tag::Empty; }
+
+void append_run(ValueColumn& column, ValuePool& pool, std::size_t index, const SignalValue& v) {
+  const Tag tag = v.tag();
+  const std::uint64_t word = word_of(v, pool);
+  // Equal tags and words are bitwise equal values: pooled values share a
+  // slot exactly when their payloads are equal.
+  const Tag before = last_tag(column);
+  if (tag == before && (tag == Tag::Empty || (!column.index.empty() && column.word(column.index.size() - 1) == word))) {
+    return;
+  }
   if (index >= UINT32_MAX) throw std::length_error("value store: too many indices");
-  std::uint64_t word = 0;
-  switch (v.tag()) {
-    case Tag::Bits: word = v.as_bits(); break;
-    case Tag::Real: word = std::bit_cast<std::uint64_t>(v.as_real()); break;
-    case Tag::Empty: break;
-    default: word = pool_.slot(v); break;
-  }
   // Tags are kept from the first value that is not plain bits on.
-  if (v.tag() != Tag::Bits || !column_.tag.empty()) {
-    column_.tag.resize(column_.index.size(), static_cast<std::uint8_t>(Tag::Bits));
-    column_.tag.push_back(static_cast<std::uint8_t>(v.tag()));
+  if (tag != Tag::Bits || !column.tag.empty()) {
+    column.tag.resize(column.index.size(), static_cast<std::uint8_t>(Tag::Bits));
+    column.tag.push_back(static_cast<std::uint8_t>(tag));
   }
-  column_.index.push_back(static_cast<std::uint32_t>(index));
-  column_.word.push_back(word);
-  last_ = v;
+  const std::uint8_t width = width_of(word);
+  if (width > column.width) widen(column, width);
+  column.index.push_back(static_cast<std::uint32_t>(index));
+  column.words.resize(column.words.size() + column.width);
+  put_word(column.words.data() + column.words.size() - column.width, column.width, word);
 }
 
-void RunWriter::finish() {
-  column_.index.shrink_to_fit();
-  column_.word.shrink_to_fit();
-  column_.tag.shrink_to_fit();
+void trim(ValueColumn& column) {
+  column.index.shrink_to_fit();
+  column.words.shrink_to_fit();
+  column.tag.shrink_to_fit();
 }
+
+struct ValuePoolHolder {
+  explicit ValuePoolHolder(std::vector<SignalValue>& values) : pool(values) {}
+  ValuePool pool;
+};
 
 }  // namespace detail
 
@@ -98,7 +139,7 @@ void SignalCursor::settle(std::size_t pos) noexcept {
     inline_ = SignalValue();
     return;
   }
-  const std::uint64_t word = c.word[pos - 1];
+  const std::uint64_t word = c.word(pos - 1);
   const auto tag = c.tag.empty() ? SignalValue::Tag::Bits : static_cast<SignalValue::Tag>(c.tag[pos - 1]);
   switch (tag) {
     case SignalValue::Tag::Bits: inline_ = SignalValue::bits(word); break;
@@ -111,20 +152,19 @@ void SignalCursor::settle(std::size_t pos) noexcept {
 const SignalValue& SignalCursor::seek(std::size_t index) noexcept {
   // Only a cursor over a column can miss its current run.
   const auto& idx = column_->index;
+  const auto below = [](std::size_t i, std::uint32_t at) { return i < at; };
   std::size_t pos;
   if (index >= next_) {
     // Sequential reads usually land in the next run or one shortly after it.
     pos = pos_ + 1;
     for (int step = 0; step < 4 && pos < idx.size() && idx[pos] <= index; ++step) ++pos;
     if (pos < idx.size() && idx[pos] <= index) {
-      pos = static_cast<std::size_t>(std::upper_bound(idx.begin() + static_cast<std::ptrdiff_t>(pos), idx.end(), index,
-                                                      [](std::size_t i, std::uint32_t at) { return i < at; }) -
-                                     idx.begin());
+      pos = static_cast<std::size_t>(
+          std::upper_bound(idx.begin() + static_cast<std::ptrdiff_t>(pos), idx.end(), index, below) - idx.begin());
     }
   } else {
-    pos = static_cast<std::size_t>(std::upper_bound(idx.begin(), idx.begin() + static_cast<std::ptrdiff_t>(pos_), index,
-                                                    [](std::size_t i, std::uint32_t at) { return i < at; }) -
-                                   idx.begin());
+    pos = static_cast<std::size_t>(
+        std::upper_bound(idx.begin(), idx.begin() + static_cast<std::ptrdiff_t>(pos_), index, below) - idx.begin());
   }
   settle(pos);
   return value();
@@ -148,12 +188,12 @@ std::vector<SignalValue> ValueStore::get_range(std::uint32_t id, std::size_t sta
 
 void ValueStore::assign_column(std::uint32_t id, std::span<const SignalValue> column) {
   if (id >= columns_.size()) columns_.resize(static_cast<std::size_t>(id) + 1);
-  columns_[id] = {};
+  auto& out = columns_[id];
+  out = {};
   detail::ValuePool pool(pool_);
-  detail::RunWriter out(columns_[id], pool);
-  for (std::size_t i = 0; i < column.size(); ++i) out.emit(i, column[i]);
-  out.emit(column.size(), SignalValue());
-  out.finish();
+  for (std::size_t i = 0; i < column.size(); ++i) detail::append_run(out, pool, i, column[i]);
+  detail::append_run(out, pool, column.size(), SignalValue());
+  detail::trim(out);
 }
 
 std::size_t ValueStore::change_count(std::uint32_t id) const noexcept {
@@ -163,9 +203,64 @@ std::size_t ValueStore::change_count(std::uint32_t id) const noexcept {
 std::size_t ValueStore::bytes_used() const noexcept {
   std::size_t bytes = columns_.capacity() * sizeof(detail::ValueColumn) + pool_.capacity() * sizeof(SignalValue);
   for (const auto& c : columns_) {
-    bytes += c.index.capacity() * sizeof(std::uint32_t) + c.word.capacity() * sizeof(std::uint64_t) + c.tag.capacity();
+    bytes += c.index.capacity() * sizeof(std::uint32_t) + c.words.capacity() + c.tag.capacity();
   }
   return bytes;
+}
+
+ValueAppender::ValueAppender(FillOrder fill)
+    : fill_(fill), pool_(std::make_unique<detail::ValuePoolHolder>(store_.pool_)) {}
+
+ValueAppender::~ValueAppender() = default;
+
+std::optional<std::size_t> ValueAppender::latest(std::uint32_t id) const noexcept {
+  if (id >= pending_.size() || !pending_[id].held) return std::nullopt;
+  return pending_[id].index;
+}
+
+bool ValueAppender::append(std::uint32_t id, std::size_t index, const SignalValue& value) {
+  if (id >= pending_.size()) {
+    pending_.resize(static_cast<std::size_t>(id) + 1);
+    store_.columns_.resize(pending_.size());
+  }
+  Pending& p = pending_[id];
+  if (p.held) {
+    if (index < p.index) return false;
+    if (index > p.index) commit(id);
+  }
+  p.index = index;
+  p.value = value;
+  p.held = true;
+  return true;
+}
+
+// Writes the held record of `id` as a run. Filling after changes, a recorded
+// Empty takes the carried value instead, which is a non-Empty last run.
+void ValueAppender::commit(std::uint32_t id) {
+  Pending& p = pending_[id];
+  detail::ValueColumn& column = store_.columns_[id];
+  const bool carried = p.index > 0 && !detail::ends_empty(column);
+  if (!(fill_ == FillOrder::AfterChanges && p.value.is_empty() && carried)) {
+    detail::append_run(column, pool_->pool, p.index, p.value);
+  }
+  p.value = SignalValue();
+  p.held = false;
+}
+
+ValueStore ValueAppender::finish(std::size_t indices) {
+  for (std::uint32_t id = 0; id < pending_.size(); ++id) {
+    if (!pending_[id].held) continue;
+    if (pending_[id].index >= indices) throw std::logic_error("value recorded past the last index");
+    commit(id);
+    detail::ValueColumn& column = store_.columns_[id];
+    detail::append_run(column, pool_->pool, indices, SignalValue());  // the column ends at the last index
+    detail::trim(column);
+  }
+  pending_.clear();
+  ValueStore out = std::move(store_);
+  store_ = ValueStore();
+  pool_ = std::make_unique<detail::ValuePoolHolder>(store_.pool_);
+  return out;
 }
 
 }  // namespace velk

@@ -17,6 +17,9 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -26,15 +29,42 @@ namespace velk {
 
 namespace detail {
 
-// The changes of one signal. `index` is ascending; `word[k]` is the payload of
-// the value from index[k] on; `tag` is empty when every value is Bits.
+struct ValuePoolHolder;
+
+// The changes of one signal. `index` is ascending; the payload of the value
+// from index[k] on is word(k), kept in `width` bytes per change (0, 1, 2, 4
+// or 8: as many as the largest payload needs); `tag` is empty when every
+// value is Bits.
 struct ValueColumn {
   std::vector<std::uint32_t> index;
-  std::vector<std::uint64_t> word;
+  std::vector<std::uint8_t> words;
   std::vector<std::uint8_t> tag;
+  std::uint8_t width = 0;
+
+  std::uint64_t word(std::size_t k) const noexcept {
+    const std::uint8_t* p = words.data() + k * width;
+    switch (width) {
+      case 1: return *p;
+      case 2: { std::uint16_t v; std::memcpy(&v, p, 2); return v; }
+      case 4: { std::uint32_t v; std::memcpy(&v, p, 4); return v; }
+      case 8: { std::uint64_t v; std::memcpy(&v, p, 8); return v; }
+      default: return 0;
+    }
+  }
 };
 
 }  // namespace detail
+
+// When an index with a recorded value takes its value relative to the one
+// carried from the index before.
+enum class FillOrder {
+  // The previous value is carried in first and the record replaces it, so an
+  // explicit Empty stays Empty (a reader that fills as each index opens).
+  BeforeChanges,
+  // Records are set first and the fill runs afterwards, so an explicit Empty
+  // is replaced by the carried value (a reader that fills at the end).
+  AfterChanges,
+};
 
 // Reads one signal's values; cheap to make and to copy. Reads at increasing
 // indices are O(1) amortised (the cursor remembers where it is); a jump costs
@@ -128,9 +158,52 @@ class ValueStore {
 
  private:
   friend class ColumnBuilder;
+  friend class ValueAppender;
 
   std::vector<detail::ValueColumn> columns_;
   std::vector<SignalValue> pool_;
+};
+
+// Builds a store from values that arrive in index order per signal, as a
+// dump is read: each signal keeps only its runs so far and the record at its
+// latest index (which a later record at the same index replaces), so memory
+// follows the number of changes. Every index must lie below the number of
+// indices given to finish; values carry forward up to it, and the store reads
+// exactly like the dense columns of the given fill order.
+class ValueAppender {
+ public:
+  explicit ValueAppender(FillOrder fill);
+  ~ValueAppender();
+  ValueAppender(const ValueAppender&) = delete;
+  ValueAppender& operator=(const ValueAppender&) = delete;
+
+  // Records the value of `id` from `index` on. Returns false, recording
+  // nothing, when `index` is below the latest index recorded for `id`.
+  bool append(std::uint32_t id, std::size_t index, const SignalValue& value);
+  // The same for a value of up to 64 known bits, without making a SignalValue.
+  bool append_bits(std::uint32_t id, std::size_t index, std::uint64_t bits) {
+    return append(id, index, SignalValue::bits(bits));
+  }
+  // The latest index recorded for `id`, if any.
+  std::optional<std::size_t> latest(std::uint32_t id) const noexcept;
+
+  // The store over indices 0 .. indices - 1; the appender is left empty.
+  // Throws std::logic_error if a recorded index is not below `indices`, and
+  // std::length_error for more indices than the store can hold.
+  ValueStore finish(std::size_t indices);
+
+ private:
+  struct Pending {
+    std::size_t index = 0;
+    SignalValue value;
+    bool held = false;
+  };
+  void commit(std::uint32_t id);
+
+  FillOrder fill_;
+  ValueStore store_;
+  std::vector<Pending> pending_;
+  std::unique_ptr<detail::ValuePoolHolder> pool_;
 };
 
 // Calls f(index, value) for the value at `start` and then for every stored

@@ -138,6 +138,57 @@ TEST(ColumnBuilder, MatchesStepwiseDenseFills) {
   }
 }
 
+// The appender (values in index order per signal, all below the last index)
+// against the dense columns, for both fill orders.
+TEST(ValueAppender, MatchesDenseColumnsOnInOrderRecords) {
+  std::mt19937 rng(9);
+  for (int round = 0; round < 2000; ++round) {
+    const std::size_t indices = 1 + rng() % 30;
+    std::vector<Write> writes = random_writes(rng, indices);
+    std::erase_if(writes, [&](const Write& w) { return w.index >= indices; });
+    std::stable_sort(writes.begin(), writes.end(), [](const Write& a, const Write& b) { return a.index < b.index; });
+    for (const auto fill : {FillOrder::BeforeChanges, FillOrder::AfterChanges}) {
+      ValueAppender appender(fill);
+      DenseColumnBuilder reference;
+      for (const Write& w : writes) {
+        ASSERT_TRUE(appender.append(w.id, w.index, w.value));
+        reference.record(w.id, w.index, w.value);
+      }
+      const ValueStore store = appender.finish(indices);
+      DenseStore dense;
+      reference.build_into(dense, indices,
+                           fill == FillOrder::BeforeChanges ? DenseColumnBuilder::Fill::BeforeChanges
+                                                            : DenseColumnBuilder::Fill::AfterChanges);
+      expect_same_values(dense, store, indices, round);
+    }
+  }
+}
+
+TEST(ValueAppender, RefusesAnIndexGoingBackAndRecordsPastTheEnd) {
+  ValueAppender a(FillOrder::BeforeChanges);
+  EXPECT_TRUE(a.append_bits(0, 3, 1));
+  EXPECT_TRUE(a.append_bits(0, 3, 2));  // replaces
+  EXPECT_FALSE(a.append_bits(0, 2, 9));
+  EXPECT_EQ(a.latest(0), 3u);
+  EXPECT_FALSE(a.latest(1).has_value());
+  const ValueStore store = a.finish(5);
+  EXPECT_EQ(store.get(0, 4), SignalValue::bits(2));
+  EXPECT_TRUE(store.get(0, 2).is_empty() && store.get(0, 5).is_empty());
+  ValueAppender b(FillOrder::AfterChanges);
+  b.append_bits(0, 7, 1);
+  EXPECT_THROW(b.finish(7), std::logic_error);
+}
+
+// Narrow packing: each column keeps as many bytes per change as its largest
+// payload needs, and widening keeps the earlier values.
+TEST(ValueAppender, WordsWidenWithoutLosingValues) {
+  ValueAppender a(FillOrder::BeforeChanges);
+  const std::uint64_t values[] = {0, 1, 200, 70000, 5, 1ull << 40, 3, ~0ull};
+  for (std::size_t i = 0; i < 8; ++i) a.append_bits(0, i, values[i]);
+  const ValueStore store = a.finish(8);
+  for (std::size_t i = 0; i < 8; ++i) EXPECT_EQ(store.get(0, i), SignalValue::bits(values[i])) << i;
+}
+
 TEST(ColumnBuilder, OutOfOrderRecordsKeepTheLastWrite) {
   ColumnBuilder b;
   b.record(0, 5, SignalValue::bits(5));

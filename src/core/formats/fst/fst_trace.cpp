@@ -94,18 +94,39 @@ class HierarchyBuilder {
 };
 
 // Places reported values at their index. Values arrive in time order within
-// a section, so the index of the previous time is remembered.
+// a section, so the index of the previous time is remembered. Each signal's
+// values go straight into its change list; should a file deliver a signal's
+// values out of time order, the placer says so and the load falls back to
+// collecting every value first.
 class ValuePlacer {
  public:
-  ValuePlacer(LoadedTrace& trace, ColumnBuilder& columns, std::vector<std::uint32_t> ids)
-      : trace_(trace), columns_(columns), ids_(std::move(ids)) {}
+  ValuePlacer(LoadedTrace& trace, std::vector<std::uint32_t> ids) : trace_(trace), ids_(std::move(ids)) {}
 
   void operator()(std::uint64_t time, fst::FstSignalHandle handle, const FstSignalValue& value) {
     const std::uint32_t index = handle.index();
     if (index >= ids_.size() || ids_[index] == kUnregistered) return;
     const std::size_t slot = index_of(time);
     if (slot >= trace_.timestamps.size()) return;
-    columns_.record(ids_[index], slot, convert_value(value));
+    if (in_order_) {
+      in_order_ = values_.append(ids_[index], slot, convert_value(value));
+    } else if (collecting_) {
+      columns_.record(ids_[index], slot, convert_value(value));
+    }
+  }
+
+  bool in_order() const { return in_order_; }
+  // Switches to collecting every value (a second reading delivers them again).
+  void collect_all() {
+    in_order_ = false;
+    collecting_ = true;
+    cached_ = false;
+  }
+  void store_into(LoadedTrace& trace) {
+    if (collecting_) {
+      columns_.build_into(trace.store, trace.timestamps.size(), ColumnBuilder::Fill::AfterChanges);
+    } else {
+      trace.store = values_.finish(trace.timestamps.size());
+    }
   }
 
  private:
@@ -124,8 +145,11 @@ class ValuePlacer {
   }
 
   LoadedTrace& trace_;
-  ColumnBuilder& columns_;
   std::vector<std::uint32_t> ids_;
+  ValueAppender values_{FillOrder::AfterChanges};
+  ColumnBuilder columns_;
+  bool in_order_ = true;
+  bool collecting_ = false;
   bool cached_ = false;
   std::uint64_t cached_time_ = 0;
   std::size_t cached_index_ = 0;
@@ -170,13 +194,16 @@ Expected<LoadedTrace> FstTrace::from_file(const std::string& path) {
   const auto& times = reader.time_table();
   trace.timestamps = times ? *times : std::vector<std::uint64_t>{0};
 
-  ColumnBuilder columns;
-  ValuePlacer placer(trace, columns, builder.ids_by_index(reader.signals().size()));
+  ValuePlacer placer(trace, builder.ids_by_index(reader.signals().size()));
   Status signals = reader.read_signals(fst::FstFilter{}, std::ref(placer));
+  if (signals.ok() && !placer.in_order()) {
+    placer.collect_all();
+    signals = reader.read_signals(fst::FstFilter{}, std::ref(placer));
+  }
   if (!signals.ok()) return std::move(signals).error().prefixed("FST signals: ");
 
   // Every signal keeps its last value until it changes.
-  columns.build_into(trace.store, trace.timestamps.size(), ColumnBuilder::Fill::AfterChanges);
+  placer.store_into(trace);
   return trace;
 }
 
