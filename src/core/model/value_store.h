@@ -109,10 +109,10 @@ class SignalCursor {
     for (std::size_t p = pos_; p < c.index.size() && c.index[p] < hi; ++p) {
       const auto tag = c.tag.empty() ? SignalValue::Tag::Bits : static_cast<SignalValue::Tag>(c.tag[p]);
       switch (tag) {
-        case SignalValue::Tag::Bits: f(std::size_t{c.index[p]}, SignalValue::bits(c.word[p])); break;
-        case SignalValue::Tag::Real: f(std::size_t{c.index[p]}, SignalValue::real(std::bit_cast<double>(c.word[p]))); break;
+        case SignalValue::Tag::Bits: f(std::size_t{c.index[p]}, SignalValue::bits(c.word(p))); break;
+        case SignalValue::Tag::Real: f(std::size_t{c.index[p]}, SignalValue::real(std::bit_cast<double>(c.word(p)))); break;
         case SignalValue::Tag::Empty: f(std::size_t{c.index[p]}, SignalValue()); break;
-        default: f(std::size_t{c.index[p]}, pool_[c.word[p]]); break;
+        default: f(std::size_t{c.index[p]}, pool_[c.word(p)]); break;
       }
     }
   }
