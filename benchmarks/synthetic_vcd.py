@@ -15,9 +15,12 @@ def identifier(n: int) -> str:
     return "".join(chars)
 
 
-def write_vcd(path: str, signals: int, steps: int, changes_per_step: int, seed: int = 1) -> None:
+def write_vcd(path: str, signals: int, steps: int, changes_per_step: int, seed: int = 1,
+              vector_every: int = 3) -> None:
+    """Every `vector_every`-th signal is a bus of 8, 16, 32 or 64 bits, the rest
+    are scalars; `changes_per_step` distinct signals change at each step."""
     rng = random.Random(seed)
-    widths = [1 if i % 3 else rng.choice([8, 16, 32, 64]) for i in range(signals)]
+    widths = [1 if i % vector_every else rng.choice([8, 16, 32, 64]) for i in range(signals)]
     codes = [identifier(i) for i in range(signals)]
     with open(path, "w", buffering=1 << 20) as f:
         f.write("$timescale 1ns $end\n$scope module top $end\n")
@@ -49,8 +52,9 @@ def main() -> None:
     ap.add_argument("--steps", type=int, default=540_000)
     ap.add_argument("--changes", type=int, default=12)
     ap.add_argument("--seed", type=int, default=1)
+    ap.add_argument("--vector-every", type=int, default=3)
     a = ap.parse_args()
-    write_vcd(a.path, a.signals, a.steps, a.changes, a.seed)
+    write_vcd(a.path, a.signals, a.steps, a.changes, a.seed, a.vector_every)
 
 
 if __name__ == "__main__":

@@ -92,7 +92,15 @@ PyObject* trace_from_vcd_string(PyObject*, PyObject* const* args, Py_ssize_t nar
   if (!bind_arguments("from_vcd_string", args, nargs, kwnames, {"data"}, argv)) return nullptr;
   const auto data = to_text(argv[0], "data");
   if (!data) return nullptr;
-  return guarded([&] { return wrap(std::make_shared<const VcdTrace>(VcdTrace::parse(*data))); });
+  return guarded([&] { return wrap(std::make_shared<const LoadedTrace>(VcdTrace::parse(*data))); });
+}
+
+PyObject* trace_from_vcd_gz(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* argv[1];
+  if (!bind_arguments("from_vcd_gz", args, nargs, kwnames, {"path"}, argv)) return nullptr;
+  const auto path = to_text(argv[0], "path");
+  if (!path) return nullptr;
+  return guarded([&] { return finish_load(VcdTrace::from_gzip_file(std::string(*path))); });
 }
 
 constexpr char kFromVcd[] = "from_vcd", kFromFst[] = "from_fst", kFromFsdb[] = "from_fsdb";
@@ -435,6 +443,10 @@ PyObject* trace_find_with_values(PyObject* self, PyObject* const* args, Py_ssize
 PyMethodDef trace_methods[] = {
     {"from_vcd", fastcall<load_file<VcdTrace, kFromVcd>>(), kStatic, "from_vcd(path)\n--\n\n"},
     {"from_vcd_string", fastcall<trace_from_vcd_string>(), kStatic, "from_vcd_string(data)\n--\n\n"},
+    {"from_vcd_gz", fastcall<trace_from_vcd_gz>(), kStatic,
+     "from_vcd_gz(path)\n--\n\nLoad a gzip-compressed VCD file (.vcd.gz), decompressing it while it is read.\n"
+     "Gives the same trace as from_vcd on the decompressed file; a file that is not gzip,\n"
+     "is corrupt or is cut short raises ValueError."},
     {"from_fst", fastcall<load_file<FstTrace, kFromFst>>(), kStatic, "from_fst(path)\n--\n\n"},
     {"from_fsdb", fastcall<load_file<FsdbTrace, kFromFsdb>>(), kStatic, "from_fsdb(path)\n--\n\n"},
     {"from_shm", fastcall<load_file<ShmTrace, kFromShm>>(), kStatic, "from_shm(path)\n--\n\n"},

@@ -1,75 +1,62 @@
-// Streams a file line by line through a fixed buffer. Lines that lie wholly
-// inside the buffer are handed out as views without copying; only a line that
-// straddles two reads is assembled in a reusable carry buffer.
+// Cuts a byte stream into blocks of whole lines, so that each block can be
+// parsed on its own (and on another thread). Only the unfinished line at the
+// end of a read is carried over to the next block; a line longer than the
+// block size makes its block grow to hold it.
 #pragma once
 
-#include <cstdio>
+#include <cstddef>
 #include <memory>
-#include <string>
 #include <string_view>
-#include <vector>
+
+#include "io/byte_source.h"
 
 namespace velk {
 
-class LineReader {
+// An owned buffer that is reused from block to block without zero-filling.
+class LineBlock {
  public:
-  static constexpr std::size_t kBufferSize = 1 << 20;
-
-  explicit LineReader(std::FILE* file) : file_(file), buffer_(kBufferSize) {}
-
-  // Calls on_line(view) for every line (split at '\n', one trailing '\r'
-  // removed). Stops quietly on a read error, keeping what was read.
-  template <class F>
-  void for_each_line(F&& on_line);
+  std::string_view text() const noexcept { return {data_.get(), size_}; }
+  std::size_t capacity() const noexcept { return capacity_; }
 
  private:
-  std::FILE* file_;
-  std::vector<char> buffer_;
-  std::string carry_;
+  friend class LineBlockReader;
+  void reserve(std::size_t bytes, std::size_t keep);
+
+  std::unique_ptr<char[]> data_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
 };
 
-inline std::string_view strip_cr(std::string_view line) {
-  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-  return line;
-}
+class LineBlockReader {
+ public:
+  LineBlockReader(ByteSource& source, std::size_t block_bytes) : source_(source), block_bytes_(block_bytes) {}
 
-// Calls on_line for every line of an in-memory text, with the same splitting.
+  // Fills `block` with the next lines: at least `block_bytes` bytes ending
+  // just after a line feed, or whatever remains at the end of the input (the
+  // last line need not end with a line feed). False when nothing is left.
+  bool next(LineBlock& block);
+
+ private:
+  ByteSource& source_;
+  std::size_t block_bytes_;
+  LineBlock carry_;  // bytes after the last line feed of the previous block
+  bool ended_ = false;
+};
+
+// Splits `text` (an in-memory input) the same way: pieces of at least
+// `block_bytes` bytes that end just after a line feed, the last piece
+// holding the rest.
 template <class F>
-void for_each_line_in(std::string_view text, F&& on_line) {
+void for_each_line_block(std::string_view text, std::size_t block_bytes, F&& on_block) {
   while (!text.empty()) {
-    const std::size_t nl = text.find('\n');
-    if (nl == std::string_view::npos) {
-      on_line(strip_cr(text));
-      return;
+    std::size_t cut = text.size();
+    if (text.size() > block_bytes) {
+      const std::size_t nl = text.find('\n', block_bytes - 1);
+      if (nl != std::string_view::npos) cut = nl + 1;
     }
-    on_line(strip_cr(text.substr(0, nl)));
-    text.remove_prefix(nl + 1);
+    on_block(text.substr(0, cut));
+    text.remove_prefix(cut);
   }
-}
-
-template <class F>
-void LineReader::for_each_line(F&& on_line) {
-  for (;;) {
-    const std::size_t got = std::fread(buffer_.data(), 1, buffer_.size(), file_);
-    if (got == 0) break;
-    std::string_view chunk(buffer_.data(), got);
-    for (;;) {
-      const std::size_t nl = chunk.find('\n');
-      if (nl == std::string_view::npos) break;
-      if (carry_.empty()) {
-        on_line(strip_cr(chunk.substr(0, nl)));
-      } else {
-        carry_.append(chunk.data(), nl);
-        on_line(strip_cr(carry_));
-        carry_.clear();
-      }
-      chunk.remove_prefix(nl + 1);
-    }
-    carry_.append(chunk.data(), chunk.size());
-  }
-  if (!carry_.empty()) on_line(strip_cr(carry_));
-  carry_.clear();
-  carry_.shrink_to_fit();
 }
 
 }  // namespace velk

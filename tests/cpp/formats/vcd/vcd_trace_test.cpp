@@ -15,7 +15,7 @@ std::filesystem::path temp_file(const std::string& name) {
   return std::filesystem::temp_directory_path() / ("velk_vcd_" + std::to_string(::getpid()) + "_" + name);
 }
 
-void expect_same(const VcdTrace& a, const VcdTrace& b) {
+void expect_same(const LoadedTrace& a, const LoadedTrace& b) {
   ASSERT_EQ(a.signal_names().size(), b.signal_names().size());
   ASSERT_EQ(a.max_index(), b.max_index());
   for (std::size_t i = 0; i < a.signal_names().size(); ++i) {
@@ -46,7 +46,7 @@ TEST(VcdTrace, FileStreamingMatchesInMemoryParse) {
   const auto loaded = VcdTrace::from_file(path.string());
   std::filesystem::remove(path);
   ASSERT_TRUE(loaded.ok());
-  const VcdTrace parsed = VcdTrace::parse(text);
+  const LoadedTrace parsed = VcdTrace::parse(text);
   EXPECT_GT(parsed.max_index(), 20000u);
   expect_same(loaded.value(), parsed);
 }
@@ -59,7 +59,7 @@ TEST(VcdTrace, OpenFailureMessage) {
 }
 
 TEST(VcdTrace, TraceOperationsOnUnknownNames) {
-  const VcdTrace trace = VcdTrace::parse("$var wire 3 ! a $end\n#0\nb101 !\n");
+  const LoadedTrace trace = VcdTrace::parse("$var wire 3 ! a $end\n#0\nb101 !\n");
   EXPECT_EQ(trace.signal_width("a"), 3u);
   EXPECT_EQ(trace.signal_width("b"), 0u);
   EXPECT_EQ(trace.signal_id("b"), std::nullopt);
@@ -72,7 +72,7 @@ TEST(VcdTrace, TraceOperationsOnUnknownNames) {
 }
 
 TEST(VcdTrace, LastChangeAtAnIndexWins) {
-  const VcdTrace trace = VcdTrace::parse("$var wire 1 ! a $end\n#0\n1!\n0!\nz!\n#1\nx!\n1!\n");
+  const LoadedTrace trace = VcdTrace::parse("$var wire 1 ! a $end\n#0\n1!\n0!\nz!\n#1\nx!\n1!\n");
   EXPECT_EQ(trace.signal_value("a", 0).tag(), SignalValue::Tag::Logic);
   EXPECT_EQ(trace.signal_value("a", 1), SignalValue::bits(1));
 }

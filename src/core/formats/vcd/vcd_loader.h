@@ -1,0 +1,24 @@
+// Loads VCD text into a LoadedTrace, parsing blocks of lines on several
+// threads and joining them in file order. The result is the same for any
+// thread count and block size.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "io/byte_source.h"
+#include "model/loaded_trace.h"
+
+namespace velk {
+
+struct VcdLoadOptions {
+  unsigned threads = 0;                // 0: one per hardware thread
+  std::size_t block_bytes = 1 << 20;  // lines are parsed in blocks of about this size
+};
+
+// Streams `source` to its end (a failure of the source ends the input; the
+// caller decides what a failure means).
+LoadedTrace load_vcd(ByteSource& source, const VcdLoadOptions& options = {});
+LoadedTrace load_vcd_text(std::string_view text, const VcdLoadOptions& options = {});
+
+}  // namespace velk

@@ -1,0 +1,64 @@
+// Sequential byte input for the streaming text readers: a file read in large
+// blocks, or a gzip stream inflated while it is read. Neither ever holds the
+// whole input.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velk {
+
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Copies up to `capacity` bytes into `out` and returns how many; 0 only at
+  // the end of the input or after a failure.
+  virtual std::size_t read(char* out, std::size_t capacity) = 0;
+  // Why the input ended before its natural end, or nothing.
+  virtual std::optional<std::string> failure() const { return std::nullopt; }
+};
+
+// Reads an open file. A read error ends the input quietly: the text readers
+// keep what they have read so far.
+class FileByteSource final : public ByteSource {
+ public:
+  explicit FileByteSource(std::FILE* file) : file_(file) {}
+  std::size_t read(char* out, std::size_t capacity) override;
+
+ private:
+  std::FILE* file_;
+};
+
+// Inflates a gzip stream (one or more concatenated members) read from
+// `compressed`. A stream that is not gzip, is corrupt or ends inside a member
+// ends the input with a failure text.
+class GzipByteSource final : public ByteSource {
+ public:
+  explicit GzipByteSource(ByteSource& compressed);
+  ~GzipByteSource() override;
+  GzipByteSource(const GzipByteSource&) = delete;
+  GzipByteSource& operator=(const GzipByteSource&) = delete;
+
+  std::size_t read(char* out, std::size_t capacity) override;
+  std::optional<std::string> failure() const override { return failure_; }
+
+ private:
+  struct Stream;
+  bool refill();
+  bool start_next_member();
+
+  ByteSource& compressed_;
+  std::unique_ptr<Stream> stream_;
+  std::vector<char> input_;
+  bool initialised_ = false;
+  bool started_ = false;
+  bool in_member_ = false;
+  bool done_ = false;
+  std::optional<std::string> failure_;
+};
+
+}  // namespace velk

@@ -1,0 +1,53 @@
+#include "io/line_reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace velk {
+
+void LineBlock::reserve(std::size_t bytes, std::size_t keep) {
+  if (bytes <= capacity_) return;
+  const std::size_t grown = std::max(bytes, capacity_ + capacity_ / 2);
+  std::unique_ptr<char[]> fresh(new char[grown]);
+  if (keep > 0) std::memcpy(fresh.get(), data_.get(), keep);
+  data_ = std::move(fresh);
+  capacity_ = grown;
+}
+
+bool LineBlockReader::next(LineBlock& block) {
+  block.size_ = 0;
+  block.reserve(std::max(block_bytes_, carry_.size_ + block_bytes_ / 2), 0);
+  if (carry_.size_ > 0) {
+    std::memcpy(block.data_.get(), carry_.data_.get(), carry_.size_);
+    block.size_ = carry_.size_;
+    carry_.size_ = 0;
+  }
+  std::size_t scanned = 0;  // bytes known to hold no line feed
+  while (!ended_) {
+    if (block.size_ == block.capacity_) block.reserve(block.capacity_ + block_bytes_, block.size_);
+    const std::size_t got = source_.read(block.data_.get() + block.size_, block.capacity_ - block.size_);
+    if (got == 0) {
+      ended_ = true;
+      break;
+    }
+    block.size_ += got;
+    if (block.size_ < block_bytes_) continue;
+    // Cut after the last line feed; the rest starts the next block.
+    const char* base = block.data_.get();
+    const void* nl = memrchr(base + scanned, '\n', block.size_ - scanned);
+    if (nl == nullptr) {
+      scanned = block.size_;  // one long line so far: read on
+      continue;
+    }
+    const std::size_t cut = static_cast<const char*>(nl) - base + 1;
+    const std::size_t rest = block.size_ - cut;
+    carry_.reserve(rest, 0);
+    if (rest > 0) std::memcpy(carry_.data_.get(), base + cut, rest);
+    carry_.size_ = rest;
+    block.size_ = cut;
+    return true;
+  }
+  return block.size_ > 0;
+}
+
+}  // namespace velk
