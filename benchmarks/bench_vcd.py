@@ -1,15 +1,22 @@
-"""Times PyTrace.from_vcd on a synthetic ~100 MB VCD and reports MB/s and peak RSS.
+"""Loads the 2,000-signal x 200,000-step synthetic VCD (about 200 MB, 20M value
+changes) and prints one table: velk's load time, MB/s and peak RSS for the plain
+file and its gzip-compressed form, beside `wc -l` of the same file and, when it
+is installed, the pure-Python reader vcdvcd, all measured in the same run.
 
-    python3 benchmarks/bench_vcd.py [--signals 200 --steps 540000 --changes 12]
+    python3 benchmarks/bench_vcd.py [--dir DIR] [--repeat 3] [--no-vcdvcd]
 
-The load runs in a fresh child process so that its peak RSS is its own.
+The file is written once into DIR (kept between runs; default: a temporary
+directory). Every load runs in a fresh process; peak RSS is that process's
+maximum resident set as /usr/bin/time reports it.
 """
 
 from __future__ import annotations
 
 import argparse
-import json
+import gzip
+import importlib.util
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -18,37 +25,103 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from synthetic_vcd import write_vcd  # noqa: E402
 
-CHILD = r"""
-import json, resource, sys, time
+SIGNALS, STEPS, CHANGES, VECTOR_EVERY, SEED = 2000, 200_000, 100, 5, 1
+
+VELK = r"""
+import sys, time
 from velk import PyTrace
+load = PyTrace.from_vcd_gz if sys.argv[1].endswith(".gz") else PyTrace.from_vcd
 t0 = time.perf_counter()
-trace = PyTrace.from_vcd(sys.argv[1])
-elapsed = time.perf_counter() - t0
-print(json.dumps({"seconds": elapsed, "indices": trace.max_index() + 1,
-                  "signals": len(trace.signal_names()),
-                  "peak_rss_mb": resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024}))
+trace = load(sys.argv[1])
+print(time.perf_counter() - t0, trace.max_index() + 1, len(trace.signal_names()))
+"""
+
+VCDVCD = r"""
+import sys, time
+import vcdvcd
+t0 = time.perf_counter()
+v = vcdvcd.VCDVCD(sys.argv[1])
+print(time.perf_counter() - t0, 0, len(v.signals))
 """
 
 
+def timed(cmd: list[str]) -> tuple[float, float, str]:
+    """Runs cmd under /usr/bin/time; returns (wall seconds, peak RSS MB, stdout)."""
+    t0 = time.perf_counter()
+    out = subprocess.run(["/usr/bin/time", "-f", "%M", *cmd], check=True, capture_output=True, text=True)
+    wall = time.perf_counter() - t0
+    rss_kb = int(out.stderr.strip().splitlines()[-1])
+    return wall, rss_kb / 1024, out.stdout
+
+
+def best(runs: int, fn):
+    results = [fn() for _ in range(runs)]
+    return min(results, key=lambda r: r[0])
+
+
 def main() -> None:
-    ap = argparse.ArgumentParser(description=__doc__)
-    ap.add_argument("--signals", type=int, default=200)
-    ap.add_argument("--steps", type=int, default=540_000)
-    ap.add_argument("--changes", type=int, default=12)
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--dir", help="where to keep the generated files (default: a temporary directory)")
     ap.add_argument("--repeat", type=int, default=3)
+    ap.add_argument("--no-vcdvcd", action="store_true", help="skip vcdvcd even when installed")
     a = ap.parse_args()
-    with tempfile.TemporaryDirectory() as tmp:
-        path = os.path.join(tmp, "bench.vcd")
-        write_vcd(path, a.signals, a.steps, a.changes)
+
+    tmp = None
+    folder = a.dir
+    if folder is None:
+        tmp = tempfile.mkdtemp()
+        folder = tmp
+    os.makedirs(folder, exist_ok=True)
+    path = os.path.join(folder, f"synthetic_{SIGNALS}x{STEPS}_s{SEED}.vcd")
+    gz_path = path + ".gz"
+    try:
+        if not os.path.exists(path):
+            print(f"writing {path} ...", file=sys.stderr)
+            write_vcd(path + ".part", SIGNALS, STEPS, CHANGES, SEED, VECTOR_EVERY)
+            os.replace(path + ".part", path)
+        if not os.path.exists(gz_path):
+            print(f"writing {gz_path} ...", file=sys.stderr)
+            with open(path, "rb") as src, gzip.open(gz_path + ".part", "wb", compresslevel=6) as dst:
+                shutil.copyfileobj(src, dst, 1 << 20)
+            os.replace(gz_path + ".part", gz_path)
         size_mb = os.path.getsize(path) / 1e6
-        runs = []
-        for _ in range(a.repeat):
-            out = subprocess.run([sys.executable, "-c", CHILD, path], check=True, capture_output=True, text=True)
-            runs.append(json.loads(out.stdout))
-        best = min(runs, key=lambda r: r["seconds"])
-        print(f"file: {size_mb:.1f} MB, {best['signals']} signals, {best['indices']} indices")
-        print(f"from_vcd: best {best['seconds']:.2f} s of {a.repeat} -> {size_mb / best['seconds']:.0f} MB/s, "
-              f"peak RSS {best['peak_rss_mb']:.0f} MB")
+        gz_mb = os.path.getsize(gz_path) / 1e6
+
+        # Warm the page cache so every reader starts from the same place.
+        subprocess.run(["cat", path, gz_path], stdout=subprocess.DEVNULL, check=True)
+
+        def velk_load(p):
+            wall, rss, out = timed([sys.executable, "-c", VELK, p])
+            secs, indices, names = out.split()
+            return float(secs), rss, int(indices), int(names)
+
+        wc = best(a.repeat, lambda: timed(["wc", "-l", path])[:2])
+        plain = best(a.repeat, lambda: velk_load(path))
+        packed = best(a.repeat, lambda: velk_load(gz_path))
+        peer = None
+        if not a.no_vcdvcd and importlib.util.find_spec("vcdvcd") is not None:
+            wall, rss, out = timed([sys.executable, "-c", VCDVCD, path])
+            peer = (float(out.split()[0]), rss)
+
+        print(f"synthetic VCD: {SIGNALS} signals x {STEPS} steps, {CHANGES} changes/step, "
+              f"{size_mb:.1f} MB ({gz_mb:.1f} MB gzip); velk read {plain[2]} indices, {plain[3]} names")
+        print(f"{'reader':<28}{'time s':>9}{'MB/s':>9}{'peak RSS MB':>13}{'RSS/file':>10}")
+        rows = [("wc -l", wc[0], wc[1]), ("velk from_vcd", plain[0], plain[1]),
+                ("velk from_vcd_gz", packed[0], packed[1])]
+        if peer:
+            rows.append(("vcdvcd (pure Python)", peer[0], peer[1]))
+        for name, secs, rss in rows:
+            print(f"{name:<28}{secs:>9.3f}{size_mb / secs:>9.0f}{rss:>13.0f}{rss / size_mb:>10.2f}")
+        print(f"velk / wc -l time: {plain[0] / wc[0]:.1f}x (target <= 6x); "
+              f"gzip / plain: {packed[0] / plain[0]:.2f}x (target <= 1.5x); "
+              f"peak RSS / file: {plain[1] / size_mb:.2f}x (target <= 1.5x)")
+        if peer:
+            print(f"vcdvcd / velk time: {peer[0] / plain[0]:.0f}x (target >= 50x)")
+        else:
+            print("vcdvcd not installed (pip install vcdvcd) or skipped")
+    finally:
+        if tmp:
+            shutil.rmtree(tmp)
 
 
 if __name__ == "__main__":

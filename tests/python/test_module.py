@@ -10,7 +10,7 @@ import velk
 from velk import PyExpr, PyTrace, _core
 
 TRACE_METHODS = {
-    "from_vcd": "(path)", "from_vcd_string": "(data)", "from_fst": "(path)", "from_fsdb": "(path)",
+    "from_vcd": "(path)", "from_vcd_gz": "(path)", "from_vcd_string": "(data)", "from_fst": "(path)", "from_fsdb": "(path)",
     "from_shm": "(path)", "from_vpd": "(path)", "from_wlf": "(path)",
     "detect_format": "(path)", "from_format": "(path, format)", "formats": "()",
     "timestamps_buffer": "($self)", "changes_buffers": "($self, name, start, end)",

@@ -222,3 +222,51 @@ class TestBadInput:
         trace = PyTrace.from_vcd(str(fifo))
         os.waitpid(pid, 0)
         assert trace.signal_names() == []
+
+
+class TestGzip:
+    """PyTrace.from_vcd_gz streams a gzip-compressed VCD into the same reader."""
+
+    def test_same_values_as_plain_file(self, rich_vcd, tmp_path):
+        import gzip
+
+        data = rich_vcd.read_bytes()
+        packed = tmp_path / "rich.vcd.gz"
+        packed.write_bytes(gzip.compress(data))
+        trace = PyTrace.from_vcd_gz(str(packed))
+        assert_matches_reference(trace, data)
+        plain = PyTrace.from_vcd(str(rich_vcd))
+        assert trace.signal_width("no.such.name") == plain.signal_width("no.such.name") == 0
+        for name in plain.signal_names():
+            assert trace.signal_values_range(name, 0, plain.max_index() + 1) == \
+                plain.signal_values_range(name, 0, plain.max_index() + 1)
+
+    def test_random_dumps(self, tmp_path):
+        import gzip
+
+        rng = random.Random(5)
+        packed = tmp_path / "r.vcd.gz"
+        for _ in range(30):
+            data = random_vcd(rng)
+            packed.write_bytes(gzip.compress(data))
+            assert_matches_reference(PyTrace.from_vcd_gz(str(packed)), data)
+
+    def test_broken_streams_raise_value_error(self, rich_vcd, tmp_path):
+        import gzip
+
+        packed = gzip.compress(rich_vcd.read_bytes())
+        path = tmp_path / "bad.vcd.gz"
+        for cut in (0, 3, len(packed) // 2, len(packed) - 1):
+            path.write_bytes(packed[:cut])
+            with pytest.raises(ValueError, match="truncated gzip stream"):
+                PyTrace.from_vcd_gz(str(path))
+        corrupt = bytearray(packed)
+        corrupt[len(corrupt) // 2] ^= 0xFF
+        path.write_bytes(bytes(corrupt))
+        with pytest.raises(ValueError, match="corrupt gzip stream"):
+            PyTrace.from_vcd_gz(str(path))
+        path.write_bytes(rich_vcd.read_bytes())
+        with pytest.raises(ValueError, match="Failed to decompress"):
+            PyTrace.from_vcd_gz(str(path))
+        with pytest.raises(ValueError, match="Failed to open"):
+            PyTrace.from_vcd_gz(str(tmp_path / "missing.vcd.gz"))

@@ -1,0 +1,270 @@
+// The block-parallel VCD reader against the line-at-a-time reference parser,
+// on random messy dumps, for every thread count and for block sizes that put
+// a block boundary at every kind of line; and the gzip input path.
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <unistd.h>
+
+#include "formats/vcd/vcd_loader.h"
+#include "formats/vcd/vcd_reference_parser.h"
+#include "formats/vcd/vcd_trace.h"
+
+namespace velk {
+namespace {
+
+using testing::ReferenceVcd;
+
+// Equal values, a NaN real counting as equal to a NaN real.
+bool same(const SignalValue& a, const SignalValue& b) {
+  if (a.tag() == SignalValue::Tag::Real && b.tag() == SignalValue::Tag::Real && a.as_real() != a.as_real()) {
+    return b.as_real() != b.as_real();
+  }
+  return a == b;
+}
+
+void expect_matches_reference(const LoadedTrace& trace, const ReferenceVcd& ref, const std::string& what) {
+  ASSERT_EQ(std::vector<std::string>(trace.signal_names().begin(), trace.signal_names().end()), ref.names) << what;
+  ASSERT_EQ(std::vector<std::string>(trace.scopes().begin(), trace.scopes().end()), ref.scopes) << what;
+  ASSERT_EQ(trace.timestamps, ref.timestamps) << what;
+  for (const auto& name : ref.names) {
+    ASSERT_EQ(trace.signal_width(name), ref.widths.at(name)) << what << " " << name;
+    ASSERT_EQ(trace.signal_id(name), ref.ids.at(name)) << what << " " << name;
+  }
+  // By id, so that codes whose name was taken over by a later declaration count too.
+  for (std::uint32_t id = 0; id < ref.id_count() + 2; ++id) {
+    for (std::size_t k = 0; k < ref.timestamps.size() + 2; ++k) {
+      ASSERT_TRUE(same(trace.signal_value_by_id(id, k), ref.value(id, k))) << what << " id " << id << " @" << k;
+    }
+  }
+}
+
+// A dump with every kind of line, well-formed or not, in random order:
+// declarations among the values, changes before the first timestamp, CRLF,
+// white space of every kind, invalid UTF-8, keyword blocks, odd timestamps.
+std::string messy_dump(std::mt19937& rng) {
+  const std::vector<std::string> codes = {"!", "\"", "#", "%a", "xy", "b", "r1", "&&", "abc", "!!!"};
+  const auto pick = [&](const auto& v) { return v[rng() % v.size()]; };
+  const auto nl = [&] { return rng() % 4 == 0 ? std::string("\r\n") : std::string("\n"); };
+  const auto space = [&] {
+    static const std::vector<std::string> spaces = {"", " ", "\t", "  ", "\xC2\xA0", "\xE2\x80\x83", "\v"};
+    return pick(spaces);
+  };
+  const auto bits = [&](std::size_t n, const char* alphabet) {
+    std::string s;
+    for (std::size_t i = 0; i < n; ++i) s += alphabet[rng() % std::strlen(alphabet)];
+    return s;
+  };
+  std::string out;
+  const auto line = [&](const std::string& s) { out += space() + s + space() + nl(); };
+  const auto declaration = [&] {
+    switch (rng() % 6) {
+      case 0: line("$scope module " + pick(std::vector<std::string>{"top", "cpu", "a.b", "a", "b", "\xC3\xA9t"}) + " $end"); break;
+      case 1: line("$upscope $end"); break;
+      case 2: line("$scope module"); break;
+      default: {
+        const std::vector<std::string> widths = {"1", "4", "+8", "70", "junk", "99999999999", "64"};
+        const std::vector<std::string> refs = {"clk", "data[3:0]", "bus", "v", "data[1]", "r"};
+        line("$var wire " + pick(widths) + " " + pick(codes) + " " + pick(refs) + (rng() % 3 ? " $end" : ""));
+      }
+    }
+  };
+  for (int i = 0; i < 6; ++i) declaration();
+  if (rng() % 2) line("$enddefinitions $end");
+  std::uint64_t t = 0;
+  const int lines = 20 + static_cast<int>(rng() % 300);
+  for (int i = 0; i < lines; ++i) {
+    const unsigned kind = rng() % 100;
+    if (kind < 15) {
+      line("#" + std::to_string(t += rng() % 3));
+    } else if (kind < 17) {
+      line(pick(std::vector<std::string>{"#abc", "#", "# 12", "#+7", "#5 1!", "#99999999999999999999999"}));
+    } else if (kind < 45) {
+      line(std::string(1, "01xXzZ"[rng() % 6]) + pick(codes));
+    } else if (kind < 65) {
+      const std::size_t n = rng() % 3 ? 1 + rng() % 12 : 60 + rng() % 20;
+      line(std::string(rng() % 2 ? "b" : "B") + bits(n, rng() % 4 ? "01" : "01xz-") + " " + space() + pick(codes));
+    } else if (kind < 72) {
+      const std::vector<std::string> reals = {"1.5e3", "-2", "abc", "inf", "NaN", ".5", "1e999"};
+      line(std::string(rng() % 2 ? "r" : "R") + pick(reals) + " " + pick(codes));
+    } else if (kind < 77) {
+      declaration();
+    } else if (kind < 84) {
+      line(pick(std::vector<std::string>{"$dumpvars", "$end", "$dumpoff", "$dumpon", "$dumpall", "$comment",
+                                         "some words", "$date", "sfoo !", "b1010", "b", "r1.0", "$end $end"}));
+    } else if (kind < 88) {
+      out += nl();  // an empty line
+    } else if (kind < 92) {
+      line("1" + pick(codes) + "\xFF");  // invalid UTF-8: an empty line
+    } else if (kind < 95) {
+      line("b10\xC3\xA9" "1 " + pick(codes));  // a multi-byte character in a bit string
+    } else {
+      line("0" + pick(codes) + " trailing");
+    }
+  }
+  if (rng() % 2) out += "1!";  // a last line without a line feed
+  return out;
+}
+
+TEST(VcdLoader, MatchesReferenceForAnyThreadCountAndBlockSize) {
+  std::mt19937 rng(20240611);
+  for (int round = 0; round < 150; ++round) {
+    const std::string text = messy_dump(rng);
+    const ReferenceVcd ref(text);
+    for (const unsigned threads : {1u, 2u, 3u, 5u}) {
+      for (const std::size_t block : {std::size_t{1}, std::size_t{2}, std::size_t{7}, std::size_t{61},
+                                      std::size_t{1000}, std::size_t{1} << 20}) {
+        const LoadedTrace trace = load_vcd_text(text, {threads, block});
+        expect_matches_reference(trace, ref,
+                                 "round " + std::to_string(round) + " threads " + std::to_string(threads) +
+                                     " block " + std::to_string(block));
+        if (::testing::Test::HasFatalFailure()) return;
+      }
+    }
+  }
+}
+
+// A long dump whose declarations all come first, the shape the parallel path
+// is for, with now and then a declaration among the values.
+TEST(VcdLoader, LongDumpWithLateDeclarations) {
+  std::mt19937 rng(7);
+  std::string text = "$scope module top $end\n";
+  for (int i = 0; i < 50; ++i) text += "$var wire " + std::to_string(i % 3 ? 1 : 16) + " s" + std::to_string(i) + " sig" + std::to_string(i) + " $end\n";
+  text += "$upscope $end\n$enddefinitions $end\n$dumpvars\n";
+  for (int i = 0; i < 50; ++i) text += (i % 3 ? "x" : "bxxxx ") + std::string("s") + std::to_string(i) + "\n";
+  text += "$end\n";
+  for (int step = 0; step < 20000; ++step) {
+    text += "#" + std::to_string(step * 10) + "\n";
+    for (int k = 0; k < 4; ++k) {
+      const int i = static_cast<int>(rng() % 60);  // codes s50.. are declared later, or never
+      const std::string code = "s" + std::to_string(i);
+      text += (i % 3 ? std::string(1, "01"[rng() % 2]) + code : "b" + std::to_string(rng() % 2) + "1 " + code) + "\n";
+    }
+    if (step % 5000 == 4999) text += "$var wire 1 s" + std::to_string(50 + step / 5000) + " late" + std::to_string(step) + " $end\n";
+  }
+  const ReferenceVcd ref(text);
+  for (const unsigned threads : {1u, 2u, 4u}) {
+    expect_matches_reference(load_vcd_text(text, {threads, 4096}), ref, "threads " + std::to_string(threads));
+  }
+}
+
+std::filesystem::path temp_file(const std::string& name) {
+  return std::filesystem::temp_directory_path() / ("velk_vcdload_" + std::to_string(::getpid()) + "_" + name);
+}
+
+std::string gzip(const std::string& text, int level = 6) {
+  z_stream z{};
+  EXPECT_EQ(deflateInit2(&z, level, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  std::string out(deflateBound(&z, text.size()), '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  z.avail_in = static_cast<uInt>(text.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+void write_file(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+TEST(VcdGzip, LoadsTheSameAsThePlainText) {
+  std::mt19937 rng(3);
+  std::string text;
+  while (text.size() < (3u << 20)) text += messy_dump(rng);
+  const auto path = temp_file("same.vcd.gz");
+  write_file(path, gzip(text));
+  const auto loaded = VcdTrace::from_gzip_file(path.string());
+  ASSERT_TRUE(loaded.ok()) << loaded.error();
+  expect_matches_reference(loaded.value(), ReferenceVcd(text), "gzip");
+  EXPECT_EQ(loaded.value().signal_width("no such name"), 0u);
+
+  // Concatenated members read as one stream (what `cat a.gz b.gz` makes).
+  const std::size_t half = text.find('\n', text.size() / 2) + 1;
+  write_file(path, gzip(text.substr(0, half)) + gzip(text.substr(half), 1));
+  const auto joined = VcdTrace::from_gzip_file(path.string());
+  ASSERT_TRUE(joined.ok()) << joined.error();
+  expect_matches_reference(joined.value(), ReferenceVcd(text), "two members");
+  std::filesystem::remove(path);
+}
+
+TEST(VcdGzip, BrokenStreamsAreCleanErrors) {
+  std::string text = "$var wire 8 ! v $end\n";
+  for (int i = 0; i < 20000; ++i) text += "#" + std::to_string(i) + "\nb" + std::to_string(i % 2) + "0110 !\n";
+  const std::string packed = gzip(text);
+  const auto path = temp_file("broken.vcd.gz");
+  const std::string prefix = "Failed to decompress " + path.string() + ": ";
+
+  // Cut anywhere: inside the header, the data or the trailer.
+  for (const std::size_t cut : {std::size_t{0}, std::size_t{1}, std::size_t{5}, std::size_t{10}, packed.size() / 3,
+                                packed.size() - 8, packed.size() - 1}) {
+    write_file(path, packed.substr(0, cut));
+    const auto loaded = VcdTrace::from_gzip_file(path.string());
+    ASSERT_FALSE(loaded.ok()) << "cut at " << cut;
+    EXPECT_EQ(loaded.error(), prefix + "truncated gzip stream") << "cut at " << cut;
+  }
+  // A flipped byte in the data or in the checksum.
+  for (const std::size_t at : {packed.size() / 2, packed.size() - 6}) {
+    std::string bad = packed;
+    bad[at] = static_cast<char>(bad[at] ^ 0x5A);
+    write_file(path, bad);
+    const auto loaded = VcdTrace::from_gzip_file(path.string());
+    ASSERT_FALSE(loaded.ok()) << "flip at " << at;
+    EXPECT_TRUE(loaded.error().starts_with(prefix + "corrupt gzip stream")) << loaded.error();
+  }
+  // Plain text is not gzip.
+  write_file(path, text);
+  const auto plain = VcdTrace::from_gzip_file(path.string());
+  ASSERT_FALSE(plain.ok());
+  EXPECT_EQ(plain.error(), prefix + "corrupt gzip stream: incorrect header check");
+
+  std::filesystem::remove(path);
+  const auto missing = VcdTrace::from_gzip_file(path.string());
+  ASSERT_FALSE(missing.ok());
+  EXPECT_EQ(missing.error(), "Failed to open " + path.string() + ": No such file or directory (os error 2)");
+}
+
+// Nesting costs time and memory linear in the input: no path is rebuilt per
+// scope line, and re-entering a deep path finds it by (parent, name).
+TEST(VcdLoader, DeepNestingStaysLinear) {
+  std::string text;
+  constexpr int kDepth = 3000;
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < kDepth; ++i) text += "$scope module s $end\n";
+    text += "$var wire 1 ! leaf $end\n";
+    for (int i = 0; i < kDepth; ++i) text += "$upscope $end\n";
+  }
+  text += "#0\n1!\n";
+  const LoadedTrace trace = VcdTrace::parse(text);
+  ASSERT_EQ(trace.scopes().size(), static_cast<std::size_t>(kDepth));
+  EXPECT_EQ(trace.scopes().back().size(), 2u * kDepth - 1);
+  ASSERT_EQ(trace.signal_names().size(), 1u);
+  EXPECT_EQ(trace.signal_value_by_id(0, 0), SignalValue::bits(1));
+}
+
+// A line of many megabytes is read whole once, not copied per block.
+TEST(VcdLoader, VeryLongLines) {
+  std::string text = "$var wire 1 ! a $end\n$var wire 8 \" v $end\n#0\n1!\n";
+  text += "$comment " + std::string(6u << 20, 'c') + " $end\n";
+  text += "b" + std::string(3u << 20, '1') + " \"\n#1\n0!\n";
+  const auto path = temp_file("long.vcd");
+  write_file(path, text);
+  for (const unsigned threads : {1u, 2u}) {
+    const auto loaded = VcdTrace::from_file(path.string(), {threads, 4096});
+    ASSERT_TRUE(loaded.ok());
+    expect_matches_reference(loaded.value(), ReferenceVcd(text), "long lines");
+  }
+  std::filesystem::remove(path);
+}
+
+}  // namespace
+}  // namespace velk
