@@ -128,16 +128,12 @@ bool is_wlf(const FileProbe& probe) {
   return area_end && *area_end >= cursor;
 }
 
-Result<std::shared_ptr<const Trace>> load_vcd_gz(const std::string& path) {
-  return Error{"Failed to read " + path + ": gzip-compressed VCD is not supported by this build"};
-}
-
 constexpr DumpFormat kFormats[] = {
     {"fst", "FST (GTKWave's compressed format)", is_fst, load_with<FstTrace::from_file>},
     {"fsdb", "FSDB (Verdi)", is_fsdb, load_with<FsdbTrace::from_file>},
     {"shm", "SHM database (Xcelium), a directory or its .dsn/.trn file", is_shm, load_with<ShmTrace::from_file>},
     {"vpd", "VPD (VCS)", is_vpd, load_with<VpdTrace::from_file>},
-    {"vcd.gz", "gzip-compressed VCD text", is_vcd_gz, load_vcd_gz},
+    {"vcd.gz", "gzip-compressed VCD text", is_vcd_gz, load_with<VcdTrace::from_gzip_file>},
     {"vcd", "VCD text (IEEE 1364)", is_vcd, load_with<VcdTrace::from_file>},
     {"wlf", "WLF (Questa/ModelSim)", is_wlf, load_with<WlfTrace::from_file>},
 };

@@ -40,14 +40,14 @@ LoadedTrace VcdTrace::parse(std::string_view text, const VcdLoadOptions& options
   return as_vcd(load_vcd_text(text, options));
 }
 
-Result<LoadedTrace> VcdTrace::from_file(const std::string& path, const VcdLoadOptions& options) {
+Result<LoadedTrace> VcdTrace::read_file(const std::string& path, const VcdLoadOptions& options) {
   auto file = open_input(path);
   if (!file) return Error{file.error()};
   FileByteSource source(file.value().get());
   return as_vcd(load_vcd(source, options));
 }
 
-Result<LoadedTrace> VcdTrace::from_gzip_file(const std::string& path, const VcdLoadOptions& options) {
+Result<LoadedTrace> VcdTrace::read_gzip_file(const std::string& path, const VcdLoadOptions& options) {
   auto file = open_input(path);
   if (!file) return Error{file.error()};
   FileByteSource compressed(file.value().get());

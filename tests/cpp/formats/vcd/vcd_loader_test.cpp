@@ -259,7 +259,7 @@ TEST(VcdLoader, VeryLongLines) {
   const auto path = temp_file("long.vcd");
   write_file(path, text);
   for (const unsigned threads : {1u, 2u}) {
-    const auto loaded = VcdTrace::from_file(path.string(), {threads, 4096});
+    const auto loaded = VcdTrace::read_file(path.string(), {threads, 4096});
     ASSERT_TRUE(loaded.ok());
     expect_matches_reference(loaded.value(), ReferenceVcd(text), "long lines");
   }
