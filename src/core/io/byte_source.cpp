@@ -1,19 +1,21 @@
 #include "io/byte_source.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
+#include <unistd.h>
 #include <zlib.h>
 
 namespace velk {
 
 std::size_t FileByteSource::read(char* out, std::size_t capacity) {
   std::size_t total = 0;
-  // fread returns short counts only at the end of the file or on an error;
-  // either way the input ends here.
   while (total < capacity) {
-    const std::size_t got = std::fread(out + total, 1, capacity - total, file_);
-    if (got == 0) break;
-    total += got;
+    const ssize_t got = ::read(fd_, out + total, capacity - total);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;  // the end of the file, or an error: the input ends here
+    total += static_cast<std::size_t>(got);
   }
   return total;
 }

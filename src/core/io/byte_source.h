@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,15 +21,15 @@ class ByteSource {
   virtual std::optional<std::string> failure() const { return std::nullopt; }
 };
 
-// Reads an open file. A read error ends the input quietly: the text readers
-// keep what they have read so far.
+// Reads an open file descriptor (not owned). A read error ends the input
+// quietly: the text readers keep what they have read so far.
 class FileByteSource final : public ByteSource {
  public:
-  explicit FileByteSource(std::FILE* file) : file_(file) {}
+  explicit FileByteSource(int fd) : fd_(fd) {}
   std::size_t read(char* out, std::size_t capacity) override;
 
  private:
-  std::FILE* file_;
+  int fd_;
 };
 
 // Inflates a gzip stream (one or more concatenated members) read from

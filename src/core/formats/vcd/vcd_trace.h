@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "formats/vcd/vcd_loader.h"
-#include "io/result.h"
+#include "io/error.h"
 #include "model/loaded_trace.h"
 
 namespace velk {
@@ -15,15 +15,15 @@ struct VcdTrace {
   // Reads the whole text; never fails (malformed lines are skipped).
   static LoadedTrace parse(std::string_view text, const VcdLoadOptions& options = {});
   // Streams the file; the only error is "Failed to open {path}: {reason}".
-  static Result<LoadedTrace> from_file(const std::string& path) { return read_file(path, {}); }
+  static Expected<LoadedTrace> from_file(const std::string& path) { return read_file(path, {}); }
   // Streams a gzip-compressed file through the decompressor into the same
   // parser. Besides the open failure, a stream that is not gzip, is corrupt
   // or is cut short gives "Failed to decompress {path}: {reason}".
-  static Result<LoadedTrace> from_gzip_file(const std::string& path) { return read_gzip_file(path, {}); }
+  static Expected<LoadedTrace> from_gzip_file(const std::string& path) { return read_gzip_file(path, {}); }
 
   // The same with a chosen thread count and block size.
-  static Result<LoadedTrace> read_file(const std::string& path, const VcdLoadOptions& options);
-  static Result<LoadedTrace> read_gzip_file(const std::string& path, const VcdLoadOptions& options);
+  static Expected<LoadedTrace> read_file(const std::string& path, const VcdLoadOptions& options);
+  static Expected<LoadedTrace> read_gzip_file(const std::string& path, const VcdLoadOptions& options);
 };
 
 }  // namespace velk

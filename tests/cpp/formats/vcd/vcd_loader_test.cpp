@@ -184,7 +184,7 @@ TEST(VcdGzip, LoadsTheSameAsThePlainText) {
   const auto path = temp_file("same.vcd.gz");
   write_file(path, gzip(text));
   const auto loaded = VcdTrace::from_gzip_file(path.string());
-  ASSERT_TRUE(loaded.ok()) << loaded.error();
+  ASSERT_TRUE(loaded.ok()) << loaded.error().message();
   expect_matches_reference(loaded.value(), ReferenceVcd(text), "gzip");
   EXPECT_EQ(loaded.value().signal_width("no such name"), 0u);
 
@@ -192,7 +192,7 @@ TEST(VcdGzip, LoadsTheSameAsThePlainText) {
   const std::size_t half = text.find('\n', text.size() / 2) + 1;
   write_file(path, gzip(text.substr(0, half)) + gzip(text.substr(half), 1));
   const auto joined = VcdTrace::from_gzip_file(path.string());
-  ASSERT_TRUE(joined.ok()) << joined.error();
+  ASSERT_TRUE(joined.ok()) << joined.error().message();
   expect_matches_reference(joined.value(), ReferenceVcd(text), "two members");
   std::filesystem::remove(path);
 }
@@ -210,7 +210,7 @@ TEST(VcdGzip, BrokenStreamsAreCleanErrors) {
     write_file(path, packed.substr(0, cut));
     const auto loaded = VcdTrace::from_gzip_file(path.string());
     ASSERT_FALSE(loaded.ok()) << "cut at " << cut;
-    EXPECT_EQ(loaded.error(), prefix + "truncated gzip stream") << "cut at " << cut;
+    EXPECT_EQ(loaded.error().message(), prefix + "truncated gzip stream") << "cut at " << cut;
   }
   // A flipped byte in the data or in the checksum.
   for (const std::size_t at : {packed.size() / 2, packed.size() - 6}) {
@@ -219,18 +219,18 @@ TEST(VcdGzip, BrokenStreamsAreCleanErrors) {
     write_file(path, bad);
     const auto loaded = VcdTrace::from_gzip_file(path.string());
     ASSERT_FALSE(loaded.ok()) << "flip at " << at;
-    EXPECT_TRUE(loaded.error().starts_with(prefix + "corrupt gzip stream")) << loaded.error();
+    EXPECT_TRUE(loaded.error().message().starts_with(prefix + "corrupt gzip stream")) << loaded.error().message();
   }
   // Plain text is not gzip.
   write_file(path, text);
   const auto plain = VcdTrace::from_gzip_file(path.string());
   ASSERT_FALSE(plain.ok());
-  EXPECT_EQ(plain.error(), prefix + "corrupt gzip stream: incorrect header check");
+  EXPECT_EQ(plain.error().message(), prefix + "corrupt gzip stream: incorrect header check");
 
   std::filesystem::remove(path);
   const auto missing = VcdTrace::from_gzip_file(path.string());
   ASSERT_FALSE(missing.ok());
-  EXPECT_EQ(missing.error(), "Failed to open " + path.string() + ": No such file or directory (os error 2)");
+  EXPECT_EQ(missing.error().message(), "Failed to open " + path.string() + ": No such file or directory (os error 2)");
 }
 
 // Nesting costs time and memory linear in the input: no path is rebuilt per
