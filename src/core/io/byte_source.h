@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,17 +20,21 @@ class ByteSource {
   virtual std::size_t read(char* out, std::size_t capacity) = 0;
   // Why the input ended before its natural end, or nothing.
   virtual std::optional<std::string> failure() const { return std::nullopt; }
+  // How many bytes the whole input holds, when known in advance (else 0).
+  virtual std::uint64_t size_hint() const { return 0; }
 };
 
 // Reads an open file descriptor (not owned). A read error ends the input
 // quietly: the text readers keep what they have read so far.
 class FileByteSource final : public ByteSource {
  public:
-  explicit FileByteSource(int fd) : fd_(fd) {}
+  FileByteSource(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
   std::size_t read(char* out, std::size_t capacity) override;
+  std::uint64_t size_hint() const override { return size_; }
 
  private:
   int fd_;
+  std::uint64_t size_;
 };
 
 // Inflates a gzip stream (one or more concatenated members) read from

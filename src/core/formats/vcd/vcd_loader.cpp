@@ -13,7 +13,7 @@
 #include "formats/vcd/vcd_chunk_parser.h"
 #include "formats/vcd/vcd_declarations.h"
 #include "io/line_reader.h"
-#include "model/column_builder.h"
+#include "model/value_store.h"
 
 namespace velk {
 namespace {
@@ -94,7 +94,8 @@ class RunWorkers {
   std::vector<std::thread> threads_;
 };
 
-// Appends the runs, in file order, to the trace being built.
+// Appends the runs, in file order, to the trace being built. A value holds
+// from its change to the next one: nothing is done for a quiet signal.
 class RunJoiner {
  public:
   explicit RunJoiner(LoadedTrace& trace) : trace_(trace) {}
@@ -104,20 +105,18 @@ class RunJoiner {
     for (const VcdChange& change : run.changes) {
       // Changes before the first timestamp line of the file are not kept.
       if (base + change.step == 0) continue;
-      columns_.record(change.id, base + change.step - 1, change.value);
+      changes_.append(change.id, base + change.step - 1, change.value);
     }
     trace_.timestamps.insert(trace_.timestamps.end(), run.timestamps.begin(), run.timestamps.end());
   }
 
-  void finish() {
-    // Each index takes the previous index's value (unless Empty) before its
-    // own changes, which replace it.
-    columns_.build_into(trace_.store, trace_.timestamps.size(), ColumnBuilder::Fill::BeforeChanges);
-  }
+  void finish() { trace_.store = changes_.finish(trace_.timestamps.size()); }
 
  private:
   LoadedTrace& trace_;
-  ColumnBuilder columns_;
+  // Each index takes the previous index's value (unless Empty) before its own
+  // changes, which replace it.
+  ValueAppender changes_{FillOrder::BeforeChanges};
 };
 
 // The load itself: `next(piece)` fills a piece with the next block of lines

@@ -26,14 +26,14 @@ LoadedTrace VcdTrace::parse(std::string_view text, const VcdLoadOptions& options
 Expected<LoadedTrace> VcdTrace::read_file(const std::string& path, const VcdLoadOptions& options) {
   auto file = open_input(path);
   if (!file) return std::move(file).error();
-  FileByteSource source(file.value().fd());
+  FileByteSource source(file.value().fd(), file.value().size());
   return as_vcd(load_vcd(source, options));
 }
 
 Expected<LoadedTrace> VcdTrace::read_gzip_file(const std::string& path, const VcdLoadOptions& options) {
   auto file = open_input(path);
   if (!file) return std::move(file).error();
-  FileByteSource compressed(file.value().fd());
+  FileByteSource compressed(file.value().fd(), file.value().size());
   GzipByteSource source(compressed);
   LoadedTrace trace = load_vcd(source, options);
   if (const auto failure = source.failure()) {
