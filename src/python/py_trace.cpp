@@ -18,6 +18,7 @@
 #include "formats/fst/fst_trace.h"
 #include "formats/shm/shm_trace.h"
 #include "formats/vcd/vcd_trace.h"
+#include "io/error.h"
 #include "formats/vpd/vpd_trace.h"
 #include "formats/wlf/wlf_trace.h"
 #include "type_setup.h"
