@@ -1,5 +1,6 @@
 #include "formats/vcd/vcd_chunk_parser.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -158,6 +159,18 @@ std::size_t parse_lines(std::string_view text, const VcdCodeTable& codes, VcdRun
 }
 
 }  // namespace
+
+void VcdRun::group_by_signal() {
+  if (changes.size() < 2) return;
+  std::uint32_t max_id = 0;
+  for (const VcdChange& c : changes) max_id = std::max(max_id, c.id);
+  starts_.assign(static_cast<std::size_t>(max_id) + 2, 0);
+  for (const VcdChange& c : changes) ++starts_[c.id + 1];
+  for (std::size_t i = 1; i < starts_.size(); ++i) starts_[i] += starts_[i - 1];
+  spare_.resize(changes.size());
+  for (VcdChange& c : changes) spare_[starts_[c.id]++] = std::move(c);
+  changes.swap(spare_);
+}
 
 std::size_t parse_vcd_run(std::string_view text, const VcdCodeTable& codes, VcdRun& out) {
   return parse_lines(text, codes, out, [](std::string_view) { return false; });

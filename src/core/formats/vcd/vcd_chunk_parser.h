@@ -30,6 +30,13 @@ struct VcdRun {
     timestamps.clear();
     changes.clear();
   }
+  // Orders the changes by signal, keeping file order within each signal, so
+  // that the join writes one signal's changes at a time.
+  void group_by_signal();
+
+ private:
+  std::vector<VcdChange> spare_;
+  std::vector<std::uint32_t> starts_;
 };
 
 // Parses `text` into `out` with a fixed code table. Stops at the first

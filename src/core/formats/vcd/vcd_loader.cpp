@@ -74,6 +74,7 @@ class RunWorkers {
       }
       try {
         piece->stopped_at = parse_vcd_run(piece->text, codes_, piece->run);
+        piece->run.group_by_signal();
       } catch (...) {
         piece->error = std::current_exception();
       }
