@@ -32,7 +32,7 @@ bool same(const SignalValue& a, const SignalValue& b) {
 
 void expect_matches_reference(const LoadedTrace& trace, const ReferenceVcd& ref, const std::string& what) {
   ASSERT_EQ(std::vector<std::string>(trace.signal_names().begin(), trace.signal_names().end()), ref.names) << what;
-  ASSERT_EQ(std::vector<std::string>(trace.scopes().begin(), trace.scopes().end()), ref.scopes) << what;
+  ASSERT_EQ(trace.scopes(), ref.scopes) << what;
   ASSERT_EQ(trace.timestamps, ref.timestamps) << what;
   for (const auto& name : ref.names) {
     ASSERT_EQ(trace.signal_width(name), ref.widths.at(name)) << what << " " << name;
