@@ -1,6 +1,7 @@
 #include "eval/columns.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace velk {
 namespace {
@@ -24,24 +25,32 @@ double as_real(const SignalValue& v) {
 
 // Calls push(i, value) for `start` and for every later index below `end` whose
 // value differs (==) from the value pushed last; stops when push returns
-// false. Follows the stored runs, so a quiet stretch costs one step; a NaN
-// run differs from itself at every index and is pushed index by index.
+// false. Walks the stored runs directly, so a quiet stretch costs one step and
+// a busy signal one step per change; a NaN run differs from itself at every
+// index and is pushed index by index.
 template <class Push>
 void visit_changes(const Trace& trace, std::uint32_t id, std::size_t start, std::size_t end, Push push) {
   SignalCursor values = trace.cursor(id);
   SignalValue previous;
   bool pushed = false;
-  for (std::size_t i = start; i < end;) {
-    const SignalValue& v = values.at(i);
-    const std::size_t run_end = std::min(values.next_change(), end);
-    for (std::size_t j = i; j < run_end; ++j) {
-      if (pushed && v == previous) break;  // the rest of the run is equal too
-      if (!push(j, v)) return;
-      previous = v;
-      pushed = true;
+  bool stopped = false;
+  std::size_t nan_run = end;  // start of an open NaN run, `end` when none
+  auto close_nan_run = [&](std::size_t run_end) {
+    for (std::size_t j = nan_run + 1; j < run_end && !stopped; ++j) stopped = !push(j, previous);
+    nan_run = end;
+  };
+  values.visit_runs(start, end, [&](std::size_t i, const SignalValue& v) {
+    if (nan_run != end) close_nan_run(i);
+    if (stopped || (pushed && v == previous)) return;
+    if (!push(i, v)) {
+      stopped = true;
+      return;
     }
-    i = run_end;
-  }
+    previous = v;
+    pushed = true;
+    if (v.tag() == Tag::Real && std::isnan(v.as_real())) nan_run = i;
+  });
+  if (!stopped && nan_run != end) close_nan_run(end);
 }
 
 // The runs of a signal holding text: the values themselves are kept.

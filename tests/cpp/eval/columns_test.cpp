@@ -2,6 +2,7 @@
 // against the per-index accessors on values of every kind.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <random>
 
 #include "eval/columns.h"
@@ -74,6 +75,18 @@ TEST(ColumnsTest, RunsExpandToTheAccessorsOnRandomColumns) {
       EXPECT_FALSE(column[c.indices[k]] == column[c.indices[k] - 1]);  // a run starts only at a change
     }
   }
+}
+
+// The store keeps a NaN run as one run and 0.0 / -0.0 as two; the export
+// follows ==, so a NaN changes at every index and a signed zero does not.
+TEST(ColumnsTest, NaNRunsChangeAtEveryIndexAndSignedZerosDoNot) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const LoadedTrace trace = trace_of({{SignalValue::real(nan), SignalValue::real(nan), SignalValue::real(nan),
+                                       SignalValue::real(0.0), SignalValue::real(-0.0), SignalValue::bits(1),
+                                       SignalValue::real(nan), SignalValue::real(nan)}});
+  const ChangeColumns c = signal_changes(trace, 0, 1, 8);
+  EXPECT_EQ(c.indices, (std::vector<std::size_t>{1, 2, 3, 5, 6, 7}));
+  EXPECT_EQ(c.kind, ChangeColumns::Kind::Real);
 }
 
 TEST(ColumnsTest, KindsUnknownIdsAndTimestamps) {
