@@ -20,7 +20,30 @@ import time
 import numpy as np
 
 import velk
-from bench_search import build_vcd
+
+
+# One new index per timestamp: a clock, an 8-bit counter changing every index,
+# a flag every 3rd index and a 16-bit bus every 7th.
+def build_vcd(indices):
+    lines = [
+        "$timescale 1ns $end",
+        "$scope module top $end",
+        "$var wire 1 ! clk $end",
+        "$var wire 8 \" count [7:0] $end",
+        "$var wire 1 # valid $end",
+        "$var wire 16 $ data [15:0] $end",
+        "$upscope $end",
+        "$enddefinitions $end",
+    ]
+    for t in range(indices):
+        lines.append(f"#{t}")
+        lines.append(f"{t & 1}!")
+        lines.append(f"b{t % 251:b} \"")
+        if t % 3 == 0:
+            lines.append(f"{(t // 3) & 1}#")
+        if t % 7 == 0:
+            lines.append(f"b{(t * 2654435761) & 0xFFFF:b} $")
+    return "\n".join(lines) + "\n"
 
 
 def best_time(fn, repeat):

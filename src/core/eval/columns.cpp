@@ -75,6 +75,12 @@ ChangeColumns signal_changes(const Trace& trace, std::uint32_t id, std::size_t s
   // One pass fills the unsigned column until a Real appears, then the real
   // column (the numbers so far widened once). Strings are rare, so a Str
   // restarts with a pass that keeps the values.
+  // Reserving for every stored change (plus the run open at `start`) keeps the
+  // columns from regrowing; a NaN run may still push more.
+  const std::size_t expected = std::min(trace.cursor(id).stored_changes() + 1, end - start);
+  out.indices.reserve(expected);
+  out.unsigned_values.reserve(expected);
+  out.unknown.reserve(expected);
   bool any_text = false;
   visit_changes(trace, id, start, end, [&](std::size_t i, const SignalValue& v) {
     if (v.tag() == Tag::Str) {

@@ -263,4 +263,6 @@ ValueStore ValueAppender::finish(std::size_t indices) {
   return out;
 }
 
+std::size_t SignalCursor::stored_changes() const noexcept { return column_ ? column_->index.size() : 0; }
+
 }  // namespace velk

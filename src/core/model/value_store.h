@@ -96,6 +96,8 @@ class SignalCursor {
   // with == (never for Bits, Logic, WideBits, Str or Empty; a Real 0.0 and
   // -0.0 do), and a NaN run compares unequal to itself.
   std::size_t next_change() const noexcept { return next_; }
+  // Number of stored changes of the whole signal: a bound for sizing outputs.
+  std::size_t stored_changes() const noexcept;
 
   // Calls f(lo, value at lo), then f(index, value) for every stored change in
   // (lo, hi), in index order, straight from the change list (the scans over
