@@ -27,7 +27,7 @@ FstInput input_of(const ByteVec& bytes) { return FstInput::from_bytes(bytes); }
 // An error from a routine must leave a displayable message.
 template <class E>
 void touch_error(const E& result) {
-  if (!result.ok()) check(!result.error().display().empty(), "empty decoder error");
+  if (!result.ok()) check(!result.error().message().empty(), "empty decoder error");
 }
 
 ByteVec deflate_with(const ByteVec& plain, int window_bits) {

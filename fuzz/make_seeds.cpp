@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "formats/fst/fst_builder.h"
+#include "support/closed_format_files.h"
 
 namespace {
 
@@ -50,7 +51,7 @@ void append_strings(Buf& b, std::initializer_list<std::string> items) {
 }
 Buf leb(std::uint64_t v) {
   Buf out;
-  ft::put_varint(out, v);
+  velk::testing::append_uleb128(out, v);
   return out;
 }
 
@@ -97,14 +98,14 @@ Buf fst_file(std::uint8_t hierarchy_type, bool nested) {
   s.vc_signals = signals;
   s.pack = 'Z';
   Buf clk;
-  ft::put_varint(clk, (1u << 1) | 1);  // time index delta 1, value 1
-  ft::put_varint(clk, (1u << 1) | 0);
+  velk::testing::append_uleb128(clk, (1u << 1) | 1);  // time index delta 1, value 1
+  velk::testing::append_uleb128(clk, (1u << 1) | 0);
   s.chains = {ft::stored_chain(clk)};
   Buf table;
-  ft::put_varint(table, (1u << 1) | 1);  // chain of signal 0 at offset 1 (length follows)
-  ft::put_varint(table, clk.size() + 1);
-  ft::put_varint(table, 0);  // no chain for the rest
-  if (nested) ft::put_varint(table, 0);
+  velk::testing::append_uleb128(table, (1u << 1) | 1);  // chain of signal 0 at offset 1 (length follows)
+  velk::testing::append_uleb128(table, clk.size() + 1);
+  velk::testing::append_uleb128(table, 0);  // no chain for the rest
+  if (nested) velk::testing::append_uleb128(table, 0);
   s.offset_table = table;
 
   Buf file;
@@ -213,100 +214,12 @@ void fsdb_seeds() {
 
 // ---------------------------------------------------------------- WLF, VPD, SHM
 
-Buf wlf_file() {
-  constexpr std::size_t kPage = 8192;
-  Buf b(4 * kPage, 0);
-  put_be16(b, 24, 8);
-  b[40] = 3, b[41] = 'h', b[42] = 'd', b[43] = 'r';
-  b[44] = 1, b[45] = 'v';
-  b[46] = 0;
-  std::size_t at = 47;
-  for (const char* s : {"top.a", "top.b", "top.c", "top.u.d"}) {
-    const std::string t = s;
-    std::copy(t.begin(), t.end(), b.begin() + static_cast<std::ptrdiff_t>(at));
-    at += t.size() + 1;
-  }
-  put_be16(b, 2, static_cast<std::uint16_t>(at));
-  at = kPage + 8;
-  for (const char* s : {"top.e", "top.f"}) {
-    const std::string t = s;
-    std::copy(t.begin(), t.end(), b.begin() + static_cast<std::ptrdiff_t>(at));
-    at += t.size() + 1;
-  }
-  for (std::size_t page = 2; page < 4; ++page) {
-    const std::size_t p = page * kPage;
-    b[p] = b[p + 1] = 0xFF;
-    const Buf body{0x01, 0x05, 0x02, 0x07, 0xFF, 0x01, 0x06, 0x00, 0xFF, 0xFF, 0x03, 0x09,
-                   0x05, 0x01, 0xFF, 0x04, 0x02, 0x02, 0x08, 0xFF, 0x01, 0x04, 0x00, 0x00};
-    std::copy(body.begin(), body.end(), b.begin() + static_cast<std::ptrdiff_t>(p + 16));
-    put_be16(b, p + 2, static_cast<std::uint16_t>(body.size()));
-  }
-  return b;
-}
-
-Buf vpd_file() {
-  Buf b(140, 0);
-  put_le32(b, 0, 0x12345678);
-  put_le32(b, 48, 140);
-  put_le32(b, 52, 200);
-  put_le32(b, 56, 140);
-  append_strings(b, {"FoldedTop", "top.a", "top.b[3]", "top.sub.c"});
-  b.resize(200, 0);
-  append_strings(b, {"x.y", "x.z", "x.w", "x.v", "x.u-1"});
-  return b;
-}
-
-Buf dsn_file() {
-  Buf b(128, 0);
-  put_be32(b, 0, 0xA19511BF);
-  const auto record = [&](std::uint32_t tag, std::initializer_list<std::string> strings, bool link) {
-    const std::size_t p = b.size();
-    b.resize(p + 12, 0);
-    put_be32(b, p, tag);
-    put_be32(b, p + 8, static_cast<std::uint32_t>(p + 12));
-    append_strings(b, strings);
-    while (b.size() % 4) b.push_back(0);
-    if (link) put_be32(b, p + 4, static_cast<std::uint32_t>(b.size()));
-  };
-  record(0x00070501, {"top"}, true);
-  record(0x00090700, {"clk", "rst", "d0", "d1"}, true);
-  record(0x00070601, {"u_core"}, false);
-  record(0x00290700, {"q[0]", "q[1]", "irq"}, true);
-  record(0x000F0400, {"core.v"}, false);
-  return b;
-}
-
-Buf trn_file() {
-  Buf b(64, 0);
-  put_be32(b, 0, 0xA19511BF);
-  put_be32(b, 8, 6);
-  const auto block = [&](std::uint32_t t, std::uint32_t c, const Buf& values, const Buf& extra) {
-    const std::size_t k = b.size();
-    b.resize(k + 64, 0);
-    b[k + 1] = 0x1B, b[k + 2] = 0x22;
-    const auto s = static_cast<std::uint32_t>(k + 64);
-    const auto e = static_cast<std::uint32_t>(s + values.size());
-    put_be32(b, k + 28, t);
-    put_be32(b, k + 40, c);
-    put_be32(b, k + 48, static_cast<std::uint32_t>(e + extra.size()));
-    put_be32(b, k + 52, s);
-    put_be32(b, k + 56, e);
-    append(b, values);
-    append(b, extra);
-  };
-  block(1000, 4, {0x08, 0x10}, {});
-  block(400, 3, {0xA0, 0x80, 0x40, 0x00, 0x00}, {});
-  block(2047, 1, {0x18}, {0x00, 0x12, 0x40, 0x00, 0x00, 0x26, 0xF5, 0x00, 0x01, 0x8F, 0x00, 0x00});
-  block(0, 1, {}, {});
-  block(1270, 1, {0x10}, {0x00, 0x13, 0x40, 0x00, 0x00, 0x20, 0x00, 0x05, 0x54, 0x01, 0x81, 0x00});
-  return b;
-}
-
 void closed_seeds() {
-  save("wlf", "pages.wlf", wlf_file());
-  save("vpd", "sections.vpd", vpd_file());
+  namespace vt = velk::testing;
+  save("wlf", "pages.wlf", vt::wlf_seed());
+  save("vpd", "sections.vpd", vt::vpd_seed());
   const std::string sep = "%TRN";
-  const Buf dsn = dsn_file(), trn = trn_file();
+  const Buf dsn = vt::dsn_seed(), trn = vt::trn_seed();
   Buf both = dsn;
   append(both, Buf(sep.begin(), sep.end()));
   append(both, trn);

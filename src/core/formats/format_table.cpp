@@ -23,13 +23,13 @@ namespace {
 // --- loaders -----------------------------------------------------------------
 
 template <class Loaded>
-Result<std::shared_ptr<const Trace>> shared(Result<Loaded> result) {
+Expected<std::shared_ptr<const Trace>> shared(Expected<Loaded> result) {
   if (!result) return Error{result.error()};
   return std::shared_ptr<const Trace>(std::make_shared<const Loaded>(std::move(result).value()));
 }
 
 template <auto from_file>
-Result<std::shared_ptr<const Trace>> load_with(const std::string& path) {
+Expected<std::shared_ptr<const Trace>> load_with(const std::string& path) {
   return shared(from_file(path));
 }
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "io/byte_view.h"
-#include "io/result.h"
+#include "io/error.h"
 #include "model/trace.h"
 
 namespace velk {
@@ -34,7 +34,7 @@ struct DumpFormat {
   // Recognises the format from the probe alone.
   bool (*recognises)(const FileProbe& probe);
   // Loads the dump; the error is the reader's own text.
-  Result<std::shared_ptr<const Trace>> (*load)(const std::string& path);
+  Expected<std::shared_ptr<const Trace>> (*load)(const std::string& path);
 };
 
 // Bytes of a file that detection reads: one WLF page and the header of any
