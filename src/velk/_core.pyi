@@ -31,6 +31,17 @@ class PyTrace:
         >>> t = PyTrace.from_vcd("examples/counter.vcd")
         """
     @staticmethod
+    def from_vcd_gz(path: str) -> PyTrace:
+        """Loads a gzip-compressed VCD file (.vcd.gz), inflating it while it is
+        read (no temporary file); the values are those of the plain file.
+
+        Raises ValueError("Failed to open {path}: ...") when the file cannot be
+        opened, and ValueError("Failed to decompress {path}: truncated gzip
+        stream" or "...: corrupt gzip stream...") for a damaged one.
+
+        >>> t = PyTrace.from_vcd_gz("run.vcd.gz")
+        """
+    @staticmethod
     def from_vcd_string(data: str) -> PyTrace:
         """Parses VCD text held in a str; never raises for its content.
 
