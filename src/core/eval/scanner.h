@@ -64,7 +64,7 @@ class Scanner {
   static std::vector<std::size_t> range_edges(const std::vector<std::int64_t>& offsets, std::size_t max_index) {
     std::vector<std::size_t> edges;
     for (const std::int64_t c : offsets) {
-      if (c < 0) edges.push_back(static_cast<std::size_t>(-c));  // i + c reaches 0
+      if (c < 0) edges.push_back(std::size_t{0} - static_cast<std::size_t>(c));  // i + c reaches 0 (|c|, INT64_MIN included)
       const __int128 leave = static_cast<__int128>(max_index) + 1 - c;  // i + c passes max_index
       if (leave > 0 && leave <= static_cast<__int128>(max_index)) edges.push_back(static_cast<std::size_t>(leave));
     }

@@ -162,6 +162,12 @@ TEST_F(ForkTest, ChildOfAProcessWithAPoolGetsAWorkingPool) {
 }
 
 TEST_F(ForkTest, ForkWhileOtherThreadsSearch) {
+#if defined(__SANITIZE_ADDRESS__)
+  // AddressSanitizer's allocator takes locks of its own that a fork taken
+  // while other threads allocate leaves held in the child, which then hangs in
+  // its first allocation: a limit of the instrumented build, not of the pool.
+  GTEST_SKIP() << "fork while other threads allocate is not safe under AddressSanitizer";
+#endif
   // Other threads keep the pool's queue and locks busy while we fork; the
   // child must not inherit their state.
   std::atomic<bool> stop{false};
