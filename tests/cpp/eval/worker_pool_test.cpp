@@ -162,11 +162,11 @@ TEST_F(ForkTest, ChildOfAProcessWithAPoolGetsAWorkingPool) {
 }
 
 TEST_F(ForkTest, ForkWhileOtherThreadsSearch) {
-#if defined(__SANITIZE_ADDRESS__)
-  // AddressSanitizer's allocator takes locks of its own that a fork taken
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  // The sanitizers' allocators take locks of their own that a fork taken
   // while other threads allocate leaves held in the child, which then hangs in
-  // its first allocation: a limit of the instrumented build, not of the pool.
-  GTEST_SKIP() << "fork while other threads allocate is not safe under AddressSanitizer";
+  // its first allocation: a limit of the instrumented builds, not of the pool.
+  GTEST_SKIP() << "fork while other threads allocate is not safe under the sanitizers' allocators";
 #endif
   // Other threads keep the pool's queue and locks busy while we fork; the
   // child must not inherit their state.
