@@ -37,7 +37,6 @@ namespace {
 // a lock owned by a thread that does not exist there.
 std::mutex g_create_mutex;
 WorkerPool* g_pool = nullptr;
-bool g_fork_handlers_installed = false;
 
 void before_fork() { g_create_mutex.lock(); }
 void after_fork_in_parent() { g_create_mutex.unlock(); }
@@ -49,14 +48,15 @@ void after_fork_in_child() {
   g_create_mutex.unlock();
 }
 
+// Registered while the library loads, before any thread can take the lock: a
+// registration made under the lock would leave a window in which a fork
+// copies the lock held and the child waits on it forever.
+[[maybe_unused]] const int g_fork_handlers = pthread_atfork(before_fork, after_fork_in_parent, after_fork_in_child);
+
 }  // namespace
 
 WorkerPool& WorkerPool::instance() {
   const std::lock_guard lock(g_create_mutex);
-  if (!g_fork_handlers_installed) {
-    pthread_atfork(before_fork, after_fork_in_parent, after_fork_in_child);
-    g_fork_handlers_installed = true;
-  }
   if (g_pool == nullptr) g_pool = new WorkerPool(pool_config::thread_count());
   return *g_pool;
 }
