@@ -112,6 +112,16 @@ std::optional<std::size_t> to_index(PyObject* obj, const char* name) {
   return static_cast<std::size_t>(*v);
 }
 
+std::optional<NamedRange> to_named_range(PyObject* const* argv) {
+  const auto name = to_text(argv[0], "name");
+  if (!name) return std::nullopt;
+  const auto start = to_index(argv[1], "start");
+  if (!start) return std::nullopt;
+  const auto end = to_index(argv[2], "end");
+  if (!end) return std::nullopt;
+  return NamedRange{*name, *start, *end};
+}
+
 std::optional<std::uint64_t> to_u64(PyObject* obj, const char* name) {
   const auto v = to_unsigned(obj, name, UINT64_MAX);
   if (!v) return std::nullopt;

@@ -28,6 +28,14 @@ std::optional<std::uint64_t> to_u64(PyObject* obj, const char* name);
 std::optional<std::uint32_t> to_u32(PyObject* obj, const char* name);
 std::optional<std::int64_t> to_i64(PyObject* obj, const char* name);
 std::optional<double> to_f64(PyObject* obj, const char* name);
+// The (name, start, end) arguments of the methods that read a signal over an
+// index range, converted from argv[0..2] with errors naming each argument.
+struct NamedRange {
+  std::string_view name;
+  std::size_t start = 0;
+  std::size_t end = 0;
+};
+std::optional<NamedRange> to_named_range(PyObject* const* argv);
 // Any iterable of str except a str itself.
 std::optional<std::vector<std::string>> to_text_list(PyObject* obj, const char* name);
 

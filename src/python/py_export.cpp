@@ -1,5 +1,7 @@
 #include "py_export.h"
 
+#include <algorithm>
+#include <span>
 #include <vector>
 
 #include "arguments.h"
@@ -15,6 +17,17 @@ template <class T>
 PyObject* buffer_of(const std::vector<T>& items) {
   return PyByteArray_FromStringAndSize(reinterpret_cast<const char*>(items.data()),
                                        static_cast<Py_ssize_t>(items.size() * sizeof(T)));
+}
+
+// A bytearray of `count` items of T, uninitialised, and a span over its
+// storage for the core to fill in place (no second copy of a large column).
+// PyByteArray storage comes from the object allocator, aligned for any T.
+template <class T>
+PyObject* new_buffer(std::size_t count, std::span<T>& items) {
+  if (count > static_cast<std::size_t>(PY_SSIZE_T_MAX) / sizeof(T)) return PyErr_NoMemory();
+  PyObject* buffer = PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(count * sizeof(T)));
+  if (buffer) items = std::span<T>(reinterpret_cast<T*>(PyByteArray_AS_STRING(buffer)), count);
+  return buffer;
 }
 
 const char* kind_name(ChangeColumns::Kind kind) {
@@ -57,17 +70,13 @@ PyObject* trace_timestamps_buffer(PyObject* self, PyObject* const* args, Py_ssiz
 PyObject* trace_changes_buffers(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* argv[3];
   if (!bind_arguments("changes_buffers", args, nargs, kwnames, {"name", "start", "end"}, argv)) return nullptr;
-  const auto name = to_text(argv[0], "name");
-  if (!name) return nullptr;
-  const auto start = to_index(argv[1], "start");
-  if (!start) return nullptr;
-  const auto end = to_index(argv[2], "end");
-  if (!end) return nullptr;
+  const auto range = to_named_range(argv);
+  if (!range) return nullptr;
   return guarded([&]() -> PyObject* {
     const Trace& trace = *trace_handle(self);
-    const auto id = trace.signal_id(*name);
+    const auto id = trace.signal_id(range->name);
     if (!id) Py_RETURN_NONE;
-    const ChangeColumns columns = signal_changes(trace, *id, *start, *end);
+    const ChangeColumns columns = signal_changes(trace, *id, range->start, range->end);
     PyObject* indices = buffer_of(columns.indices);
     PyObject* values = indices ? values_of(columns) : nullptr;
     PyObject* unknown = values ? buffer_of(columns.unknown) : nullptr;
@@ -76,6 +85,35 @@ PyObject* trace_changes_buffers(PyObject* self, PyObject* const* args, Py_ssize_
     Py_XDECREF(values);
     Py_XDECREF(unknown);
     return result;
+  });
+}
+
+PyObject* trace_values_buffers(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* argv[3];
+  if (!bind_arguments("values_buffers", args, nargs, kwnames, {"name", "start", "end"}, argv)) return nullptr;
+  const auto range = to_named_range(argv);
+  if (!range) return nullptr;
+  return guarded([&]() -> PyObject* {
+    const Trace& trace = *trace_handle(self);
+    const auto id = trace.signal_id(range->name);
+    if (!id) Py_RETURN_NONE;
+    const std::size_t end = std::min(range->end, trace.max_index() + 1);
+    const std::size_t count = end > range->start ? end - range->start : 0;
+    std::span<std::uint64_t> words;
+    std::span<std::uint8_t> unknown;
+    PyObject* values = new_buffer(count, words);
+    PyObject* flags = values ? new_buffer(count, unknown) : nullptr;
+    if (!flags) {
+      Py_XDECREF(values);
+      return nullptr;
+    }
+    auto kind = ChangeColumns::Kind::Unsigned;
+    if (count > 0) kind = fill_dense_column(trace, *id, range->start, end, words, unknown);
+    if (kind == ChangeColumns::Kind::Text) {  // text stays in run-length form: hand back no columns
+      PyByteArray_Resize(values, 0);
+      PyByteArray_Resize(flags, 0);
+    }
+    return Py_BuildValue("(sNN)", kind_name(kind), values, flags);
   });
 }
 

@@ -12,5 +12,7 @@ namespace velk::py {
 PyObject* trace_timestamps_buffer(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 // PyTrace.changes_buffers(name, start, end) -> (kind, indices, values, unknown) or None.
 PyObject* trace_changes_buffers(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+// PyTrace.values_buffers(name, start, end) -> (kind, values, unknown) or None.
+PyObject* trace_values_buffers(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
 }  // namespace velk::py

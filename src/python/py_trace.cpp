@@ -166,14 +166,10 @@ PyObject* trace_signal_values_range(PyObject* self, PyObject* const* args, Py_ss
   if (!bind_arguments("signal_values_range", args, nargs, kwnames, {"name", "start", "end"}, argv)) {
     return nullptr;
   }
-  const auto name = to_text(argv[0], "name");
-  if (!name) return nullptr;
-  const auto start = to_index(argv[1], "start");
-  if (!start) return nullptr;
-  const auto end = to_index(argv[2], "end");
-  if (!end) return nullptr;
+  const auto range = to_named_range(argv);
+  if (!range) return nullptr;
   return guarded([&] {
-    return list_of(trace_of(self).signal_values_range(*name, *start, *end), value_to_python);
+    return list_of(trace_of(self).signal_values_range(range->name, range->start, range->end), value_to_python);
   });
 }
 
@@ -517,6 +513,11 @@ PyMethodDef trace_methods[] = {
      "The signal over [start, end) in run-length form: (kind, indices, values, unknown), or None for an\n"
      "unknown name. indices: native uint64 bytes; values: uint64 or float64 bytes, or a list for text;\n"
      "unknown: one byte per entry, 1 where the value is X/Z or missing."},
+    {"values_buffers", fastcall<trace_values_buffers>(), kMethod,
+     "values_buffers($self, name, start, end)\n--\n\n"
+     "The signal at every index of [start, end): (kind, values, unknown), or None for an unknown name.\n"
+     "values: uint64 or float64 bytes, one per index; unknown: one byte per index, 1 where the value is\n"
+     "X/Z or missing. For a signal holding text the kind is 'str' and both buffers are empty."},
     {nullptr, nullptr, 0, nullptr},
 };
 

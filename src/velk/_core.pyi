@@ -216,6 +216,16 @@ class PyTrace:
 
         >>> kind, idx, vals, unknown = t.changes_buffers("tb.count", 0, 10)
         """
+    def values_buffers(self, name: str, start: int, end: int) -> Optional[tuple[str, bytearray, bytearray]]:
+        """The signal at every index of [start, end) (end clamped to
+        max_index() + 1): (kind, values, unknown), or None for an unknown
+        name. kind is "uint64" or "float64" with one native number per index
+        in values and one byte per index in unknown (1 for X/Z or no value);
+        for a signal holding text kind is "str" and both are empty (use
+        changes_buffers). What velk.to_numpy wraps.
+
+        >>> kind, vals, unknown = t.values_buffers("tb.count", 0, 10)
+        """
 
     # --- search and analysis -------------------------------------------------------
     def resolve(self, scope_name: str, short_name: str) -> Optional[str]:

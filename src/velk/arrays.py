@@ -66,6 +66,13 @@ def changes(trace: PyTrace, name: str, start: int = 0,
 
 
 def _column(trace: PyTrace, name: str, start: int, end: int) -> "np.ma.MaskedArray[Any, Any]":
+    found = trace.values_buffers(name, start, end)
+    if found is None:
+        raise KeyError(f"unknown signal {name!r}")
+    kind, values_buffer, unknown = found
+    if kind != "str":  # numbers: the core wrote one per index, NumPy wraps them without a copy
+        data = np.frombuffer(values_buffer, dtype=_DTYPES[kind])
+        return np.ma.MaskedArray(data, mask=np.frombuffer(unknown, dtype=np.bool_))
     indices, values = _changes(trace, name, start, end)
     if end <= start:
         return np.ma.MaskedArray(np.empty(0, dtype=values.dtype), mask=np.empty(0, dtype=bool))

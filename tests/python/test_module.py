@@ -13,7 +13,7 @@ TRACE_METHODS = {
     "from_vcd": "(path)", "from_vcd_gz": "(path)", "from_vcd_string": "(data)", "from_fst": "(path)", "from_fsdb": "(path)",
     "from_shm": "(path)", "from_vpd": "(path)", "from_wlf": "(path)",
     "detect_format": "(path)", "from_format": "(path, format)", "formats": "()",
-    "timestamps_buffer": "($self)", "changes_buffers": "($self, name, start, end)",
+    "timestamps_buffer": "($self)", "changes_buffers": "($self, name, start, end)", "values_buffers": "($self, name, start, end)",
     "signal_names": "($self)", "scopes": "($self)", "max_index": "($self)",
     "timestamp": "($self, index)", "signal_value": "($self, name, index)",
     "signal_width": "($self, name)", "signal_id": "($self, name)",

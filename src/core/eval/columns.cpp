@@ -1,6 +1,7 @@
 #include "eval/columns.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 namespace velk {
@@ -103,6 +104,37 @@ ChangeColumns signal_changes(const Trace& trace, std::uint32_t id, std::size_t s
   });
   if (any_text) return text_changes(trace, id, start, end);
   return out;
+}
+
+ChangeColumns::Kind fill_dense_column(const Trace& trace, std::uint32_t id, std::size_t start, std::size_t end,
+                                      std::span<std::uint64_t> words, std::span<std::uint8_t> unknown) {
+  using Kind = ChangeColumns::Kind;
+  Kind kind = Kind::Unsigned;
+  std::size_t filled = 0;  // entries written so far
+  std::uint64_t word = 0;  // the run being written
+  std::uint8_t unknown_flag = 1;
+  auto fill_to = [&](std::size_t stop) {
+    for (; filled < stop; ++filled) {
+      words[filled] = word;
+      unknown[filled] = unknown_flag;
+    }
+  };
+  trace.cursor(id).visit_runs(start, end, [&](std::size_t i, const SignalValue& v) {
+    if (kind == Kind::Text) return;
+    fill_to(i - start);
+    if (v.tag() == Tag::Str) {
+      kind = Kind::Text;
+      return;
+    }
+    if (v.tag() == Tag::Real && kind == Kind::Unsigned) {
+      kind = Kind::Real;
+      for (std::size_t k = 0; k < filled; ++k) words[k] = std::bit_cast<std::uint64_t>(static_cast<double>(words[k]));
+    }
+    word = kind == Kind::Real ? std::bit_cast<std::uint64_t>(as_real(v)) : as_unsigned(v);
+    unknown_flag = is_unknown(v) ? 1 : 0;
+  });
+  if (kind != Kind::Text) fill_to(end - start);
+  return kind;
 }
 
 std::vector<std::uint64_t> all_timestamps(const Trace& trace) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,17 @@ struct ChangeColumns {
 // start, then one entry per index whose value differs from the previous
 // index's (SignalValue equality). Empty columns for an empty range.
 ChangeColumns signal_changes(const Trace& trace, std::uint32_t id, std::size_t start, std::size_t end);
+
+// Signal `id` at every index of [start, end), where end <= max_index + 1 and
+// both spans hold end - start entries: entry k describes index start + k.
+// `words` receives the number as the run-length form gives it (uint64 bits,
+// or the bits of a double once any value is Real: the entries written before
+// the first Real are widened in place), `unknown` 1 where the value is Logic or
+// Empty. Returns the kind; Text means a Str was met and the spans hold nothing
+// useful (the run-length form keeps text values). One pass over the stored
+// changes plus one write per index, no allocation.
+ChangeColumns::Kind fill_dense_column(const Trace& trace, std::uint32_t id, std::size_t start, std::size_t end,
+                                      std::span<std::uint64_t> words, std::span<std::uint8_t> unknown);
 
 // One timestamp per index, 0 .. max_index.
 std::vector<std::uint64_t> all_timestamps(const Trace& trace);

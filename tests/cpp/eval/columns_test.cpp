@@ -2,6 +2,7 @@
 // against the per-index accessors on values of every kind.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <limits>
 #include <random>
 
@@ -73,6 +74,41 @@ TEST(ColumnsTest, RunsExpandToTheAccessorsOnRandomColumns) {
     }
     for (std::size_t k = 1; k < c.indices.size(); ++k) {
       EXPECT_FALSE(column[c.indices[k]] == column[c.indices[k] - 1]);  // a run starts only at a change
+    }
+  }
+}
+
+// The dense column is the run-length form expanded, kind included, on random
+// columns of every kind (Real first seen mid-range widens what came before).
+TEST(ColumnsTest, DenseColumnIsTheRunsExpanded) {
+  std::mt19937 rng(11);
+  const std::uint8_t x[] = {kLogicZ};
+  const std::uint64_t wide[] = {5, 1};
+  for (int round = 0; round < 300; ++round) {
+    std::vector<SignalValue> pool = {SignalValue::bits(3), SignalValue::bits(~0ull), SignalValue::empty(),
+                                     SignalValue::logic(x), SignalValue::wide_bits(wide)};
+    if (round % 3 == 1) pool.push_back(SignalValue::real(-1.5));
+    if (round % 5 == 2) pool.push_back(SignalValue::str("s"));
+    std::vector<SignalValue> column(1 + rng() % 60);
+    const std::size_t run = 1 + rng() % 8;  // busy and quiet stretches both
+    for (std::size_t i = 0; i < column.size(); ++i) column[i] = i % run == 0 ? pool[rng() % pool.size()] : column[i - 1];
+    const LoadedTrace trace = trace_of({column});
+    const std::size_t start = rng() % column.size();
+    const std::size_t end = start + rng() % (column.size() + 1 - start);
+    std::vector<std::uint64_t> words(end - start, 0xdead);
+    std::vector<std::uint8_t> unknown(end - start, 7);
+    const auto kind = fill_dense_column(trace, 0, start, end, words, unknown);
+    const ChangeColumns runs = signal_changes(trace, 0, start, end);
+    if (end == start) continue;
+    ASSERT_EQ(kind, runs.kind) << "round " << round;
+    if (kind == ChangeColumns::Kind::Text) continue;
+    std::size_t k = 0;
+    for (std::size_t i = start; i < end; ++i) {
+      while (k + 1 < runs.indices.size() && runs.indices[k + 1] <= i) ++k;
+      const std::uint64_t want = kind == ChangeColumns::Kind::Real ? std::bit_cast<std::uint64_t>(runs.real_values[k])
+                                                                   : runs.unsigned_values[k];
+      ASSERT_EQ(words[i - start], want) << "round " << round << " index " << i;
+      ASSERT_EQ(unknown[i - start], runs.unknown[k]) << "round " << round << " index " << i;
     }
   }
 }
