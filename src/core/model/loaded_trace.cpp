@@ -1,6 +1,5 @@
 #include "model/loaded_trace.h"
 
-#include <set>
 
 namespace velk {
 
@@ -44,20 +43,6 @@ std::vector<SignalValue> LoadedTrace::signal_values_range(std::string_view name,
 
 SignalValue LoadedTrace::signal_value_by_id(std::uint32_t id, std::size_t index) const {
   return store.get(id, index);
-}
-
-void list_derived_scopes(LoadedTrace& trace) {
-  for (const auto& path : derive_scopes(trace.signal_names_)) trace.scope_tree_.list_path(path);
-}
-
-std::vector<std::string> derive_scopes(const std::vector<std::string>& names) {
-  std::set<std::string> scopes;
-  for (const auto& name : names) {
-    for (std::size_t dot = name.find('.'); dot != std::string::npos; dot = name.find('.', dot + 1)) {
-      scopes.emplace(name, 0, dot);
-    }
-  }
-  return {scopes.begin(), scopes.end()};
 }
 
 }  // namespace velk

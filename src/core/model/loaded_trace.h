@@ -45,10 +45,4 @@ class LoadedTrace final : public Trace {
   SignalCursor cursor(std::uint32_t id) const noexcept override { return store.cursor(id); }
 };
 
-// Every proper dotted prefix of every name ("top.cpu.pc" gives "top" and
-// "top.cpu"), sorted by bytes, without duplicates.
-std::vector<std::string> derive_scopes(const std::vector<std::string>& names);
-// Lists the derived scopes of the trace's names as its scopes.
-void list_derived_scopes(LoadedTrace& trace);
-
 }  // namespace velk

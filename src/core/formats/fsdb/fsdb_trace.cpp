@@ -11,6 +11,7 @@
 #include "io/string_scan.h"
 #include "io/text.h"
 #include "formats/fsdb/fsdb_internal.h"
+#include "model/derived_scopes.h"
 
 namespace velk {
 namespace fsdb {

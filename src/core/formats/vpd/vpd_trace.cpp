@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "formats/scan/scan.h"
+#include "model/derived_scopes.h"
 #include "io/string_scan.h"
 #include "io/text.h"
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "model/column_builder.h"
+#include "model/derived_scopes.h"
 #include "formats/scan/scan.h"
 
 namespace velk {
