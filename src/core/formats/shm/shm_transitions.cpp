@@ -7,10 +7,8 @@
 #include <array>
 #include <limits>
 
+#include "formats/shm/shm_timeline.h"
 #include "formats/shm/shm_trace.h"
-
-#include "model/column_builder.h"
-#include "model/signal_store.h"
 
 namespace velk {
 namespace shm {
@@ -37,12 +35,6 @@ struct Block {
 struct BlockScan {
   std::vector<Block> blocks;
   std::uint64_t max_time = 0;
-};
-
-struct Event {
-  std::uint64_t time;
-  std::uint32_t id;
-  bool bit;
 };
 
 std::uint64_t time_unit(std::uint32_t code) {
@@ -276,58 +268,17 @@ std::vector<std::uint64_t> file_times(const std::vector<Event>& events, std::uin
   return times;
 }
 
-std::size_t index_of(const std::vector<std::uint64_t>& times, std::uint64_t t) {
-  return static_cast<std::size_t>(std::lower_bound(times.begin(), times.end(), t) - times.begin());
-}
-
-// The trace's values as one dense column per name over its timestamps.
-SignalStore dense_values(const LoadedTrace& trace, std::uint32_t names) {
-  SignalStore grid;
-  for (std::uint32_t id = 0; id < names; ++id) {
-    SignalCursor values = trace.store.cursor(id);
-    for (std::size_t i = 0; i < trace.timestamps.size(); ++i) {
-      const SignalValue& v = values.at(i);
-      if (!v.is_empty()) grid.set(id, i, v);
-    }
-  }
-  return grid;
-}
-
-// Merges `times` into the trace's timestamps. Each stored value moves with
-// its timestamp; a newly inserted time gets an Empty slot for every signal.
-void merge_timeline(LoadedTrace& trace, SignalStore& grid, const std::vector<std::uint64_t>& times) {
-  std::vector<std::uint64_t> merged;
-  merged.reserve(trace.timestamps.size() + times.size());
-  std::set_union(trace.timestamps.begin(), trace.timestamps.end(), times.begin(), times.end(),
-                 std::back_inserter(merged));
-  if (merged.size() == trace.timestamps.size()) return;
-  SignalStore moved;
-  const auto names = static_cast<std::uint32_t>(trace.signal_names_.size());
-  for (std::uint32_t id = 0; id < names; ++id) {
-    const std::size_t slots = std::min(grid.length(id), trace.timestamps.size());
-    for (std::size_t i = 0; i < slots; ++i) {
-      const SignalValue& v = grid.at(id, i);
-      if (!v.is_empty()) moved.set(id, index_of(merged, trace.timestamps[i]), v);
-    }
-  }
-  grid = std::move(moved);
-  trace.timestamps = std::move(merged);
-}
-
 bool has_magic(Bytes data) { return read_u32_be(data, 0) == kMagic; }
 
-// Limits on what a transition file of `size` bytes may make the reader build:
-// events decoded and dense store slots. Both grow linearly with the file above
-// a small floor. Real databases spend bytes on every change they record, so 16
-// events (64 slots) per file byte leave them untouched; what the bounds stop
-// are counts claimed by a few header bytes (toggling fills, blocks sharing one
-// value region) that would multiply into billions of values.
+// Limit on the events a transition file of `size` bytes may make the reader
+// build. It grows linearly with the file above a small floor: real databases
+// spend bytes on every change they record, so 16 events per file byte leave
+// them untouched; what it stops are counts claimed by a few header bytes
+// (toggling fills, blocks sharing one value region) that would multiply into
+// billions of values.
 constexpr std::uint64_t kMinEvents = std::uint64_t{1} << 16;
 constexpr std::uint64_t kEventsPerFileByte = 16;
-constexpr std::uint64_t kMinCells = std::uint64_t{1} << 20;
-constexpr std::uint64_t kCellsPerFileByte = 64;
 std::uint64_t event_budget(std::uint64_t size) { return std::max(kMinEvents, size * kEventsPerFileByte); }
-std::uint64_t cell_budget(std::uint64_t size) { return std::max(kMinCells, size * kCellsPerFileByte); }
 
 }  // namespace
 
@@ -339,26 +290,7 @@ void decode_transitions(Bytes data, LoadedTrace& trace) {
   const std::vector<Event> events = BlockDecoder(data, unit, names, event_budget(data.size())).decode(scan.blocks);
   const std::uint64_t last_time = scan.max_time != 0 ? scale_time(unit, scan.max_time) : 0;
 
-  const std::vector<std::uint64_t> times = file_times(events, last_time);
-  // The store holds one slot per name and timestamp; a file whose times
-  // would make it larger than its size justifies is skipped like any other
-  // undecodable transition file.
-  if (times.size() + trace.timestamps.size() > cell_budget(data.size()) / names) return;
-  const auto name_ids = static_cast<std::uint32_t>(names);
-  SignalStore grid = dense_values(trace, name_ids);
-  merge_timeline(trace, grid, times);
-  for (const auto& e : events) grid.set(e.id, index_of(trace.timestamps, e.time), SignalValue::bits(e.bit));
-  // Every named signal has a value at time 0 (the first index).
-  for (std::uint32_t id = 0; id < name_ids; ++id) {
-    if (grid.at(id, 0).is_empty()) grid.set(id, 0, SignalValue::bits(0));
-  }
-  ColumnBuilder columns;
-  for (std::uint32_t id = 0; id < name_ids; ++id) {
-    for (std::size_t i = 0; i < grid.length(id); ++i) {
-      if (!grid.at(id, i).is_empty()) columns.record(id, i, grid.at(id, i));
-    }
-  }
-  columns.build_into(trace.store, trace.timestamps.size(), ColumnBuilder::Fill::AfterChanges);
+  apply_events(trace, static_cast<std::uint32_t>(names), events, file_times(events, last_time));
 }
 
 }  // namespace shm
