@@ -148,34 +148,23 @@ inline bool reload_this(const std::uint8_t* data, std::size_t size) {
 
 namespace velk::fuzz {
 
-// The text of a loader's error, whether the error is the message itself or a
-// value that carries one.
-template <class E>
-std::string message_of(const E& error) {
-  if constexpr (requires { error.message(); }) {
-    return std::string(error.message());
-  } else {
-    return std::string(error);
-  }
-}
-
-// Loads `data` through `load` (returning a Result of some Trace), reads the
+// Loads `data` through `load` (returning an Expected trace), reads the
 // result back, and on a sample of inputs loads again and compares. A load
 // error must be a non-empty message and must repeat on the second load.
 template <class Load>
 void load_and_check(const std::uint8_t* data, std::size_t size, Load load, bool unique_ids = true) {
   auto first = load();
   if (!first.ok()) {
-    check(!message_of(first.error()).empty(), "empty error message");
+    check(!first.error().message().empty(), "empty error message");
     if (!reload_this(data, size)) return;
     auto again = load();
-    check(!again.ok() && message_of(again.error()) == message_of(first.error()), "second load disagrees on the error");
+    check(!again.ok() && again.error().message() == first.error().message(), "second load disagrees on the error");
     return;
   }
   const Fingerprint fp = read_back(first.value(), unique_ids);
   if (!reload_this(data, size)) return;
   auto again = load();
-  check(again.ok(), "second load failed", again.ok() ? "" : message_of(again.error()));
+  check(again.ok(), "second load failed", again.ok() ? "" : again.error().message());
   check(read_back(again.value(), unique_ids) == fp, "second load gives a different trace");
 }
 

@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::string& path = file.write(data, size);
   auto loaded = VcdTrace::from_file(path);
-  fuzz::check(loaded.ok(), "VCD file load failed", loaded.ok() ? "" : fuzz::message_of(loaded.error()));
+  fuzz::check(loaded.ok(), "VCD file load failed", loaded.ok() ? "" : loaded.error().message());
   fuzz::check(fuzz::read_back(loaded.value(), false) == from_text, "file and text loads differ");
 #ifdef VELK_VCD_BLOCKS
   const std::size_t block = 16 + (size == 0 ? 0 : data[0] % 48);

@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   append_member(gz, data + cut, size - cut);
   const std::string& path = file.write(gz.data(), gz.size());
   auto loaded = VcdTrace::from_gzip_file(path);
-  fuzz::check(loaded.ok(), "gzip VCD load failed", loaded.ok() ? "" : fuzz::message_of(loaded.error()));
+  fuzz::check(loaded.ok(), "gzip VCD load failed", loaded.ok() ? "" : loaded.error().message());
   fuzz::check(fuzz::read_back(loaded.value(), false) == expected, "gzip load differs from the text parse");
   return 0;
 }

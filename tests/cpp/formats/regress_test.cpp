@@ -45,15 +45,6 @@ std::string read_all(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-template <class E>
-std::string message_of(const E& error) {
-  if constexpr (requires { error.message(); }) {
-    return std::string(error.message());
-  } else {
-    return std::string(error);
-  }
-}
-
 // What a load gave: the error text, or the names and the number of indices.
 struct Outcome {
   std::string error;
@@ -66,7 +57,7 @@ template <class R>
 Outcome outcome_of(const R& result) {
   Outcome o;
   if (!result.ok()) {
-    o.error = message_of(result.error());
+    o.error = result.error().message();
     EXPECT_FALSE(o.error.empty());
     return o;
   }
