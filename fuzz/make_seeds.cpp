@@ -13,12 +13,14 @@
 
 #include "formats/fst/fst_builder.h"
 #include "support/closed_format_files.h"
+#include "support/fsdb_file.h"
 
 namespace {
 
 using velk::fst::testing::Buf;
 namespace fs = std::filesystem;
 namespace ft = velk::fst::testing;
+namespace vt = velk::testing;
 
 fs::path g_out;
 
@@ -32,17 +34,9 @@ void save(const std::string& harness, const std::string& name, const std::string
   save(harness, name, Buf(text.begin(), text.end()));
 }
 
-void put_be16(Buf& b, std::size_t off, std::uint16_t v) {
-  b[off] = static_cast<std::uint8_t>(v >> 8);
-  b[off + 1] = static_cast<std::uint8_t>(v);
-}
-void put_be32(Buf& b, std::size_t off, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[off + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
-}
-void put_le32(Buf& b, std::size_t off, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[off + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void append(Buf& b, const Buf& more) { b.insert(b.end(), more.begin(), more.end()); }
+using vt::put_be32;
+using vt::put_le32;
+using vt::append;
 void append_strings(Buf& b, std::initializer_list<std::string> items) {
   for (const auto& s : items) {
     b.insert(b.end(), s.begin(), s.end());
@@ -126,79 +120,31 @@ void fst_seeds() {
 
 // ---------------------------------------------------------------- FSDB
 
-Buf zlib(const Buf& raw) { return ft::zlib_compress(raw); }
-
-Buf fsdb_file(std::uint32_t magic, const std::vector<Buf>& scanned, const std::vector<Buf>& table,
-              const Buf* widths) {
-  Buf out(400, 0);
-  put_be32(out, 4, magic);
-  for (const Buf& raw : scanned) append(out, zlib(raw));
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> entries;
-  for (const Buf& raw : table) {
-    const Buf z = zlib(raw);
-    entries.push_back({static_cast<std::uint32_t>(out.size()), static_cast<std::uint32_t>(z.size())});
-    append(out, z);
-  }
-  if (!entries.empty()) {
-    const std::size_t t = out.size();
-    out.resize(t + 24 + 12 * entries.size(), 0);
-    out[t + 22] = static_cast<std::uint8_t>(entries.size());
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      put_le32(out, t + 24 + 12 * i, entries[i].first);
-      put_le32(out, t + 32 + 12 * i, entries[i].second);
-    }
-    put_le32(out, 264, static_cast<std::uint32_t>(t));
-  }
-  if (widths) {
-    const Buf z = zlib(*widths);
-    const std::size_t w = out.size();
-    out.resize(w + 4);
-    put_le32(out, w, static_cast<std::uint32_t>(z.size()));
-    append(out, z);
-    out.resize(out.size() + 8, 0);
-    put_le32(out, 272, static_cast<std::uint32_t>(w));
-  }
-  return out;
-}
-
+// Names of the kind the reader keeps, padded to a name block's eleven strings.
 Buf fsdb_names(int count) {
-  Buf b;
-  for (int i = 0; i < count; ++i) append_strings(b, {"top.u" + std::to_string(i % 3) + ".n" + std::to_string(i)});
-  for (int i = count; i < 11; ++i) append_strings(b, {"-pad" + std::to_string(i)});
-  return b;
-}
-
-const Buf kHeaderMark = {0x38, 0x43, 0x00, 0x04, 0x00, 0x08};
-const Buf kCodeMark = {0x44, 0x00, 0x63, 0x00, 0x03, 0x08};
-const Buf kEndMark = {0xC1, 0x21, 0x00, 0x00};
-
-Buf fsdb_block(std::initializer_list<std::uint64_t> numbers, const Buf& region, const Buf* codes) {
-  Buf out;
-  for (const auto v : numbers) append(out, leb(v));
-  append(out, kHeaderMark);
-  append(out, region);
-  if (codes) {
-    append(out, kCodeMark);
-    append(out, *codes);
-  }
-  return out;
+  std::vector<std::string> names;
+  for (int i = 0; i < count; ++i) names.push_back("top.u" + std::to_string(i % 3) + ".n" + std::to_string(i));
+  return vt::fsdb_name_block(names);
 }
 
 void fsdb_seeds() {
+  constexpr std::uint32_t kModern = 0x1C3ED948;
   const Buf codes = {0x01, 0x0A, 0x05, 0x2A, 0x27, 0x38, 0x05, 0x00, 0x00, 0x00};
   const Buf region = {0x02, 0x07, 0x85, 0x00, 0x01, 0x09, 0x41, 0x00, 0x00, 0x05};
   const Buf widths = {0x01, 0x00, 0x43, 0x00, 0x00, 0x01, 0x00, 0x78, 0x02, 0, 0, 0, 0x01, 0x00, 0x6A, 0x21};
   save("fsdb", "codes_pairs_offsets.fsdb",
-       fsdb_file(0x1C3ED948, {fsdb_names(7)}, {fsdb_block({1, 2, 3, 0, 7, 2}, region, &codes)}, &widths));
+       vt::FsdbFile(kModern).stream(fsdb_names(7)).table_block(vt::fsdb_data_block({1, 2, 3, 0, 7, 2}, region, codes))
+           .widths(widths).build());
   const Buf mode1 = {0x01, 0x0A, 0x02, 0x0B, 0x09, 0x08, 0x00, 0x0D, 0x03, 0x0C, 0x05, 0x08, 0x40, 0x00, 0x04, 0x30};
   const Buf mode1_codes = {0x41, 0x42, 0x00, 0x00, 0x00};
   save("fsdb", "chunks_and_clock.fsdb",
-       fsdb_file(0x1C3ED948, {fsdb_names(5)}, {fsdb_block({0, 0, 0, 0}, mode1, &mode1_codes)}, nullptr));
+       vt::FsdbFile(kModern).stream(fsdb_names(5)).table_block(vt::fsdb_data_block({0, 0, 0, 0}, mode1, mode1_codes))
+           .build());
   Buf end_block;
   for (const auto v : {2u, 0u, 0u, 3u}) append(end_block, leb(v));
   append(end_block, Buf{0, 0, 0, 0, 0, 0, 0x01, 0x05, 0x02, 0x06});
-  append(end_block, kEndMark);
-  save("fsdb", "end_mark_scanned_block.fsdb", fsdb_file(0x1C3ED948, {fsdb_names(3), end_block}, {}, nullptr));
+  append(end_block, vt::kFsdbEndMark);
+  save("fsdb", "end_mark_scanned_block.fsdb", vt::FsdbFile(kModern).stream(fsdb_names(3)).stream(end_block).build());
   Buf legacy(300, 0);
   put_be32(legacy, 4, 0xFDE099C1);
   append_strings(legacy, {"top.clk", "top.cpu.pc", "simv", "0xff", "top.cpu.pc"});
@@ -215,7 +161,6 @@ void fsdb_seeds() {
 // ---------------------------------------------------------------- WLF, VPD, SHM
 
 void closed_seeds() {
-  namespace vt = velk::testing;
   save("wlf", "pages.wlf", vt::wlf_seed());
   save("vpd", "sections.vpd", vt::vpd_seed());
   const std::string sep = "%TRN";

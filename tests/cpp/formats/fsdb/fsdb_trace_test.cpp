@@ -21,6 +21,7 @@
 // check that no input makes the reader allocate without bound.
 #include "support/allocation_count.h"
 #include "support/bytes.h"
+#include "support/fsdb_file.h"
 
 namespace velk {
 namespace {
@@ -30,107 +31,11 @@ using Blob = ByteVec;
 
 // ---- building files ---------------------------------------------------------
 
-constexpr std::size_t kHeaderSize = 400;  // past the 384 bytes the table gate needs
-
-const Blob kHeaderMark = {0x38, 0x43, 0x00, 0x04, 0x00, 0x08};
-const Blob kCodeMark = {0x44, 0x00, 0x63, 0x00, 0x03, 0x08};
-const Blob kEndMark = {0xC1, 0x21, 0x00, 0x00};
-const Blob kCodeEnd = {0x00, 0x00, 0x00};
-
-// A data block in the 8C form: header numbers, the header mark, the value
-// region and, when given, the code mark and code list.
-Blob data_block(std::initializer_list<std::uint64_t> numbers, const Blob& region,
-                std::optional<Blob> codes = std::nullopt) {
-  Blob out;
-  for (const auto v : numbers) {
-    const Blob n = uleb128(v);
-    out.insert(out.end(), n.begin(), n.end());
-  }
-  out = cat({out, kHeaderMark, region});
-  if (codes) out = cat({out, kCodeMark, *codes});
-  return out;
-}
-
-// A name block: the names, padded with strings the name filter rejects until
-// the block holds `min_strings` strings.
-Blob name_block(const std::vector<std::string>& names, std::size_t min_strings = 11) {
-  Blob out;
-  for (const auto& n : names) out = cat({out, nul_strings({n})});
-  for (std::size_t i = names.size(); i < min_strings; ++i) out = cat({out, nul_strings({"-pad" + std::to_string(i)})});
-  return out;
-}
-
 std::vector<std::string> numbered(std::string_view prefix, int count) {
   std::vector<std::string> out;
   for (int i = 0; i < count; ++i) out.push_back(std::string(prefix) + std::to_string(i));
   return out;
 }
-
-class FsdbFile {
- public:
-  explicit FsdbFile(std::uint32_t magic = fsdb::kModernMagic) : bytes_(kHeaderSize, 0) {
-    for (int i = 0; i < 4; ++i) bytes_[4 + i] = static_cast<std::uint8_t>(magic >> (24 - 8 * i));
-  }
-
-  std::size_t append(const Blob& raw) {
-    const std::size_t at = bytes_.size();
-    bytes_.insert(bytes_.end(), raw.begin(), raw.end());
-    return at;
-  }
-  // A zlib stream the scan finds on its own.
-  FsdbFile& stream(const Blob& raw) {
-    append(zlib_compress(raw));
-    return *this;
-  }
-  // A zlib stream listed in the block table.
-  FsdbFile& table_block(const Blob& raw) {
-    const Blob z = zlib_compress(raw);
-    table_.push_back({static_cast<std::uint32_t>(append(z)), static_cast<std::uint32_t>(z.size())});
-    return *this;
-  }
-  FsdbFile& table_entry(std::uint32_t offset, std::uint32_t size) {
-    table_.push_back({offset, size});
-    return *this;
-  }
-  FsdbFile& widths(const Blob& records) {
-    width_records_ = records;
-    return *this;
-  }
-  FsdbFile& gate(std::uint32_t v) {
-    put_le32(bytes_, 40, v);
-    return *this;
-  }
-
-  Blob build() const {
-    Blob out = bytes_;
-    if (!table_.empty()) {
-      const std::size_t t = out.size();
-      out.resize(t + 24 + 12 * table_.size(), 0);
-      out[t + 22] = static_cast<std::uint8_t>(table_.size());
-      out[t + 23] = static_cast<std::uint8_t>(table_.size() >> 8);
-      for (std::size_t i = 0; i < table_.size(); ++i) {
-        put_le32(out, t + 24 + 12 * i, table_[i].offset);
-        put_le32(out, t + 32 + 12 * i, table_[i].size);
-      }
-      put_le32(out, 264, static_cast<std::uint32_t>(t));
-    }
-    if (width_records_) {
-      const Blob z = zlib_compress(*width_records_);
-      const std::size_t w = out.size();
-      out.resize(w + 4);
-      put_le32(out, w, static_cast<std::uint32_t>(z.size()));
-      out.insert(out.end(), z.begin(), z.end());
-      out.resize(out.size() + 8, 0);  // the width table never ends the file
-      put_le32(out, 272, static_cast<std::uint32_t>(w));
-    }
-    return out;
-  }
-
- private:
-  Blob bytes_;
-  std::vector<fsdb::TableEntry> table_;
-  std::optional<Blob> width_records_;
-};
 
 // ---- reading results ---------------------------------------------------------
 
@@ -177,7 +82,7 @@ using Column = std::vector<long long>;
 // blocks are `blocks`.
 Blob values_file(int count, std::initializer_list<Blob> blocks) {
   FsdbFile f;
-  f.stream(name_block(numbered("top.n", count)));
+  f.stream(fsdb_name_block(numbered("top.n", count)));
   for (const Blob& b : blocks) f.table_block(b);
   return f.build();
 }
@@ -243,14 +148,14 @@ TEST(FsdbNameTest, LegacyFileTakesNamesAfterItsHeader) {
 TEST(FsdbNameTest, SourcesAreReadLargeThenEightCThenSmall) {
   auto large = numbered("top.l", 12);
   large.push_back("top.s0");  // a repeat keeps its first place
-  auto eight_c = name_block(numbered("top.e", 6), 6);
+  auto eight_c = fsdb_name_block(numbered("top.e", 6), 6);
   eight_c = cat({eight_c, Blob{0x01, 0x38, 0x43, 0x01}});
   const Blob bytes = FsdbFile()
-                         .stream(name_block(numbered("top.s", 3), 3))
-                         .stream(name_block({"top.noise0", "top.noise1", "simv"}, 3))
+                         .stream(fsdb_name_block(numbered("top.s", 3), 3))
+                         .stream(fsdb_name_block({"top.noise0", "top.noise1", "simv"}, 3))
                          .stream(eight_c)
                          .stream(cat({nul_strings({"top.t1"}), Blob{0x21, 0x00, 0x00}}))
-                         .stream(name_block(large, 13))
+                         .stream(fsdb_name_block(large, 13))
                          .build();
   const LoadedTrace t = load(bytes);
   std::vector<std::string> expected = numbered("top.l", 12);
@@ -270,16 +175,16 @@ TEST(FsdbNameTest, TablesOfSmallNumbersAreNotNameSources) {
   Blob triples;
   for (int i = 0; i < 6; ++i) triples = cat({triples, Blob{0x01, 0xEE, 0x41}});
   const Blob bytes = FsdbFile()
-                         .stream(cat({words, name_block(numbered("top.w", 12))}))
-                         .stream(cat({triples, name_block(numbered("top.t", 12))}))
-                         .stream(name_block(numbered("top.ok", 3), 3))
+                         .stream(cat({words, fsdb_name_block(numbered("top.w", 12))}))
+                         .stream(cat({triples, fsdb_name_block(numbered("top.t", 12))}))
+                         .stream(fsdb_name_block(numbered("top.ok", 3), 3))
                          .build();
   EXPECT_EQ(names_of(load(bytes)), numbered("top.ok", 3));
 }
 
 TEST(FsdbNameTest, ScanStopsAfterTwentyStreams) {
   FsdbFile f;
-  for (int i = 0; i < 21; ++i) f.stream(name_block(numbered("top.b" + std::to_string(i) + "_", 3), 3));
+  for (int i = 0; i < 21; ++i) f.stream(fsdb_name_block(numbered("top.b" + std::to_string(i) + "_", 3), 3));
   const LoadedTrace t = load(f.build());
   ASSERT_EQ(t.signal_names().size(), 60u);
   EXPECT_EQ(t.signal_names().back(), "top.b19_2");
@@ -313,7 +218,7 @@ const Blob kWidthRecords = {0x01, 0x00, 0x78,              // 16
                             0x01, 0x00, 0x78};
 
 TEST(FsdbWidthTest, RecordsSetWidthsInNameOrder) {
-  const LoadedTrace t = load(FsdbFile().stream(name_block(numbered("top.n", 7))).widths(kWidthRecords).build());
+  const LoadedTrace t = load(FsdbFile().stream(fsdb_name_block(numbered("top.n", 7))).widths(kWidthRecords).build());
   std::vector<std::uint32_t> widths;
   for (const auto& n : numbered("top.n", 7)) widths.push_back(t.signal_width(n));
   EXPECT_EQ(widths, (std::vector<std::uint32_t>{16, 8, 2, 32, 1, 1, 1}));
@@ -325,8 +230,8 @@ TEST(FsdbWidthTest, BadTablesLeaveWidthsAtOne) {
     EXPECT_EQ(t.signal_names().size(), 3u);
     for (const auto& n : t.signal_names()) EXPECT_EQ(t.signal_width(n), 1u) << n;
   };
-  const Blob good = FsdbFile().stream(name_block(numbered("top.n", 3), 3)).widths(kWidthRecords).build();
-  all_one(FsdbFile().gate(85).stream(name_block(numbered("top.n", 3), 3)).widths(kWidthRecords).build());
+  const Blob good = FsdbFile().stream(fsdb_name_block(numbered("top.n", 3), 3)).widths(kWidthRecords).build();
+  all_one(FsdbFile().gate(85).stream(fsdb_name_block(numbered("top.n", 3), 3)).widths(kWidthRecords).build());
 
   const std::uint32_t w = *read_u32_le(good, 272);
   const std::uint32_t n = *read_u32_le(good, w);
@@ -391,10 +296,10 @@ TEST(FsdbZlibTest, TableBlocksStopAtTheInflatedBudget) {
 TEST(FsdbTableTest, EntriesAreCheckedAndRepeatsDropped) {
   FsdbFile f;
   f.append(Blob(8, 0));
-  const std::size_t a = f.append(zlib_compress(data_block({0, 0, 0, 0}, {0x01, 0x05})));  // n0 = 5 at 10
-  const std::size_t b = f.append(zlib_compress(data_block({0, 0, 0, 0}, {0x01, 0x06})));  // n0 = 6 at 10
+  const std::size_t a = f.append(zlib_compress(fsdb_data_block({0, 0, 0, 0}, {0x01, 0x05})));  // n0 = 5 at 10
+  const std::size_t b = f.append(zlib_compress(fsdb_data_block({0, 0, 0, 0}, {0x01, 0x06})));  // n0 = 6 at 10
   const std::uint32_t a_size = static_cast<std::uint32_t>(b - a);
-  const Blob bytes = f.stream(name_block({"top.n0"}, 3))
+  const Blob bytes = f.stream(fsdb_name_block({"top.n0"}, 3))
                          .table_entry(0, 50)
                          .table_entry(0xFFFFFFF0u, 50)
                          .table_entry(static_cast<std::uint32_t>(a), a_size)
@@ -425,8 +330,8 @@ TEST(FsdbTableTest, TableNearTheEndOrBehindTheGateIsIgnored) {
 TEST(FsdbValueTest, CodesInitialValueTimedPairsAndOffsets) {
   // Header numbers: no pair limit, X = 7, step = 2 * 5 + 5.
   const Blob region = {0x02, 0x07, 0x85, 0x00, 0x01, 0x09, 0x41, 0x00, 0x00, 0x05};
-  const Blob codes = cat({{0x01, 0x0A, 0x05, 0x2A, 0x27, 0x38, 0x05}, kCodeEnd});
-  const LoadedTrace t = load(values_file(7, {data_block({1, 2, 3, 0, 7, 2}, region, codes)}));
+  const Blob codes = cat({{0x01, 0x0A, 0x05, 0x2A, 0x27, 0x38, 0x05}, kFsdbCodeEnd});
+  const LoadedTrace t = load(values_file(7, {fsdb_data_block({1, 2, 3, 0, 7, 2}, region, codes)}));
   EXPECT_EQ(t.timestamps, (Times{0, 15, 16, 20, 30, 31, 35}));
   EXPECT_EQ(column(t, "top.n0"), (Column{0, 0, 0, 0, 0, 0, 0}));
   EXPECT_EQ(column(t, "top.n1"), (Column{10, 10, 10, 10, 10, 10, 10}));
@@ -440,13 +345,13 @@ TEST(FsdbValueTest, CodesInitialValueTimedPairsAndOffsets) {
 
 TEST(FsdbValueTest, InitialValueWithoutCodesAndWrappingStep) {
   // V[5] * 5 + 5 wraps to 4.
-  const LoadedTrace t = load(values_file(2, {data_block({0, 0, 0, 0, 9, 0x3333333333333333ull}, {})}));
+  const LoadedTrace t = load(values_file(2, {fsdb_data_block({0, 0, 0, 0, 9, 0x3333333333333333ull}, {})}));
   EXPECT_EQ(t.timestamps, (Times{0, 4}));
   EXPECT_EQ(column(t, "top.n1"), (Column{0, 9}));
   // A ten-byte number keeps only its low 64 bits: all ones, so the step wraps to 0.
   Blob all_ones(9, 0xFF);
   all_ones.push_back(0x7F);
-  const Blob block = cat({uleb128(0), uleb128(0), uleb128(0), uleb128(0), uleb128(3), all_ones, kHeaderMark});
+  const Blob block = cat({uleb128(0), uleb128(0), uleb128(0), uleb128(0), uleb128(3), all_ones, kFsdbHeaderMark});
   const LoadedTrace w = load(values_file(2, {block}));
   EXPECT_EQ(w.timestamps, Times{0});
   EXPECT_EQ(column(w, "top.n1"), Column{3});
@@ -454,17 +359,17 @@ TEST(FsdbValueTest, InitialValueWithoutCodesAndWrappingStep) {
 
 TEST(FsdbValueTest, PairLimitFromTheFourthNumber) {
   const Blob region = {0x01, 0x01, 0x01, 0x02, 0x01, 0x03, 0x01, 0x04};
-  const LoadedTrace t = load(values_file(1, {data_block({0, 0, 0, 3}, region)}));
+  const LoadedTrace t = load(values_file(1, {fsdb_data_block({0, 0, 0, 3}, region)}));
   EXPECT_EQ(t.timestamps, (Times{0, 10, 20, 30}));
   EXPECT_EQ(column(t, "top.n0"), (Column{0, 1, 2, 3}));
 }
 
 TEST(FsdbValueTest, RegionIsCutAtFillAndEndMarks) {
   const Blob filled = {0x01, 0x07, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x09};
-  const LoadedTrace t = load(values_file(1, {data_block({0, 0, 0, 0}, filled)}));
+  const LoadedTrace t = load(values_file(1, {fsdb_data_block({0, 0, 0, 0}, filled)}));
   EXPECT_EQ(t.timestamps, (Times{0, 10}));
   EXPECT_EQ(column(t, "top.n0"), (Column{0, 7}));
-  const LoadedTrace e = load(values_file(1, {data_block({0, 0, 0, 0}, cat({{0x01, 0x07}, kEndMark, {0x01, 0x09}}))}));
+  const LoadedTrace e = load(values_file(1, {fsdb_data_block({0, 0, 0, 0}, cat({{0x01, 0x07}, kFsdbEndMark, {0x01, 0x09}}))}));
   EXPECT_EQ(column(e, "top.n0"), (Column{0, 7}));
 }
 
@@ -474,7 +379,7 @@ TEST(FsdbValueTest, EventsAreCappedByTheBudget) {
   Blob region;
   for (int i = 0; i < 2000; ++i) region.insert(region.end(), {0x01, 0x05});
   for (int i = 0; i < 3000; ++i) region.insert(region.end(), {0x81, 0x81});
-  const Blob block = data_block({0, 0, 0, 0}, region);
+  const Blob block = fsdb_data_block({0, 0, 0, 0}, region);
   const auto all = fsdb::decode_data_block(block, 3000);
   ASSERT_TRUE(all);
   EXPECT_EQ(all->size(), 2000u * 3000u);
@@ -493,7 +398,7 @@ Blob mode1_block(std::uint8_t half_byte) {
   const Blob region = {0x01, 0x0A, 0x02, 0x0B, 0x09,  // 0 -> 10, 20 -> 11, left over: 30 -> 9
                        0x08, 0x00, 0x0D, 0x03, 0x0C, 0x05,  // 30 -> 13, 50 -> 12
                        0x08, 0x40, 0x00, half_byte, 0x30};
-  return data_block({0, 0, 0, 0}, region, cat({{0x41, 0x42}, kCodeEnd}));
+  return fsdb_data_block({0, 0, 0, 0}, region, cat({{0x41, 0x42}, kFsdbCodeEnd}));
 }
 
 TEST(FsdbValueTest, ChunksAndClockTrailer) {
@@ -516,7 +421,7 @@ TEST(FsdbValueTest, ClockWithoutHalfPeriodOrWithTooManyEdgesIsSkipped) {
   Blob chunk;
   for (int i = 0; i < 3400; ++i) chunk.insert(chunk.end(), {0x3F, 0x07});
   const Blob region = cat({chunk, {0x08, 0x40, 0x00, 0x01, 0x31}});
-  const LoadedTrace many = load(values_file(2, {data_block({0, 0, 0, 0}, region)}));
+  const LoadedTrace many = load(values_file(2, {fsdb_data_block({0, 0, 0, 0}, region)}));
   EXPECT_EQ(many.timestamps.size(), 3401u);
   EXPECT_EQ(many.timestamps.back(), 2141990u);
   EXPECT_EQ(many.signal_value("top.n0", 3400).as_bits(), 7u);  // a clock edge would have overwritten it
@@ -524,26 +429,26 @@ TEST(FsdbValueTest, ClockWithoutHalfPeriodOrWithTooManyEdgesIsSkipped) {
 
 TEST(FsdbValueTest, CodeListStopsAndFillMarker) {
   // The region ends in FF, so the first long code adds FF once.
-  const Blob codes = cat({{0x90, 0x01, 0x85, 0x00, 0x0B}, kCodeEnd});
-  const LoadedTrace t = load(values_file(4, {data_block({0, 0, 0, 0}, {0x01, 0xFF}, codes)}));
+  const Blob codes = cat({{0x90, 0x01, 0x85, 0x00, 0x0B}, kFsdbCodeEnd});
+  const LoadedTrace t = load(values_file(4, {fsdb_data_block({0, 0, 0, 0}, {0x01, 0xFF}, codes)}));
   EXPECT_EQ(t.timestamps, (Times{0, 10}));
   EXPECT_EQ(column(t, "top.n1"), (Column{255, 255}));
   EXPECT_EQ(column(t, "top.n2"), (Column{11, 11}));
   EXPECT_EQ(column(t, "top.n3"), (Column{0, 255}));
 
   const auto first_code_only = [](const Blob& codes) {
-    const LoadedTrace c = load(values_file(3, {data_block({0, 0, 0, 0}, {}, codes)}));
+    const LoadedTrace c = load(values_file(3, {fsdb_data_block({0, 0, 0, 0}, {}, codes)}));
     EXPECT_EQ(column(c, "top.n1"), Column{12});
     EXPECT_EQ(column(c, "top.n2"), Column{0});
   };
   first_code_only({0x0C, 0x01, 0x05, 0x38, 0x0D});
-  first_code_only(cat({{0x0C}, kEndMark, {0x0D}}));
+  first_code_only(cat({{0x0C}, kFsdbEndMark, {0x0D}}));
   first_code_only({0x0C, 0x00, 0x00, 0x00, 0x0D});
 }
 
 TEST(FsdbValueTest, EndMarkBlocksReadFourLeadingNumbers) {
   const Blob block = cat({{0x01, 0x02, 0x03, 0x00}, {0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0x99}, {0x01, 0x07, 0x02, 0x09},
-                          kEndMark});
+                          kFsdbEndMark});
   const LoadedTrace t = load(values_file(1, {block}));
   EXPECT_EQ(t.timestamps, (Times{0, 10, 30}));
   EXPECT_EQ(column(t, "top.n0"), (Column{0, 7, 9}));
@@ -551,19 +456,19 @@ TEST(FsdbValueTest, EndMarkBlocksReadFourLeadingNumbers) {
   // Numbers that end less than six bytes before the end: the block is skipped.
   Blob long_numbers;
   for (int i = 0; i < 4; ++i) long_numbers = cat({long_numbers, Blob(9, 0x80), {0x00}});
-  EXPECT_EQ(column(load(values_file(1, {cat({long_numbers, kEndMark})})), "top.n0"), Column{kEmpty});
+  EXPECT_EQ(column(load(values_file(1, {cat({long_numbers, kFsdbEndMark})})), "top.n0"), Column{kEmpty});
   // Exactly six bytes left: an empty region, still a data block.
-  EXPECT_EQ(column(load(values_file(1, {cat({{1, 2, 3, 4}, kEndMark, {0, 0}})})), "top.n0"), Column{0});
+  EXPECT_EQ(column(load(values_file(1, {cat({{1, 2, 3, 4}, kFsdbEndMark, {0, 0}})})), "top.n0"), Column{0});
   // Short blocks and blocks without either mark are not data blocks.
   EXPECT_EQ(column(load(values_file(1, {{0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07}})), "top.n0"), Column{kEmpty});
   EXPECT_EQ(column(load(values_file(1, {Blob(64, 0x01)})), "top.n0"), Column{kEmpty});
 }
 
 TEST(FsdbValueTest, ScannedDataBlocksCountOnlyWithoutATable) {
-  const Blob eight_c = data_block({0, 0, 0, 0}, {0x01, 0x05});
-  const Blob end_c1 = cat({{0x01, 0x02, 0x03, 0x00}, {0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0x99}, {0x03, 0x07}, kEndMark,
+  const Blob eight_c = fsdb_data_block({0, 0, 0, 0}, {0x01, 0x05});
+  const Blob end_c1 = cat({{0x01, 0x02, 0x03, 0x00}, {0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0x99}, {0x03, 0x07}, kFsdbEndMark,
                            {0x00, 0x00, 0x00, 0x01}});
-  const Blob names = name_block({"top.n0"}, 3);
+  const Blob names = fsdb_name_block({"top.n0"}, 3);
   const LoadedTrace t = load(FsdbFile().stream(names).stream(eight_c).stream(end_c1).build());
   EXPECT_EQ(t.timestamps, (Times{0, 10, 20}));
   EXPECT_EQ(column(t, "top.n0"), (Column{0, 5, 7}));
@@ -575,7 +480,7 @@ TEST(FsdbValueTest, ScannedDataBlocksCountOnlyWithoutATable) {
 }
 
 TEST(FsdbValueTest, EightCBlockWithManyStringsGivesNamesAndValues) {
-  const Blob block = data_block({0, 0, 0, 0}, {0x01, 0x05}, cat({kCodeEnd, name_block(numbered("top.m", 6), 6)}));
+  const Blob block = fsdb_data_block({0, 0, 0, 0}, {0x01, 0x05}, cat({kFsdbCodeEnd, fsdb_name_block(numbered("top.m", 6), 6)}));
   const LoadedTrace t = load(FsdbFile().stream(block).table_entry(1, 4).build());
   // The code mark 44 00 63 00 reads as the strings "D" and "c", which pass the
   // name filter and come first.
@@ -588,29 +493,29 @@ TEST(FsdbValueTest, EightCBlockWithManyStringsGivesNamesAndValues) {
 
 TEST(FsdbValueTest, LaterBlocksKeepEarlierValuesAtTheirTimes) {
   // Block 1: n0 = 5 at 10 (n1 stays 0). Block 2: n1 = 7 at the new time 5.
-  const Blob first = data_block({0, 0, 0, 0}, {0x01, 0x05});
-  const Blob second = data_block({0, 0, 0, 0, 7, 0}, {});
+  const Blob first = fsdb_data_block({0, 0, 0, 0}, {0x01, 0x05});
+  const Blob second = fsdb_data_block({0, 0, 0, 0, 7, 0}, {});
   const LoadedTrace t = load(values_file(2, {first, second}));
   EXPECT_EQ(t.timestamps, (Times{0, 5, 10}));
   EXPECT_EQ(column(t, "top.n1"), (Column{0, 7, 0}));
   EXPECT_EQ(column(t, "top.n0"), (Column{0, 0, 5}));
 
   // A later block that rewrites time 0 leaves the slot at 10 as it was.
-  const Blob rewrite = data_block({0, 0, 0, 0}, {}, cat({{0x09}, kCodeEnd}));
+  const Blob rewrite = fsdb_data_block({0, 0, 0, 0}, {}, cat({{0x09}, kFsdbCodeEnd}));
   const LoadedTrace r = load(values_file(2, {first, rewrite}));
   EXPECT_EQ(r.timestamps, (Times{0, 10}));
   EXPECT_EQ(column(r, "top.n1"), (Column{9, 0}));
   EXPECT_EQ(column(r, "top.n0"), (Column{0, 5}));
 
   // The later block's value at an existing time wins.
-  const LoadedTrace w = load(values_file(1, {first, data_block({0, 0, 0, 0}, {0x01, 0x06})}));
+  const LoadedTrace w = load(values_file(1, {first, fsdb_data_block({0, 0, 0, 0}, {0x01, 0x06})}));
   EXPECT_EQ(column(w, "top.n0"), (Column{0, 6}));
 }
 
 TEST(FsdbValueTest, InsertedTimesFillFromTheNewNeighbourBefore) {
   // Block 1: n0 = 1 at 10 and 3 at 40. Block 2: n0 = 2 at 20, n1 = 2 at 25 (the pair shifted by 5).
-  const Blob first = data_block({0, 0, 0, 0}, {0x01, 0x01, 0x03, 0x03});
-  const Blob second = data_block({0, 0, 0, 0}, {0x03, 0x02, 0x85, 0x00});
+  const Blob first = fsdb_data_block({0, 0, 0, 0}, {0x01, 0x01, 0x03, 0x03});
+  const Blob second = fsdb_data_block({0, 0, 0, 0}, {0x03, 0x02, 0x85, 0x00});
   const LoadedTrace t = load(values_file(2, {first, second}));
   EXPECT_EQ(t.timestamps, (Times{0, 10, 20, 25, 40}));
   EXPECT_EQ(column(t, "top.n0"), (Column{0, 1, 2, 2, 3}));
@@ -687,24 +592,24 @@ TEST(FsdbValueTest, GridMatchesDenseSlotInsertion) {
 
 // ---- robustness --------------------------------------------------------------------
 
-const Blob kEndC1Block = cat({{0x01, 0x02, 0x03, 0x00}, {0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0x99}, {0x03, 0x07}, kEndMark,
+const Blob kEndC1Block = cat({{0x01, 0x02, 0x03, 0x00}, {0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0x99}, {0x03, 0x07}, kFsdbEndMark,
                              {0x00, 0x00, 0x00, 0x01}});
 
 std::vector<Blob> raw_data_blocks() {
   const Blob region = {0x02, 0x07, 0x85, 0x00, 0x01, 0x09, 0x41, 0x00, 0x00, 0x05};
   return {mode1_block(4), mode1_block(0),
-          data_block({1, 2, 3, 0, 7, 2}, region, cat({{0x01, 0x0A, 0x05, 0x2A, 0x90, 0x01}, kCodeEnd})),
-          data_block({0, 0, 0, 3}, {0x01, 0x01, 0x01, 0x02, 0xFF}), kEndC1Block};
+          fsdb_data_block({1, 2, 3, 0, 7, 2}, region, cat({{0x01, 0x0A, 0x05, 0x2A, 0x90, 0x01}, kFsdbCodeEnd})),
+          fsdb_data_block({0, 0, 0, 3}, {0x01, 0x01, 0x01, 0x02, 0xFF}), kEndC1Block};
 }
 
 std::vector<Blob> seed_files() {
   std::vector<Blob> seeds;
   FsdbFile full;
-  full.stream(name_block(numbered("top.u.n", 12)));
+  full.stream(fsdb_name_block(numbered("top.u.n", 12)));
   for (const Blob& b : raw_data_blocks()) full.table_block(b);
   seeds.push_back(full.widths(kWidthRecords).build());
   seeds.push_back(
-      FsdbFile().stream(name_block(numbered("top.n", 4), 4)).stream(kEndC1Block).stream(mode1_block(4)).build());
+      FsdbFile().stream(fsdb_name_block(numbered("top.n", 4), 4)).stream(kEndC1Block).stream(mode1_block(4)).build());
   Blob legacy = FsdbFile(fsdb::kLegacyMagic).build();
   seeds.push_back(cat({legacy, nul_strings({"top.a", "top.b.c"})}));
   FsdbFile tail;
@@ -812,7 +717,7 @@ TEST(FsdbRobustnessTest, MutatedBlocksInsideValidStreams) {
   const std::vector<Blob> blocks = raw_data_blocks();
   for (int i = 0; i < 1500; ++i) {
     FsdbFile f;
-    f.stream(name_block(numbered("top.n", static_cast<int>(1 + rng.below(12)))));
+    f.stream(fsdb_name_block(numbered("top.n", static_cast<int>(1 + rng.below(12)))));
     for (std::size_t k = 0, n = 1 + rng.below(3); k < n; ++k) {
       Blob raw = mutated(blocks[rng.below(blocks.size())], rng);
       if (rng.below(2) == 0) {
@@ -834,7 +739,7 @@ TEST(FsdbRobustnessTest, RandomBytesAndPieces) {
     for (auto& x : b) x = rng.byte();
     // Make the interesting patterns likely.
     for (std::size_t k = 0, n = rng.below(8); k < n && b.size() > 8; ++k) {
-      const Blob* marks[] = {&kHeaderMark, &kCodeMark, &kEndMark};
+      const Blob* marks[] = {&kFsdbHeaderMark, &kFsdbCodeMark, &kFsdbEndMark};
       const Blob& m = *marks[rng.below(3)];
       const std::size_t at = rng.below(b.size() - m.size());
       std::copy(m.begin(), m.end(), b.begin() + static_cast<std::ptrdiff_t>(at));
