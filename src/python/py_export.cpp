@@ -67,16 +67,32 @@ PyObject* trace_timestamps_buffer(PyObject* self, PyObject* const* args, Py_ssiz
   return guarded([&] { return buffer_of(all_timestamps(*trace_handle(self))); });
 }
 
-PyObject* trace_changes_buffers(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+namespace {
+
+// The frame the (name, start, end) exports share: binds the arguments, finds
+// the signal (None for an unknown name) and runs body(trace, id, start, end)
+// with C++ exceptions turned into Python ones.
+template <class Body>
+PyObject* with_signal_range(const char* method, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames, Body body) {
   PyObject* argv[3];
-  if (!bind_arguments("changes_buffers", args, nargs, kwnames, {"name", "start", "end"}, argv)) return nullptr;
+  if (!bind_arguments(method, args, nargs, kwnames, {"name", "start", "end"}, argv)) return nullptr;
   const auto range = to_named_range(argv);
   if (!range) return nullptr;
   return guarded([&]() -> PyObject* {
     const Trace& trace = *trace_handle(self);
     const auto id = trace.signal_id(range->name);
     if (!id) Py_RETURN_NONE;
-    const ChangeColumns columns = signal_changes(trace, *id, range->start, range->end);
+    return body(trace, *id, range->start, range->end);
+  });
+}
+
+}  // namespace
+
+PyObject* trace_changes_buffers(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return with_signal_range("changes_buffers", self, args, nargs, kwnames,
+                           [](const Trace& trace, std::uint32_t id, std::size_t start, std::size_t end) {
+    const ChangeColumns columns = signal_changes(trace, id, start, end);
     PyObject* indices = buffer_of(columns.indices);
     PyObject* values = indices ? values_of(columns) : nullptr;
     PyObject* unknown = values ? buffer_of(columns.unknown) : nullptr;
@@ -89,16 +105,10 @@ PyObject* trace_changes_buffers(PyObject* self, PyObject* const* args, Py_ssize_
 }
 
 PyObject* trace_values_buffers(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  PyObject* argv[3];
-  if (!bind_arguments("values_buffers", args, nargs, kwnames, {"name", "start", "end"}, argv)) return nullptr;
-  const auto range = to_named_range(argv);
-  if (!range) return nullptr;
-  return guarded([&]() -> PyObject* {
-    const Trace& trace = *trace_handle(self);
-    const auto id = trace.signal_id(range->name);
-    if (!id) Py_RETURN_NONE;
-    const std::size_t end = std::min(range->end, trace.max_index() + 1);
-    const std::size_t count = end > range->start ? end - range->start : 0;
+  return with_signal_range("values_buffers", self, args, nargs, kwnames,
+                           [](const Trace& trace, std::uint32_t id, std::size_t start, std::size_t end) -> PyObject* {
+    end = std::min(end, trace.max_index() + 1);
+    const std::size_t count = end > start ? end - start : 0;
     std::span<std::uint64_t> words;
     std::span<std::uint8_t> unknown;
     PyObject* values = new_buffer(count, words);
@@ -108,7 +118,7 @@ PyObject* trace_values_buffers(PyObject* self, PyObject* const* args, Py_ssize_t
       return nullptr;
     }
     auto kind = ChangeColumns::Kind::Unsigned;
-    if (count > 0) kind = fill_dense_column(trace, *id, range->start, end, words, unknown);
+    if (count > 0) kind = fill_dense_column(trace, id, start, end, words, unknown);
     if (kind == ChangeColumns::Kind::Text) {  // text stays in run-length form: hand back no columns
       PyByteArray_Resize(values, 0);
       PyByteArray_Resize(flags, 0);
