@@ -314,7 +314,8 @@ std::optional<std::vector<std::uint32_t>> read_width_table(Bytes data, std::uint
   const std::uint64_t n = *read_u32_le(data, w);
   if (!in_bounds(data.size(), w + 4, n)) return std::nullopt;
   WidthWalker walker(name_count);
-  const bool complete = inflate_complete(data.subspan(w + 4, n), [&](Bytes piece) { walker.feed(piece); });
+  const bool complete =
+      inflate_complete(data.subspan(w + 4, n), inflated_budget(data.size()), [&](Bytes piece) { walker.feed(piece); });
   if (!complete) return std::nullopt;
   walker.finish();
   return walker.take();

@@ -48,9 +48,10 @@ class BlockInflater {
 
 // Inflates the zlib stream at the start of `bytes` to its end, handing each
 // piece of output to `on_output`. True only when the stream ends inside
-// `bytes` without an error; the output is not kept, so memory stays bounded
-// however far the stream expands.
-bool inflate_complete(Bytes bytes, const std::function<void(Bytes)>& on_output);
+// `bytes` without an error and within `max_output` bytes; the output is not
+// kept, so memory stays bounded however far the stream expands, and the limit
+// bounds the time a stream made to expand a thousandfold can take.
+bool inflate_complete(Bytes bytes, std::uint64_t max_output, const std::function<void(Bytes)>& on_output);
 
 // ---- header and block discovery --------------------------------------------
 

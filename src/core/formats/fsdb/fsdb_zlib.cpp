@@ -107,12 +107,15 @@ std::optional<Inflated> BlockInflater::inflate(Bytes bytes) {
 
 std::optional<Inflated> try_zlib_decompress(Bytes bytes) { return BlockInflater().inflate(bytes); }
 
-bool inflate_complete(Bytes bytes, const std::function<void(Bytes)>& on_output) {
+bool inflate_complete(Bytes bytes, std::uint64_t max_output, const std::function<void(Bytes)>& on_output) {
   Inflater z;
   z.set_input(bytes);
   const std::unique_ptr<std::uint8_t[]> piece(new std::uint8_t[kStreamPiece]);
+  std::uint64_t total = 0;
   for (;;) {
     const int rc = z.run(piece.get(), kStreamPiece, Z_NO_FLUSH);
+    total += z.produced();
+    if (total > max_output) return false;
     if (z.produced() > 0) on_output(Bytes(piece.get(), z.produced()));
     if (rc == Z_STREAM_END) return true;
     if (rc != Z_OK) return false;  // corrupt, needs a dictionary, or truncated

@@ -244,6 +244,12 @@ TEST(FsdbWidthTest, BadTablesLeaveWidthsAtOne) {
   Blob corrupt = good;
   corrupt[w + 6] ^= 0xFF;
   all_one(corrupt);
+
+  // A table that inflates a thousandfold past the file's inflate budget (16
+  // MiB for a small file) stops there instead of inflating to its end.
+  Blob bomb_records = kWidthRecords;
+  bomb_records.resize(std::size_t{17} << 20, 0x02);
+  all_one(FsdbFile().stream(fsdb_name_block(numbered("top.n", 3), 3)).widths(bomb_records).build());
 }
 
 // ---- zlib -----------------------------------------------------------------------
