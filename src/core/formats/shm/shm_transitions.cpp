@@ -92,12 +92,12 @@ class BlockDecoder {
  public:
   BlockDecoder(Bytes data, std::uint64_t unit, std::uint64_t names, std::uint64_t max_events)
       : data_(data), unit_(unit), names_(names), max_events_(max_events), fill_steps_left_(max_events),
-        timed_(names, false) {}
+        scan_left_(max_events), timed_(names, false) {}
 
   std::vector<Event> decode(const std::vector<Block>& blocks) {
     std::int64_t g = 0;
     const auto total = static_cast<std::int64_t>(blocks.size());
-    for (std::int64_t i = 0; i < total; ++i) g += decode_block(blocks[i], g, total - i - 1);
+    for (std::int64_t i = 0; i < total && scan_left_ > 0; ++i) g += decode_block(blocks[i], g, total - i - 1);
     return std::move(events_);
   }
 
@@ -107,6 +107,9 @@ class BlockDecoder {
     const std::int64_t avail = std::max<std::int64_t>(static_cast<std::int64_t>(names_) - g, 0);
     const std::uint64_t n = std::min(b.width(), static_cast<std::uint64_t>(avail));
     const auto base = static_cast<std::uint64_t>(g);
+    // Blocks may all point at one large region: the bytes each one reads are
+    // charged, so that the file's blocks together read at most its budget.
+    charge_scan(b.width() + (b.extra_end > b.end ? b.extra_end - b.end : 0));
     bool has_values = add_initial_values(b, base, n);
     if (!has_values) has_values = add_packed_changes(b, base, static_cast<std::uint64_t>(avail));
     if (has_values) add_toggling_fill(b, base, n);
@@ -115,6 +118,9 @@ class BlockDecoder {
     if (b.start == b.end) return 1;
     return std::max<std::int64_t>(avail - blocks_after, 1);
   }
+
+  // Once the budget is spent the decoder stops after the current block.
+  void charge_scan(std::uint64_t bytes) { scan_left_ -= std::min(bytes, scan_left_); }
 
   void add(std::uint64_t time, std::uint64_t id, bool bit) {
     if (events_.size() >= max_events_) return;
@@ -253,6 +259,7 @@ class BlockDecoder {
   std::uint64_t names_;
   const std::uint64_t max_events_;
   std::uint64_t fill_steps_left_;
+  std::uint64_t scan_left_;  // region bytes the blocks may still read
   std::vector<bool> timed_;  // per signal: has an event at a non-zero time
   std::vector<Event> events_;
 };

@@ -433,6 +433,27 @@ TEST(ShmTransitions, TogglingFillIsSkippedForHugeCounts) {
   EXPECT_EQ(decode({"s0"}, {b.bytes()}).timestamps.size(), 1001u);
 }
 
+// Blocks pointing at one shared region read it once each: thousands of them
+// over a megabyte without a terminator would read gigabytes. The bytes the
+// blocks read are charged against the file's budget, so decoding stops early
+// and the signals keep the values decoded so far.
+TEST(ShmTransitions, BlocksSharingOneRegionShareTheFilesBudget) {
+  Names names;
+  for (int i = 0; i < 4096; ++i) names.push_back("s" + std::to_string(i));
+  TrnBuilder shared;
+  const auto start = static_cast<std::uint32_t>(shared.bytes().size());
+  ByteVec region(4096, 0x08);
+  region.back() = 0x47;  // neither initial-value encoding: every block scans it all
+  append(shared.bytes(), region);
+  append(shared.bytes(), ByteVec(1u << 20, 0));  // an extra region with no terminator
+  const auto end = static_cast<std::uint32_t>(start + region.size());
+  const auto extra_end = static_cast<std::uint32_t>(shared.bytes().size());
+  for (int k = 0; k < 8192; ++k) shared.raw_block(100, 1, extra_end, start, end);
+  const auto t = decode(names, {shared.bytes()});
+  EXPECT_LE(t.timestamps.size(), 3u);
+  EXPECT_EQ(t.signal_value("s0", 0), SignalValue::bits(0));
+}
+
 // Count x signals steps, charged as claimed: a small file may not ask for more
 // than its budget (64 Ki events, or 16 per file byte); such a fill is skipped
 // whole, and all fills of a file share the budget.
