@@ -34,6 +34,11 @@ class LeafRuns {
     });
   }
 
+  // The readings over [lo, hi) as columns (see SignalCursor::read_words).
+  std::size_t read_words(std::size_t lo, std::size_t hi, std::uint64_t* word, std::uint64_t* known) noexcept {
+    return cursor_.read_words(lo, hi, word, known);
+  }
+
   std::size_t count() const noexcept { return count_; }
   const std::size_t* starts() const noexcept { return starts_.data(); }
   const Cell* cells() const noexcept { return cells_.data(); }

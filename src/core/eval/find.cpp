@@ -1,5 +1,8 @@
 #include "eval/find.h"
 
+#include <algorithm>
+#include <bit>
+#include <climits>
 #include <numeric>
 
 #include "eval/case_fold.h"
@@ -11,12 +14,6 @@
 namespace velk {
 namespace {
 
-// Fewer indices than this per piece cost more in hand-over and scanner
-// set-up than they save. Pieces are claimed one at a time by whichever thread
-// is free, so many small pieces keep every core busy even where the density
-// of changes (and with it the cost per index) varies along the trace.
-constexpr std::size_t kMinIndexChunk = 16384;
-constexpr std::size_t kPiecesPerThread = 32;
 constexpr std::size_t kMinNameChunk = 256;
 
 // Splits [0, n) into pieces and runs piece(begin, end, k) for each on the
@@ -82,27 +79,128 @@ std::vector<Change> changes(const Trace& trace, std::size_t index, Keep keep) {
 // The indices of [from, to) at which the program's tree holds, ascending.
 std::vector<std::size_t> hits_in(const Trace& trace, const detail::Program& program, std::size_t from,
                                  std::size_t to) {
-  detail::Scanner scanner(trace, program);
-  std::vector<std::size_t> hits;
-  scanner.scan(from, to, [&](const std::size_t* starts, const detail::Cell* root, std::size_t k, std::size_t end) {
-    for (std::size_t j = 0; j < k; ++j) {
-      if (!detail::truth_of(root[j])) continue;
-      const std::size_t stop = j + 1 < k ? starts[j + 1] : end;
-      for (std::size_t i = starts[j]; i < stop; ++i) hits.push_back(i);
+  struct Hits {
+    std::vector<std::size_t> list;
+    void stretches(const std::size_t* starts, const detail::Cell* root, std::size_t k, std::size_t end) {
+      for (std::size_t j = 0; j < k; ++j) {
+        if (!detail::truth_of(root[j])) continue;
+        const std::size_t stop = j + 1 < k ? starts[j + 1] : end;
+        for (std::size_t i = starts[j]; i < stop; ++i) list.push_back(i);
+      }
     }
-  });
-  return hits;
+    void dense(std::size_t begin, std::size_t len, const std::uint64_t* truth) {
+      for (std::size_t w = 0; w < (len + 63) / 64; ++w) {
+        for (std::uint64_t bits = truth[w]; bits != 0; bits &= bits - 1) {
+          list.push_back(begin + w * 64 + static_cast<std::size_t>(std::countr_zero(bits)));
+        }
+      }
+    }
+  } hits;
+  detail::Scanner scanner(trace, program);
+  scanner.scan(from, to, hits);
+  return std::move(hits.list);
 }
 
 std::uint64_t count_in(const Trace& trace, const detail::Program& program, std::size_t from, std::size_t to) {
-  detail::Scanner scanner(trace, program);
-  std::uint64_t hits = 0;
-  scanner.scan(from, to, [&](const std::size_t* starts, const detail::Cell* root, std::size_t k, std::size_t end) {
-    for (std::size_t j = 0; j < k; ++j) {
-      if (detail::truth_of(root[j])) hits += (j + 1 < k ? starts[j + 1] : end) - starts[j];
+  struct Count {
+    std::uint64_t n = 0;
+    void stretches(const std::size_t* starts, const detail::Cell* root, std::size_t k, std::size_t end) {
+      for (std::size_t j = 0; j < k; ++j) {
+        if (detail::truth_of(root[j])) n += (j + 1 < k ? starts[j + 1] : end) - starts[j];
+      }
     }
-  });
-  return hits;
+    void dense(std::size_t, std::size_t len, const std::uint64_t* truth) {
+      for (std::size_t w = 0; w < (len + 63) / 64; ++w) n += static_cast<std::uint64_t>(std::popcount(truth[w]));
+    }
+  } count;
+  detail::Scanner scanner(trace, program);
+  scanner.scan(from, to, count);
+  return count.n;
+}
+
+// The searches over all indices split [0, n) into pieces of about equal work
+// rather than equal length: the cost of a range follows the changes its
+// leaves read there (each one a stretch to evaluate, or a value to decode)
+// as well as its length. One unit is about one quiet index.
+constexpr std::size_t kUnitsPerChange = 4;
+// A piece worth less than this (some 50 microseconds) costs more to hand over
+// than it saves; a search worth less runs on the calling thread alone.
+constexpr std::size_t kMinPieceUnits = std::size_t{1} << 18;
+// Pieces per thread: a few, claimed by whichever thread is free, even out
+// what the estimate misses.
+constexpr std::size_t kPiecesPerThread = 4;
+// The estimate weighs at most this many leaves (it only has to be rough).
+constexpr std::size_t kWeighedLeaves = 64;
+
+class WorkEstimate {
+ public:
+  WorkEstimate(const Trace& trace, const detail::Program& program) {
+    const auto& leaves = program.leaves();
+    for (std::size_t l = 0; l < leaves.size() && l < kWeighedLeaves; ++l) {
+      leaves_.push_back(Leaf{trace.cursor(leaves[l].id), leaves[l].offset});
+    }
+  }
+
+  // Units of work of the search over [0, i).
+  std::size_t before(std::size_t i) const {
+    std::size_t units = i;
+    for (const Leaf& leaf : leaves_) {
+      // The leaf reads signal indices [offset, i + offset), clipped to >= 0.
+      const __int128 end = static_cast<__int128>(i) + leaf.offset;
+      const __int128 start = std::max<__int128>(leaf.offset, 0);
+      if (end <= start) continue;
+      const auto clip = [](__int128 v) {
+        return static_cast<std::size_t>(std::min<__int128>(v, static_cast<__int128>(SIZE_MAX / 2)));
+      };
+      const std::size_t changes = leaf.cursor.changes_before(clip(end)) - leaf.cursor.changes_before(clip(start));
+      units += std::min(changes, SIZE_MAX / 2 / kUnitsPerChange / kWeighedLeaves) * kUnitsPerChange;
+    }
+    return units;
+  }
+
+ private:
+  struct Leaf {
+    SignalCursor cursor;
+    std::int64_t offset;
+  };
+  std::vector<Leaf> leaves_;
+};
+
+// Piece boundaries 0 = b[0] < b[1] < ... < b[pieces] = n of about equal work.
+std::vector<std::size_t> split_by_work(const Trace& trace, const detail::Program& program, std::size_t n,
+                                       std::size_t threads) {
+  const WorkEstimate work(trace, program);
+  const std::size_t total = work.before(n);
+  const std::size_t pieces =
+      std::clamp<std::size_t>(total / kMinPieceUnits, 1, std::max<std::size_t>(threads * kPiecesPerThread, 1));
+  std::vector<std::size_t> bounds{0};
+  for (std::size_t p = 1; p < pieces; ++p) {
+    const std::size_t target = static_cast<std::size_t>(static_cast<unsigned __int128>(total) * p / pieces);
+    // The first index whose work before it reaches the target.
+    std::size_t lo = bounds.back() + 1, hi = n;
+    while (lo < hi) {
+      const std::size_t mid = lo + (hi - lo) / 2;
+      if (work.before(mid) >= target) {
+        hi = mid;
+      } else {
+        lo = mid + 1;
+      }
+    }
+    if (lo < n) bounds.push_back(lo);
+  }
+  bounds.push_back(n);
+  return bounds;
+}
+
+// Runs piece(begin, end) over the pieces of [0, n) on the pool (on the
+// calling thread alone when there is one piece); results in range order.
+template <class Piece>
+auto run_by_work(const Trace& trace, const detail::Program& program, std::size_t n, Piece&& piece) {
+  WorkerPool& pool = WorkerPool::instance();
+  const std::vector<std::size_t> bounds = split_by_work(trace, program, n, pool.size() + 1);
+  std::vector<std::invoke_result_t<Piece, std::size_t, std::size_t>> out(bounds.size() - 1);
+  pool.run(out.size(), [&](std::size_t k) { out[k] = piece(bounds[k], bounds[k + 1]); });
+  return out;
 }
 
 }  // namespace
@@ -114,21 +212,17 @@ std::vector<std::size_t> find(const Trace& trace, const Expr& expr) {
 
 std::vector<std::size_t> parallel_find(const Trace& trace, const Expr& expr) {
   const detail::Program program(expr, trace.max_index());
-  std::vector<std::vector<std::size_t>> parts;
-  run_pieces(
-      candidate_count(trace), kMinIndexChunk,
-      [&](std::size_t begin, std::size_t end) { return hits_in(trace, program, begin, end); }, parts,
-      kPiecesPerThread);
+  auto parts = run_by_work(trace, program, candidate_count(trace), [&](std::size_t begin, std::size_t end) {
+    return hits_in(trace, program, begin, end);
+  });
   return concat(parts);  // pieces are ascending ranges, so this is sorted
 }
 
 std::uint64_t parallel_count(const Trace& trace, const Expr& expr) {
   const detail::Program program(expr, trace.max_index());
-  std::vector<std::uint64_t> parts;
-  run_pieces(
-      candidate_count(trace), kMinIndexChunk,
-      [&](std::size_t begin, std::size_t end) { return count_in(trace, program, begin, end); }, parts,
-      kPiecesPerThread);
+  const auto parts = run_by_work(trace, program, candidate_count(trace), [&](std::size_t begin, std::size_t end) {
+    return count_in(trace, program, begin, end);
+  });
   return std::accumulate(parts.begin(), parts.end(), std::uint64_t{0});
 }
 

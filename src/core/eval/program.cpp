@@ -1,6 +1,7 @@
 #include "eval/program.h"
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 
 namespace velk::detail {
@@ -154,6 +155,7 @@ void Program::compile(const Expr& root) {
     return total;
   };
   const auto constant = [this](Cell c) {
+    if (c.ref != nullptr && c.ref != &kEmptyValue) dense_ = false;
     constants_.push_back(c);
     return Operand{static_cast<std::uint32_t>(constants_.size() - 1), true};
   };
@@ -247,9 +249,17 @@ void Program::assign_slots() {
   std::uint32_t next_slot = 0;
   for (std::size_t k = 0; k < n; ++k) {
     Instr& in = code_[k];
-    // Operands whose last reader is this instruction free their column
-    // first (once, when both operands are the same value): every operation
-    // reads cell j before it writes cell j.
+    // The output takes a column that no operand of this instruction holds
+    // (so that the column loops never write what they read); operands whose
+    // last reader is this instruction free theirs afterwards (once, when both
+    // operands are the same value).
+    if (free_slots.empty()) {
+      slot_of[k] = next_slot++;
+    } else {
+      slot_of[k] = free_slots.back();
+      free_slots.pop_back();
+    }
+    in.out = slot_of[k];
     std::uint32_t freed = UINT32_MAX;
     const auto use = [&](Operand& o) {
       const std::uint32_t from = o.index;
@@ -260,13 +270,6 @@ void Program::assign_slots() {
     };
     if (reads_a(in)) use(in.a);
     if (reads_b(in)) use(in.b);
-    if (free_slots.empty()) {
-      slot_of[k] = next_slot++;
-    } else {
-      slot_of[k] = free_slots.back();
-      free_slots.pop_back();
-    }
-    in.out = slot_of[k];
   }
   if (!root_.constant) root_.index = slot_of[root_.index];
   slots_ = std::max<std::size_t>(next_slot, 1);
@@ -368,6 +371,199 @@ void Program::op(const Instr& in, const std::size_t* idx, std::size_t k, Cell* c
     case K::Const:
     case K::AlwaysTrue:
       return;  // leaves are read by run(); constants never become instructions
+  }
+}
+
+// The column operators of run_dense. A value is (w, k): k all ones for Bits
+// w, zero for Empty (w then ignored); its truth is k && w != 0, that is
+// (w & k) != 0. Each operator gives exactly what op() gives on the same Bits
+// and Empty cells. The loops run straight over the block without a branch on
+// the values and never write a column they read, so that the compiler
+// vectorises them; the 64-bit compares need AVX2 for that, hence a clone of
+// the kernel for it, picked when the program starts.
+namespace {
+
+constexpr std::uint64_t kKnown = ~std::uint64_t{0};
+
+struct DenseStep {
+  K kind;
+  std::size_t len;
+  const std::uint64_t *aw, *ak, *bw, *bk;
+  std::uint64_t *ow, *ok;
+  std::size_t lo = 0, hi = 0;                              // RelEval: the j in range
+  std::uint64_t negate = 0, shift = 0, mask = 0;           // Neq; Slice
+};
+
+__attribute__((target_clones("avx2", "default"))) void dense_kernel(const DenseStep& d) {
+  const std::size_t len = d.len;
+  const std::uint64_t* __restrict aw = d.aw;
+  const std::uint64_t* __restrict ak = d.ak;
+  const std::uint64_t* __restrict bw = d.bw;
+  const std::uint64_t* __restrict bk = d.bk;
+  std::uint64_t* __restrict ow = d.ow;
+  std::uint64_t* __restrict ok = d.ok;
+#define VELK_DENSE_LOOP(W, KNOWN)           \
+  for (std::size_t j = 0; j < len; ++j) {   \
+    ow[j] = (W);                            \
+    ok[j] = (KNOWN);                        \
+  }                                         \
+  return
+#define VELK_TRUE(W, KW) static_cast<std::uint64_t>(((W) & (KW)) != 0)
+  switch (d.kind) {
+    case K::RelEval: {
+      const std::size_t lo = d.lo, hi = d.hi;
+      VELK_DENSE_LOOP(aw[j], j >= lo && j < hi ? ak[j] : 0);
+    }
+    case K::Not:
+      VELK_DENSE_LOOP(VELK_TRUE(aw[j], ak[j]) ^ 1, kKnown);
+    case K::And:
+      VELK_DENSE_LOOP(VELK_TRUE(aw[j], ak[j]) & VELK_TRUE(bw[j], bk[j]), kKnown);
+    case K::Or:
+      VELK_DENSE_LOOP(VELK_TRUE(aw[j], ak[j]) | VELK_TRUE(bw[j], bk[j]), kKnown);
+    case K::Eq:
+    case K::Neq: {
+      // Equal: both Bits with equal words, or both Empty.
+      const std::uint64_t negate = d.negate;
+      VELK_DENSE_LOOP((static_cast<std::uint64_t>(((aw[j] ^ bw[j]) & ak[j] & bk[j]) == 0) &
+                       static_cast<std::uint64_t>(ak[j] == bk[j])) ^ negate,
+                      kKnown);
+    }
+    case K::Gt:
+      VELK_DENSE_LOOP(static_cast<std::uint64_t>(aw[j] > bw[j]), ak[j] & bk[j]);
+    case K::Lt:
+      VELK_DENSE_LOOP(static_cast<std::uint64_t>(aw[j] < bw[j]), ak[j] & bk[j]);
+    case K::Gte:
+      VELK_DENSE_LOOP(static_cast<std::uint64_t>(aw[j] >= bw[j]), ak[j] & bk[j]);
+    case K::Lte:
+      VELK_DENSE_LOOP(static_cast<std::uint64_t>(aw[j] <= bw[j]), ak[j] & bk[j]);
+    case K::Add:
+      VELK_DENSE_LOOP(aw[j] + bw[j], ak[j] & bk[j]);
+    case K::Sub:
+      VELK_DENSE_LOOP(aw[j] - bw[j], ak[j] & bk[j]);
+    case K::BitAnd:
+      VELK_DENSE_LOOP(aw[j] & bw[j], ak[j] & bk[j]);
+    case K::BitOr:
+      VELK_DENSE_LOOP(aw[j] | bw[j], ak[j] & bk[j]);
+    case K::BitXor:
+      VELK_DENSE_LOOP(aw[j] ^ bw[j], ak[j] & bk[j]);
+    case K::Slice: {
+      const std::uint64_t shift = d.shift, mask = d.mask;
+      VELK_DENSE_LOOP((aw[j] >> shift) & mask, ak[j]);
+    }
+    case K::Signed:
+      VELK_DENSE_LOOP(aw[j], ak[j]);
+    case K::IsX:  // Empty is X
+      VELK_DENSE_LOOP(static_cast<std::uint64_t>(ak[j] == 0), kKnown);
+    case K::IsZ:
+      VELK_DENSE_LOOP(std::uint64_t{0}, kKnown);
+    case K::Signal:
+    case K::Const:
+    case K::AlwaysTrue:
+      return;
+  }
+#undef VELK_TRUE
+#undef VELK_DENSE_LOOP
+}
+
+}  // namespace
+
+void Program::dense_op(const Instr& in, std::size_t begin, std::size_t len, std::uint64_t* word,
+                       std::uint64_t* known, std::size_t block) const {
+  // A constant operand has a column of its own, or is spread over one of
+  // the two spare columns.
+  std::size_t spare = slots_ + dense_constants();
+  const auto column = [&](const Operand& o, const std::uint64_t*& w, const std::uint64_t*& k) {
+    if (!o.constant || o.index < dense_constants()) {
+      const std::size_t c = o.constant ? slots_ + o.index : o.index;
+      w = word + c * block;
+      k = known + c * block;
+      return;
+    }
+    std::uint64_t* cw = word + spare * block;
+    std::uint64_t* ck = known + spare * block;
+    ++spare;
+    const Cell& v = constants_[o.index];
+    const bool bits_value = v.ref == nullptr;
+    std::fill_n(cw, len, bits_value ? v.n : 0);
+    std::fill_n(ck, len, bits_value ? kKnown : 0);
+    w = cw;
+    k = ck;
+  };
+  DenseStep d{in.kind, len, nullptr, nullptr, nullptr, nullptr, word + in.out * block, known + in.out * block};
+  column(in.a, d.aw, d.ak);
+  if (is_binary(in.kind)) {
+    column(in.b, d.bw, d.bk);
+  } else {
+    d.bw = d.aw;
+    d.bk = d.ak;
+  }
+  switch (in.kind) {
+    case K::RelEval: {
+      // begin + j + offset inside 0 ..= max_index: one interval of j.
+      const __int128 first = -static_cast<__int128>(in.offset) - static_cast<__int128>(begin);
+      const __int128 last = static_cast<__int128>(max_index_) - in.offset - static_cast<__int128>(begin);
+      const auto clip = [len](__int128 v) {
+        return static_cast<std::size_t>(std::clamp<__int128>(v, 0, static_cast<__int128>(len)));
+      };
+      d.lo = clip(first);
+      d.hi = clip(last + 1);
+      break;
+    }
+    case K::Neq:
+      d.negate = 1;
+      break;
+    case K::Slice: {
+      // bit_slice with its shift and mask worked out once.
+      const std::uint64_t high = in.high, low = in.low;
+      const std::uint64_t count = high - low + 1;
+      d.shift = low % 64;
+      d.mask = high < low                  ? 0
+               : count != 0 && count < 64 ? (std::uint64_t{1} << count) - 1
+                                          : kKnown;
+      break;
+    }
+    default:
+      break;
+  }
+  dense_kernel(d);
+}
+
+void Program::fill_dense_constants(std::uint64_t* word, std::uint64_t* known, std::size_t block) const {
+  for (std::size_t c = 0; c < dense_constants(); ++c) {
+    const Cell& v = constants_[c];
+    const bool bits_value = v.ref == nullptr;
+    std::fill_n(word + (slots_ + c) * block, block, bits_value ? v.n : 0);
+    std::fill_n(known + (slots_ + c) * block, block, bits_value ? kKnown : 0);
+  }
+}
+
+namespace {
+
+// The truth of 64 values as one byte each (0 or 1).
+__attribute__((target_clones("avx2", "default"))) void truth_bytes(const std::uint64_t* __restrict word,
+                                                                    const std::uint64_t* __restrict known,
+                                                                    std::size_t n, std::uint8_t* __restrict out) {
+  for (std::size_t j = 0; j < n; ++j) out[j] = static_cast<std::uint8_t>((word[j] & known[j]) != 0);
+}
+
+}  // namespace
+
+void Program::dense_truth(std::size_t len, const std::uint64_t* word, const std::uint64_t* known,
+                          std::uint64_t* truth) const {
+  alignas(64) std::uint8_t bytes[64];
+  for (std::size_t base = 0; base < len; base += 64) {
+    const std::size_t n = std::min<std::size_t>(64, len - base);
+    std::fill_n(bytes + n, 64 - n, 0);
+    truth_bytes(word + base, known + base, n, bytes);
+    std::uint64_t bits = 0;
+    for (std::size_t g = 0; g < 8; ++g) {
+      // Eight 0/1 bytes to eight bits: the multiply gathers byte b's low bit
+      // into bit 56 + b.
+      std::uint64_t eight;
+      std::memcpy(&eight, bytes + g * 8, 8);
+      bits |= ((eight * 0x0102040810204080ull) >> 56) << (g * 8);
+    }
+    truth[base / 64] = bits;
   }
 }
 

@@ -9,6 +9,7 @@
 // only its range check.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -97,6 +98,29 @@ class Program {
   template <class Read>
   const Cell* run(const std::size_t* idx, std::size_t k, Cell* cells, std::size_t block, Read&& read) const;
 
+  // Whether run_dense can evaluate the tree: every constant is Bits or
+  // Empty, so that where the leaves read only Bits and Empty every node's
+  // value is Bits or Empty as well.
+  bool dense() const noexcept { return dense_; }
+  // Columns of run_dense's workspace: slots(), the first few constants
+  // spread once for all blocks, and two for other constants.
+  std::size_t dense_columns() const noexcept { return slots_ + dense_constants() + 2; }
+  // Spreads the first few constants over their columns of a new workspace
+  // (once, before the first run_dense).
+  void fill_dense_constants(std::uint64_t* word, std::uint64_t* known, std::size_t block) const;
+
+  // Evaluates the program at every index of [begin, begin + len), len <=
+  // block, one operator at a time over whole columns: word and known hold
+  // dense_columns() * block entries, and a value is a 64-bit word with a
+  // mask (all ones for Bits, zero for Empty; see SignalCursor::read_words).
+  // read(leaf, word, known) fills the leaf's columns for those indices and
+  // returns false when the leaf reads anything but Bits and Empty there;
+  // run_dense then stops and returns false. Otherwise bit j % 64 of
+  // truth[j / 64] is set to the truth of the tree at begin + j.
+  template <class Read>
+  bool run_dense(std::size_t begin, std::size_t len, std::uint64_t* word, std::uint64_t* known, std::size_t block,
+                 std::uint64_t* truth, Read&& read) const;
+
  private:
   struct Operand {
     std::uint32_t index = 0;  // a slot, or a constant when constant is set
@@ -115,6 +139,10 @@ class Program {
   void assign_slots();
   bool in_range(std::size_t index, std::int64_t offset) const noexcept;
   void op(const Instr& in, const std::size_t* idx, std::size_t k, Cell* cells, std::size_t block) const;
+  void dense_op(const Instr& in, std::size_t begin, std::size_t len, std::uint64_t* word, std::uint64_t* known,
+                std::size_t block) const;
+  void dense_truth(std::size_t len, const std::uint64_t* word, const std::uint64_t* known, std::uint64_t* truth) const;
+  std::size_t dense_constants() const noexcept { return std::min<std::size_t>(constants_.size(), 8); }
 
   std::size_t max_index_;
   std::vector<Instr> code_;
@@ -123,6 +151,7 @@ class Program {
   std::vector<std::int64_t> offsets_;
   Operand root_;
   std::size_t slots_ = 0;
+  bool dense_ = true;
 };
 
 template <class Read>
@@ -140,6 +169,27 @@ const Cell* Program::run(const std::size_t* idx, std::size_t k, Cell* cells, std
   Cell* out = cells;
   for (std::size_t j = 0; j < k; ++j) out[j] = constants_[root_.index];
   return out;
+}
+
+template <class Read>
+bool Program::run_dense(std::size_t begin, std::size_t len, std::uint64_t* word, std::uint64_t* known,
+                        std::size_t block, std::uint64_t* truth, Read&& read) const {
+  for (const Instr& in : code_) {
+    if (in.kind != Expr::Kind::Signal) {
+      dense_op(in, begin, len, word, known, block);
+    } else if (!read(in.leaf, word + in.out * block, known + in.out * block)) {
+      return false;
+    }
+  }
+  if (root_.constant) {
+    const Cell& c = constants_[root_.index];
+    const bool t = !c.ref && c.n != 0;
+    std::fill_n(truth, (len + 63) / 64, t ? ~std::uint64_t{0} : 0);
+    if (t && len % 64 != 0) truth[len / 64] = (std::uint64_t{1} << (len % 64)) - 1;
+  } else {
+    dense_truth(len, word + root_.index * block, known + root_.index * block, truth);
+  }
+  return true;
 }
 
 }  // namespace velk::detail

@@ -6,8 +6,11 @@
 // rel_eval offsets) changes and no rel_eval range edge lies, every leaf reads
 // the same value, so the result is the same: the scanner evaluates the first
 // index of each such stretch and reports the stretch as a whole. Where the
-// signals change at every index the stretches are single indices, and the
-// block is evaluated column by column all the same.
+// signals change at every index the stretches are single indices: there the
+// scanner decodes each leaf's readings over the block into a column of words
+// and evaluates each operator over the whole column instead (while the
+// readings are Bits and Empty). It picks the way for each block from the
+// density of changes seen in the block before.
 #pragma once
 
 #include <algorithm>
@@ -34,20 +37,34 @@ class Scanner {
     for (const Leaf& leaf : program.leaves()) runs_.emplace_back(trace, leaf.id, block_);
     active_.resize(program.leaves().size());
     edges_ = range_edges(program.offsets(), max_index_);
+    if (program.dense()) {
+      word_.resize(program.dense_columns() * block_);
+      known_.resize(program.dense_columns() * block_);
+      truth_.resize((block_ + 63) / 64);
+      program.fill_dense_constants(word_.data(), known_.data(), block_);
+    }
   }
 
-  // Calls sink(starts, root, k, end) for each block of [from, to): the
-  // stretches of the block begin at starts[0..k) (ascending, the first at
-  // the block's start), the last one ends at `end`, and root[j] is the value
-  // of the tree over stretch j.
+  // Reports each block of [from, to) to the sink, in order, as one of
+  //   sink.stretches(starts, root, k, end): the stretches of the block begin
+  //     at starts[0..k) (ascending, the first at the block's start), the last
+  //     one ends at `end`, and root[j] is the value of the tree over stretch j;
+  //   sink.dense(begin, len, truth): the block is [begin, begin + len), and
+  //     bit j % 64 of truth[j / 64] is the truth of the tree at begin + j
+  //     (bits from len on are clear).
   template <class Sink>
-  void scan(std::size_t from, std::size_t to, Sink&& sink) {
+  void scan(std::size_t from, std::size_t to, Sink& sink) {
     for (std::size_t begin = from; begin < to; begin += std::min(block_, to - begin)) {
-      const std::size_t end = begin + std::min(block_, to - begin);
-      const std::size_t k = stretch_starts(begin, end);
+      const std::size_t len = std::min(block_, to - begin);
+      if (try_dense() && dense_block(begin, len)) {
+        sink.dense(begin, len, static_cast<const std::uint64_t*>(truth_.data()));
+        continue;
+      }
+      const std::size_t k = stretch_starts(begin, begin + len);
+      dense_next_ = is_busy(k, len);
       const Cell* root = program_.run(starts_.data(), k, cells_.data(), block_,
                                       [&](std::uint32_t leaf, std::size_t slot) { read_leaf(leaf, k, slot); });
-      sink(starts_.data(), root, k, end);
+      sink.stretches(static_cast<const std::size_t*>(starts_.data()), root, k, begin + len);
     }
   }
 
@@ -71,6 +88,63 @@ class Scanner {
     std::sort(edges.begin(), edges.end());
     edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
     return edges;
+  }
+
+  // Evaluating a block column by column costs about as much as evaluating
+  // a few stretches one by one per index; below that density the stretches
+  // win (the constant comes from the search benchmark).
+  static bool is_busy(std::size_t runs, std::size_t len) { return runs * 4 >= len; }
+
+  // Whether to evaluate the next block column by column. After a block in
+  // which a leaf read something other than Bits or Empty, the next few
+  // blocks are not tried (a signal of such values is likely to stay so).
+  bool try_dense() {
+    if (!dense_next_ || !program_.dense()) return false;
+    if (skip_ == 0) return true;
+    --skip_;
+    return false;
+  }
+
+  // Evaluates [begin, begin + len) column by column into truth_; false (and
+  // truth_ unusable) when a leaf reads anything but Bits and Empty there.
+  bool dense_block(std::size_t begin, std::size_t len) {
+    std::size_t runs = 0;
+    const auto read = [&](std::uint32_t leaf, std::uint64_t* word, std::uint64_t* known) {
+      const std::size_t n = read_words(leaf, begin, len, word, known);
+      runs += n;
+      return n != SignalCursor::kNever;
+    };
+    if (!program_.run_dense(begin, len, word_.data(), known_.data(), block_, truth_.data(), read)) {
+      dense_next_ = false;
+      skip_ = kSkipAfterFailure;
+      return false;
+    }
+    dense_next_ = is_busy(runs, len);
+    return true;
+  }
+
+  // The leaf's readings at [begin, begin + len): Empty where it reads
+  // outside the trace. Returns the number of runs, or kNever at a value
+  // other than Bits and Empty.
+  std::size_t read_words(std::uint32_t leaf, std::size_t begin, std::size_t len, std::uint64_t* word,
+                         std::uint64_t* known) {
+    const std::int64_t c = program_.leaves()[leaf].offset;
+    const __int128 first = static_cast<__int128>(begin) + c;  // signal index read at j = 0
+    const __int128 lo = std::max<__int128>(first, 0);
+    const __int128 hi = std::min<__int128>(first + static_cast<__int128>(len), static_cast<__int128>(max_index_) + 1);
+    if (lo >= hi) {
+      std::fill_n(word, len, 0);
+      std::fill_n(known, len, 0);
+      return 1;
+    }
+    const auto head = static_cast<std::size_t>(lo - first);  // entries before index 0
+    const auto tail = static_cast<std::size_t>(hi - first);  // entries up to max_index
+    std::fill_n(word, head, 0);
+    std::fill_n(known, head, 0);
+    std::fill(word + tail, word + len, 0);
+    std::fill(known + tail, known + len, 0);
+    return runs_[leaf].read_words(static_cast<std::size_t>(lo), static_cast<std::size_t>(hi), word + head,
+                                  known + head);
   }
 
   void mark(std::size_t bit) { marks_[bit / 64] |= std::uint64_t{1} << (bit % 64); }
@@ -154,6 +228,11 @@ class Scanner {
   std::vector<LeafRuns> runs_;
   std::vector<char> active_;  // whether the leaf reads inside the trace in this block
   std::vector<std::size_t> edges_;
+  // The column-by-column workspace (empty when the program cannot use it).
+  static constexpr unsigned kSkipAfterFailure = 16;
+  std::vector<std::uint64_t> word_, known_, truth_;
+  bool dense_next_ = false;
+  unsigned skip_ = 0;
 };
 
 }  // namespace velk::detail

@@ -14,6 +14,7 @@
 // values live once each in a shared pool and the word names their slot.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -98,6 +99,69 @@ class SignalCursor {
   std::size_t next_change() const noexcept { return next_; }
   // Number of stored changes of the whole signal: a bound for sizing outputs.
   std::size_t stored_changes() const noexcept;
+  // Number of stored changes at indices below `index` (a binary search): the
+  // searches weigh ranges of indices by it to share work evenly.
+  std::size_t changes_before(std::size_t index) const noexcept {
+    if (!column_) return 0;
+    const auto& idx = column_->index;
+    return static_cast<std::size_t>(
+        std::lower_bound(idx.begin(), idx.end(), index, [](std::uint32_t at, std::size_t i) { return at < i; }) -
+        idx.begin());
+  }
+
+  // Decodes the values over [lo, hi) into columns, for the block evaluation
+  // of busy signals: word[j] is the payload of the value at lo + j when it is
+  // Bits, and known[j] is all ones for Bits and zero for Empty (word[j] then
+  // 0). Returns the number of runs over the range, or kNever, early and with
+  // the columns partly written, at a value of any other kind. Leaves the
+  // cursor at hi - 1 (at lo after kNever), so that reading the next range
+  // costs no search.
+  std::size_t read_words(std::size_t lo, std::size_t hi, std::uint64_t* word, std::uint64_t* known) noexcept {
+    const std::size_t n = hi - lo;
+    std::uint64_t w = 0, k = 0;
+    if (!word_of(at(lo), w, k)) return kNever;
+    if (!column_) {
+      std::fill_n(word, n, w);
+      std::fill_n(known, n, k);
+      return 1;
+    }
+    const detail::ValueColumn& c = *column_;
+    const std::uint32_t* idx = c.index.data();
+    const std::size_t size = c.index.size();
+    std::size_t p = pos_;  // the first change after lo
+    word[0] = w;
+    known[0] = k;
+    if (n > 1 && size - p >= n - 1 && idx[p + n - 2] == hi - 1 && plain_bits(c, p, n - 1)) {
+      // A change at every index of (lo, hi) (indices ascend strictly): the
+      // payloads are the column, one per index.
+      decode_words(c, p, n - 1, word + 1);
+      std::fill_n(known + 1, n - 1, ~std::uint64_t{0});
+      settle(p + n - 1);
+      return n;
+    }
+    std::size_t j = 1, runs = 1;
+    for (; p < size && idx[p] < hi; ++p, ++runs) {
+      for (const std::size_t at_j = idx[p] - lo; j < at_j; ++j) {
+        word[j] = w;
+        known[j] = k;
+      }
+      const auto tag = c.tag.empty() ? SignalValue::Tag::Bits : static_cast<SignalValue::Tag>(c.tag[p]);
+      if (tag == SignalValue::Tag::Bits) {
+        w = c.word(p);
+        k = ~std::uint64_t{0};
+      } else if (tag == SignalValue::Tag::Empty) {
+        w = k = 0;
+      } else {
+        return kNever;
+      }
+    }
+    for (; j < n; ++j) {
+      word[j] = w;
+      known[j] = k;
+    }
+    if (p != pos_) settle(p);
+    return runs;
+  }
 
   // Calls f(lo, value at lo), then f(index, value) for every stored change in
   // (lo, hi), in index order, straight from the change list (the scans over
@@ -123,6 +187,41 @@ class SignalCursor {
   friend class ValueStore;
   SignalCursor(const detail::ValueColumn* column, const SignalValue* pool) noexcept;
   const SignalValue& seek(std::size_t index) noexcept;
+
+  static bool word_of(const SignalValue& v, std::uint64_t& w, std::uint64_t& k) noexcept {
+    if (v.tag() == SignalValue::Tag::Bits) {
+      w = v.as_bits();
+      k = ~std::uint64_t{0};
+      return true;
+    }
+    w = k = 0;
+    return v.tag() == SignalValue::Tag::Empty;
+  }
+  // Whether changes p .. p + n - 1 are all Bits (tag 0).
+  static bool plain_bits(const detail::ValueColumn& c, std::size_t p, std::size_t n) noexcept {
+    if (c.tag.empty()) return true;
+    std::uint8_t any = 0;
+    for (std::size_t j = 0; j < n; ++j) any |= c.tag[p + j];
+    return any == 0;
+  }
+  // The payloads of changes p .. p + n - 1 (all Bits).
+  static void decode_words(const detail::ValueColumn& c, std::size_t p, std::size_t n, std::uint64_t* out) noexcept {
+    const std::uint8_t* from = c.words.data() + p * c.width;
+    const auto widen = [&](auto unit) {
+      for (std::size_t j = 0; j < n; ++j) {
+        decltype(unit) v;
+        std::memcpy(&v, from + j * sizeof v, sizeof v);
+        out[j] = v;
+      }
+    };
+    switch (c.width) {
+      case 1: return widen(std::uint8_t{});
+      case 2: return widen(std::uint16_t{});
+      case 4: return widen(std::uint32_t{});
+      case 8: return widen(std::uint64_t{});
+      default: std::fill_n(out, n, 0); return;
+    }
+  }
   void settle(std::size_t pos) noexcept;
 
   const detail::ValueColumn* column_ = nullptr;

@@ -104,6 +104,110 @@ TEST(SearchTest, OffsetsAtTheEdgesOfTheIndexRange) {
   }
 }
 
+// Signals of plain bits as busy and quiet as the dumps make them: stretches
+// with a change at every index (the column-by-column evaluation), quiet runs,
+// Empty gaps, and now and then a stretch of X/Z logic (where the blocks fall
+// back to the stretch evaluation). Built with the appender, as the readers
+// build their stores.
+std::unique_ptr<LoadedTrace> bits_trace(std::mt19937_64& rng, std::size_t indices, std::size_t signals,
+                                        bool with_logic) {
+  auto trace = empty_trace(indices);
+  ValueAppender values(FillOrder::BeforeChanges);
+  for (std::size_t s = 0; s < signals; ++s) {
+    const std::uint32_t id = *trace->add_signal("top.s" + std::to_string(s), 8);
+    std::size_t i = rng() % 3 == 0 ? rng() % 1500 : 0;  // some signals start late (Empty before)
+    while (i < indices) {
+      const unsigned kind = static_cast<unsigned>(rng() % 10);
+      const std::size_t run = 1 + rng() % (kind < 5 ? 3000 : 400);
+      const std::size_t stop = std::min(indices, i + run);
+      for (std::size_t j = i; j < stop; ++j) {
+        if (kind < 5) {  // busy: small values (frequent equalities) or any word
+          values.append(id, j, B(kind == 0 ? rng() : rng() % 6));
+        } else if (j == i && kind < 8) {  // quiet
+          values.append(id, j, B(rng() % 6));
+        } else if (j == i && kind == 8) {  // a gap
+          values.append(id, j, E());
+        } else if (kind == 9 && with_logic && (j == i || rng() % 2 == 0)) {
+          values.append(id, j, L({static_cast<std::uint8_t>(rng() % 4), static_cast<std::uint8_t>(rng() % 2)}));
+        } else if (kind == 9 && j == i) {
+          values.append(id, j, B(rng() % 6));
+        }
+      }
+      i = stop;
+    }
+  }
+  trace->store = values.finish(indices);
+  return trace;
+}
+
+// Random trees over such signals whose constants are Bits or Empty (so that
+// the column-by-column evaluation applies) and whose rel_eval offsets reach
+// across block edges both ways.
+Expr bits_expr(std::mt19937_64& rng, std::uint32_t signals, int depth) {
+  if (depth == 0 || rng() % 5 == 0) {
+    switch (rng() % 6) {
+      case 0: return Expr::constant(rng() % 8 == 0 ? E() : B(rng() % 6));
+      case 1: return rng() % 4 == 0 ? Expr::always_true() : Expr::constant(B(rng()));
+      default: return Expr::signal(static_cast<std::uint32_t>(rng() % (signals + 1)));  // one unknown id
+    }
+  }
+  const auto offset = [&]() -> std::int64_t {
+    switch (rng() % 4) {
+      case 0: return static_cast<std::int64_t>(rng() % 7) - 3;
+      case 1: return static_cast<std::int64_t>(rng() % 4097) - 2048;
+      case 2: return static_cast<std::int64_t>(rng() % 60001) - 30000;
+      default: return rng() % 2 ? INT64_MAX : INT64_MIN;
+    }
+  };
+  const auto kind = static_cast<K>(2 + rng() % 19);  // RelEval .. IsZ
+  if (kind == K::RelEval) return Expr::rel_eval(bits_expr(rng, signals, depth - 1), offset());
+  if (kind >= K::And && kind <= K::BitXor) {
+    return Expr::binary(kind, bits_expr(rng, signals, depth - 1), bits_expr(rng, signals, depth - 1));
+  }
+  if (kind == K::Slice) {
+    return Expr::slice(static_cast<std::uint32_t>(rng() % 70), static_cast<std::uint32_t>(rng() % 70),
+                       bits_expr(rng, signals, depth - 1));
+  }
+  return Expr::unary(kind, bits_expr(rng, signals, depth - 1));
+}
+
+TEST(SearchTest, BusyBitSignalsMatchThePerIndexReference) {
+  std::mt19937_64 rng(2024);
+  for (int round = 0; round < 6; ++round) {
+    const std::size_t indices = round == 0 ? 1 + rng() % 1100 : 5000 + rng() % 50000;
+    const auto trace = bits_trace(rng, indices, 4, round % 2 == 1);
+    for (int t = 0; t < 30; ++t) {
+      const Expr e = bits_expr(rng, 4, 1 + static_cast<int>(rng() % 5));
+      expect_all_searches_agree(*trace, e, "round " + std::to_string(round) + " tree " + std::to_string(t));
+    }
+  }
+}
+
+// The condition of the search benchmark, and a few like it, on signals that
+// change at every index, at every 100th, and both in turn.
+TEST(SearchTest, BenchmarkConditionOnBusyAndQuietSignals) {
+  const std::size_t n = 70000;
+  auto trace = empty_trace(n);
+  ValueAppender values(FillOrder::BeforeChanges);
+  const std::uint32_t count = *trace->add_signal("top.count", 8);
+  const std::uint32_t valid = *trace->add_signal("top.valid", 1);
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::size_t t = (i / 20000) % 2 == 0 ? i : i / 100;  // busy and quiet in turn
+    values.append_bits(count, i, t % 251);
+    values.append_bits(valid, i, t & 1);
+  }
+  trace->store = values.finish(n);
+  const Expr c = Expr::signal(count), v = Expr::signal(valid);
+  const Expr five = Expr::constant(B(5));
+  expect_all_searches_agree(*trace, Expr::binary(K::And, Expr::binary(K::Eq, c, five), Expr::rel_eval(v, -1)),
+                            "count == 5 and valid[-1]");
+  expect_all_searches_agree(*trace, Expr::binary(K::Or, Expr::binary(K::Gt, c, Expr::rel_eval(c, 1)), Expr::rel_eval(v, 3)),
+                            "count > count[+1] or valid[+3]");
+  expect_all_searches_agree(*trace, Expr::unary(K::IsX, Expr::rel_eval(c, -1)), "is_x(count[-1])");
+  expect_all_searches_agree(*trace, Expr::unary(K::Not, Expr::binary(K::Neq, Expr::slice(3, 1, c), Expr::constant(E()))),
+                            "not (count[3:1] != Empty)");
+}
+
 // Subtrees reused by several parents, as PyExpr building produces them; the
 // same node is also read under different rel_eval offsets.
 TEST(SearchTest, SharedSubtreesMatchThePerIndexReference) {
