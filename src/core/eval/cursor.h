@@ -35,8 +35,9 @@ class LeafRuns {
   }
 
   // The readings over [lo, hi) as columns (see SignalCursor::read_words).
-  std::size_t read_words(std::size_t lo, std::size_t hi, std::uint64_t* word, std::uint64_t* known) noexcept {
-    return cursor_.read_words(lo, hi, word, known);
+  std::size_t read_words(std::size_t lo, std::size_t hi, std::uint64_t* word, std::uint64_t* known,
+                         bool& all_bits) noexcept {
+    return cursor_.read_words(lo, hi, word, known, all_bits);
   }
 
   std::size_t count() const noexcept { return count_; }

@@ -392,6 +392,7 @@ struct DenseStep {
   std::uint64_t *ow, *ok;
   std::size_t lo = 0, hi = 0;                              // RelEval: the j in range
   std::uint64_t negate = 0, shift = 0, mask = 0;           // Neq; Slice
+  bool write_known = true;  // false when the result's mask is all ones
 };
 
 __attribute__((target_clones("avx2", "default"))) void dense_kernel(const DenseStep& d) {
@@ -402,11 +403,15 @@ __attribute__((target_clones("avx2", "default"))) void dense_kernel(const DenseS
   const std::uint64_t* __restrict bk = d.bk;
   std::uint64_t* __restrict ow = d.ow;
   std::uint64_t* __restrict ok = d.ok;
-#define VELK_DENSE_LOOP(W, KNOWN)           \
-  for (std::size_t j = 0; j < len; ++j) {   \
-    ow[j] = (W);                            \
-    ok[j] = (KNOWN);                        \
-  }                                         \
+#define VELK_DENSE_LOOP(W, KNOWN)                                \
+  if (d.write_known) {                                           \
+    for (std::size_t j = 0; j < len; ++j) {                      \
+      ow[j] = (W);                                               \
+      ok[j] = (KNOWN);                                           \
+    }                                                            \
+  } else {                                                       \
+    for (std::size_t j = 0; j < len; ++j) ow[j] = (W);           \
+  }                                                              \
   return
 #define VELK_TRUE(W, KW) static_cast<std::uint64_t>(((W) & (KW)) != 0)
   switch (d.kind) {
@@ -467,36 +472,41 @@ __attribute__((target_clones("avx2", "default"))) void dense_kernel(const DenseS
 
 }  // namespace
 
-void Program::dense_op(const Instr& in, std::size_t begin, std::size_t len, std::uint64_t* word,
-                       std::uint64_t* known, std::size_t block) const {
+void Program::dense_op(const Instr& in, std::size_t begin, std::size_t len, const DenseSpace& space) const {
+  const std::size_t block = space.block;
+  const std::uint64_t* ones = space.known + ones_column() * block;
   // A constant operand has a column of its own, or is spread over one of
-  // the two spare columns.
+  // the two spare columns. Returns whether the operand's mask is all ones.
   std::size_t spare = slots_ + dense_constants();
   const auto column = [&](const Operand& o, const std::uint64_t*& w, const std::uint64_t*& k) {
     if (!o.constant || o.index < dense_constants()) {
       const std::size_t c = o.constant ? slots_ + o.index : o.index;
-      w = word + c * block;
-      k = known + c * block;
-      return;
+      w = space.word + c * block;
+      k = space.full[c] ? ones : space.known + c * block;
+      return static_cast<bool>(space.full[c]);
     }
-    std::uint64_t* cw = word + spare * block;
-    std::uint64_t* ck = known + spare * block;
+    std::uint64_t* cw = space.word + spare * block;
+    std::uint64_t* ck = space.known + spare * block;
     ++spare;
     const Cell& v = constants_[o.index];
     const bool bits_value = v.ref == nullptr;
     std::fill_n(cw, len, bits_value ? v.n : 0);
-    std::fill_n(ck, len, bits_value ? kKnown : 0);
+    if (!bits_value) std::fill_n(ck, len, 0);
     w = cw;
-    k = ck;
+    k = bits_value ? ones : ck;
+    return bits_value;
   };
-  DenseStep d{in.kind, len, nullptr, nullptr, nullptr, nullptr, word + in.out * block, known + in.out * block};
-  column(in.a, d.aw, d.ak);
+  DenseStep d{in.kind, len, nullptr, nullptr, nullptr, nullptr, space.word + in.out * block,
+              space.known + in.out * block};
+  const bool a_full = column(in.a, d.aw, d.ak);
+  bool b_full = a_full;
   if (is_binary(in.kind)) {
-    column(in.b, d.bw, d.bk);
+    b_full = column(in.b, d.bw, d.bk);
   } else {
     d.bw = d.aw;
     d.bk = d.ak;
   }
+  bool full = true;  // whether the result's mask is all ones
   switch (in.kind) {
     case K::RelEval: {
       // begin + j + offset inside 0 ..= max_index: one interval of j.
@@ -507,8 +517,16 @@ void Program::dense_op(const Instr& in, std::size_t begin, std::size_t len, std:
       };
       d.lo = clip(first);
       d.hi = clip(last + 1);
+      full = a_full && d.lo == 0 && d.hi == len;
       break;
     }
+    case K::Not:
+    case K::And:
+    case K::Or:
+    case K::Eq:
+    case K::IsX:
+    case K::IsZ:
+      break;
     case K::Neq:
       d.negate = 1;
       break;
@@ -520,21 +538,31 @@ void Program::dense_op(const Instr& in, std::size_t begin, std::size_t len, std:
       d.mask = high < low                  ? 0
                : count != 0 && count < 64 ? (std::uint64_t{1} << count) - 1
                                           : kKnown;
+      full = a_full;
       break;
     }
-    default:
+    case K::Signed:
+      full = a_full;
+      break;
+    default:  // the numeric operators
+      full = a_full && b_full;
       break;
   }
+  d.write_known = !full;
+  space.full[in.out] = full;
   dense_kernel(d);
 }
 
-void Program::fill_dense_constants(std::uint64_t* word, std::uint64_t* known, std::size_t block) const {
+void Program::prepare_dense(const DenseSpace& space) const {
+  const std::size_t block = space.block;
   for (std::size_t c = 0; c < dense_constants(); ++c) {
     const Cell& v = constants_[c];
     const bool bits_value = v.ref == nullptr;
-    std::fill_n(word + (slots_ + c) * block, block, bits_value ? v.n : 0);
-    std::fill_n(known + (slots_ + c) * block, block, bits_value ? kKnown : 0);
+    std::fill_n(space.word + (slots_ + c) * block, block, bits_value ? v.n : 0);
+    std::fill_n(space.known + (slots_ + c) * block, block, bits_value ? kKnown : 0);
+    space.full[slots_ + c] = bits_value;
   }
+  std::fill_n(space.known + ones_column() * block, block, kKnown);
 }
 
 namespace {

@@ -71,6 +71,17 @@ inline bool truth_of(const Cell& c) noexcept {
   return truth_value(view(c, scratch));
 }
 
+// The workspace of Program::run_dense: columns of `block` words and known
+// masks, and per column whether its mask is all ones (its known entries are
+// then not kept up to date).
+struct DenseSpace {
+  std::uint64_t* word;
+  std::uint64_t* known;
+  char* full;
+  std::size_t block;
+};
+enum class DenseRead { kFull, kPartial, kFailed };
+
 // A leaf of the program: the signal `id` read at index + offset.
 struct Leaf {
   std::uint32_t id;
@@ -103,23 +114,24 @@ class Program {
   // value is Bits or Empty as well.
   bool dense() const noexcept { return dense_; }
   // Columns of run_dense's workspace: slots(), the first few constants
-  // spread once for all blocks, and two for other constants.
-  std::size_t dense_columns() const noexcept { return slots_ + dense_constants() + 2; }
-  // Spreads the first few constants over their columns of a new workspace
+  // spread once for all blocks, two for other constants, and one whose
+  // known mask is all ones.
+  std::size_t dense_columns() const noexcept { return slots_ + dense_constants() + 3; }
+  // Sets up a new workspace of dense_columns() columns of `block` entries
   // (once, before the first run_dense).
-  void fill_dense_constants(std::uint64_t* word, std::uint64_t* known, std::size_t block) const;
+  void prepare_dense(const DenseSpace& space) const;
 
   // Evaluates the program at every index of [begin, begin + len), len <=
-  // block, one operator at a time over whole columns: word and known hold
-  // dense_columns() * block entries, and a value is a 64-bit word with a
-  // mask (all ones for Bits, zero for Empty; see SignalCursor::read_words).
-  // read(leaf, word, known) fills the leaf's columns for those indices and
-  // returns false when the leaf reads anything but Bits and Empty there;
-  // run_dense then stops and returns false. Otherwise bit j % 64 of
-  // truth[j / 64] is set to the truth of the tree at begin + j.
+  // space.block, one operator at a time over whole columns: a value is a
+  // 64-bit word with a mask (all ones for Bits, zero for Empty; see
+  // SignalCursor::read_words). read(leaf, word, known) fills the leaf's
+  // columns for those indices and returns kFull when every reading is Bits,
+  // kPartial when some are Empty, and kFailed when the leaf reads anything
+  // else there; run_dense then stops and returns false. Otherwise bit j % 64
+  // of truth[j / 64] is set to the truth of the tree at begin + j.
   template <class Read>
-  bool run_dense(std::size_t begin, std::size_t len, std::uint64_t* word, std::uint64_t* known, std::size_t block,
-                 std::uint64_t* truth, Read&& read) const;
+  bool run_dense(std::size_t begin, std::size_t len, const DenseSpace& space, std::uint64_t* truth,
+                 Read&& read) const;
 
  private:
   struct Operand {
@@ -139,9 +151,9 @@ class Program {
   void assign_slots();
   bool in_range(std::size_t index, std::int64_t offset) const noexcept;
   void op(const Instr& in, const std::size_t* idx, std::size_t k, Cell* cells, std::size_t block) const;
-  void dense_op(const Instr& in, std::size_t begin, std::size_t len, std::uint64_t* word, std::uint64_t* known,
-                std::size_t block) const;
+  void dense_op(const Instr& in, std::size_t begin, std::size_t len, const DenseSpace& space) const;
   void dense_truth(std::size_t len, const std::uint64_t* word, const std::uint64_t* known, std::uint64_t* truth) const;
+  std::size_t ones_column() const noexcept { return slots_ + dense_constants() + 2; }
   std::size_t dense_constants() const noexcept { return std::min<std::size_t>(constants_.size(), 8); }
 
   std::size_t max_index_;
@@ -172,14 +184,16 @@ const Cell* Program::run(const std::size_t* idx, std::size_t k, Cell* cells, std
 }
 
 template <class Read>
-bool Program::run_dense(std::size_t begin, std::size_t len, std::uint64_t* word, std::uint64_t* known,
-                        std::size_t block, std::uint64_t* truth, Read&& read) const {
+bool Program::run_dense(std::size_t begin, std::size_t len, const DenseSpace& space, std::uint64_t* truth,
+                        Read&& read) const {
   for (const Instr& in : code_) {
     if (in.kind != Expr::Kind::Signal) {
-      dense_op(in, begin, len, word, known, block);
-    } else if (!read(in.leaf, word + in.out * block, known + in.out * block)) {
-      return false;
+      dense_op(in, begin, len, space);
+      continue;
     }
+    const DenseRead r = read(in.leaf, space.word + in.out * space.block, space.known + in.out * space.block);
+    if (r == DenseRead::kFailed) return false;
+    space.full[in.out] = r == DenseRead::kFull;
   }
   if (root_.constant) {
     const Cell& c = constants_[root_.index];
@@ -187,7 +201,8 @@ bool Program::run_dense(std::size_t begin, std::size_t len, std::uint64_t* word,
     std::fill_n(truth, (len + 63) / 64, t ? ~std::uint64_t{0} : 0);
     if (t && len % 64 != 0) truth[len / 64] = (std::uint64_t{1} << (len % 64)) - 1;
   } else {
-    dense_truth(len, word + root_.index * block, known + root_.index * block, truth);
+    const std::size_t k = space.full[root_.index] ? ones_column() : root_.index;
+    dense_truth(len, space.word + root_.index * space.block, space.known + k * space.block, truth);
   }
   return true;
 }

@@ -38,10 +38,12 @@ class Scanner {
     active_.resize(program.leaves().size());
     edges_ = range_edges(program.offsets(), max_index_);
     if (program.dense()) {
-      word_.resize(program.dense_columns() * block_);
-      known_.resize(program.dense_columns() * block_);
+      word_.resize(program.dense_columns() * dense_block_);
+      known_.resize(program.dense_columns() * dense_block_);
+      full_.resize(program.dense_columns());
       truth_.resize((block_ + 63) / 64);
-      program.fill_dense_constants(word_.data(), known_.data(), block_);
+      space_ = detail::DenseSpace{word_.data(), known_.data(), full_.data(), dense_block_};
+      program.prepare_dense(space_);
     }
   }
 
@@ -105,19 +107,25 @@ class Scanner {
     return false;
   }
 
-  // Evaluates [begin, begin + len) column by column into truth_; false (and
-  // truth_ unusable) when a leaf reads anything but Bits and Empty there.
+  // Evaluates [begin, begin + len) column by column into truth_, in parts
+  // small enough for all columns to stay in the first-level cache; false
+  // (and truth_ unusable) when a leaf reads anything but Bits and Empty.
   bool dense_block(std::size_t begin, std::size_t len) {
     std::size_t runs = 0;
-    const auto read = [&](std::uint32_t leaf, std::uint64_t* word, std::uint64_t* known) {
-      const std::size_t n = read_words(leaf, begin, len, word, known);
-      runs += n;
-      return n != SignalCursor::kNever;
-    };
-    if (!program_.run_dense(begin, len, word_.data(), known_.data(), block_, truth_.data(), read)) {
-      dense_next_ = false;
-      skip_ = kSkipAfterFailure;
-      return false;
+    for (std::size_t part = 0; part < len; part += dense_block_) {
+      const std::size_t n = std::min(dense_block_, len - part);
+      const auto read = [&](std::uint32_t leaf, std::uint64_t* word, std::uint64_t* known) {
+        bool full = false;
+        const std::size_t r = read_words(leaf, begin + part, n, word, known, full);
+        if (r == SignalCursor::kNever) return DenseRead::kFailed;
+        runs += r;
+        return full ? DenseRead::kFull : DenseRead::kPartial;
+      };
+      if (!program_.run_dense(begin + part, n, space_, truth_.data() + part / 64, read)) {
+        dense_next_ = false;
+        skip_ = kSkipAfterFailure;
+        return false;
+      }
     }
     dense_next_ = is_busy(runs, len);
     return true;
@@ -125,9 +133,9 @@ class Scanner {
 
   // The leaf's readings at [begin, begin + len): Empty where it reads
   // outside the trace. Returns the number of runs, or kNever at a value
-  // other than Bits and Empty.
+  // other than Bits and Empty; `full` tells whether every reading is Bits.
   std::size_t read_words(std::uint32_t leaf, std::size_t begin, std::size_t len, std::uint64_t* word,
-                         std::uint64_t* known) {
+                         std::uint64_t* known, bool& full) {
     const std::int64_t c = program_.leaves()[leaf].offset;
     const __int128 first = static_cast<__int128>(begin) + c;  // signal index read at j = 0
     const __int128 lo = std::max<__int128>(first, 0);
@@ -143,8 +151,10 @@ class Scanner {
     std::fill_n(known, head, 0);
     std::fill(word + tail, word + len, 0);
     std::fill(known + tail, known + len, 0);
-    return runs_[leaf].read_words(static_cast<std::size_t>(lo), static_cast<std::size_t>(hi), word + head,
-                                  known + head);
+    const std::size_t runs = runs_[leaf].read_words(static_cast<std::size_t>(lo), static_cast<std::size_t>(hi),
+                                                    word + head, known + head, full);
+    full = full && head == 0 && tail == len;
+    return runs;
   }
 
   void mark(std::size_t bit) { marks_[bit / 64] |= std::uint64_t{1} << (bit % 64); }
@@ -230,7 +240,13 @@ class Scanner {
   std::vector<std::size_t> edges_;
   // The column-by-column workspace (empty when the program cannot use it).
   static constexpr unsigned kSkipAfterFailure = 16;
+  // Entries per column (a multiple of 64, so that parts fill whole words of
+  // truth_): 16 bytes each.
+  static constexpr std::size_t kDenseBlock = 1024;
+  const std::size_t dense_block_ = std::min(block_, kDenseBlock);
   std::vector<std::uint64_t> word_, known_, truth_;
+  std::vector<char> full_;
+  detail::DenseSpace space_{};
   bool dense_next_ = false;
   unsigned skip_ = 0;
 };

@@ -112,14 +112,17 @@ class SignalCursor {
   // Decodes the values over [lo, hi) into columns, for the block evaluation
   // of busy signals: word[j] is the payload of the value at lo + j when it is
   // Bits, and known[j] is all ones for Bits and zero for Empty (word[j] then
-  // 0). Returns the number of runs over the range, or kNever, early and with
-  // the columns partly written, at a value of any other kind. Leaves the
+  // 0); all_bits tells whether every value is Bits. Returns the number of
+  // runs over the range, or kNever, early and with the columns partly
+  // written, at a value of any other kind. Leaves the
   // cursor at hi - 1 (at lo after kNever), so that reading the next range
   // costs no search.
-  std::size_t read_words(std::size_t lo, std::size_t hi, std::uint64_t* word, std::uint64_t* known) noexcept {
+  std::size_t read_words(std::size_t lo, std::size_t hi, std::uint64_t* word, std::uint64_t* known,
+                         bool& all_bits) noexcept {
     const std::size_t n = hi - lo;
     std::uint64_t w = 0, k = 0;
     if (!word_of(at(lo), w, k)) return kNever;
+    all_bits = k != 0;
     if (!column_) {
       std::fill_n(word, n, w);
       std::fill_n(known, n, k);
@@ -131,6 +134,9 @@ class SignalCursor {
     std::size_t p = pos_;  // the first change after lo
     word[0] = w;
     known[0] = k;
+    // A scan reads the next range next: fetch where its check will look
+    // (a single index of a long column, so the hardware would not).
+    if (size != 0) __builtin_prefetch(idx + std::min(p + 2 * n, size - 1));
     if (n > 1 && size - p >= n - 1 && idx[p + n - 2] == hi - 1 && plain_bits(c, p, n - 1)) {
       // A change at every index of (lo, hi) (indices ascend strictly): the
       // payloads are the column, one per index.
@@ -151,6 +157,7 @@ class SignalCursor {
         k = ~std::uint64_t{0};
       } else if (tag == SignalValue::Tag::Empty) {
         w = k = 0;
+        all_bits = false;
       } else {
         return kNever;
       }
