@@ -74,7 +74,7 @@ class Scanner {
   // Enough cells per column to amortise the per-block work, few enough that
   // all columns stay in cache and a huge tree still fits in memory.
   static std::size_t block_size(std::size_t columns) {
-    constexpr std::size_t kMaxBlock = 1024, kCellBudget = std::size_t{1} << 16;
+    constexpr std::size_t kMaxBlock = 4096, kCellBudget = std::size_t{1} << 16;
     return std::clamp<std::size_t>(kCellBudget / std::max<std::size_t>(columns, 1), 1, kMaxBlock);
   }
 
@@ -153,7 +153,10 @@ class Scanner {
     std::fill(known + tail, known + len, 0);
     const std::size_t runs = runs_[leaf].read_words(static_cast<std::size_t>(lo), static_cast<std::size_t>(hi),
                                                     word + head, known + head, full);
-    full = full && head == 0 && tail == len;
+    if (full && (head != 0 || tail != len)) {
+      std::fill(known + head, known + tail, ~std::uint64_t{0});  // left unwritten by the cursor
+      full = false;
+    }
     return runs;
   }
 

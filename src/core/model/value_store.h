@@ -112,7 +112,8 @@ class SignalCursor {
   // Decodes the values over [lo, hi) into columns, for the block evaluation
   // of busy signals: word[j] is the payload of the value at lo + j when it is
   // Bits, and known[j] is all ones for Bits and zero for Empty (word[j] then
-  // 0); all_bits tells whether every value is Bits. Returns the number of
+  // 0); all_bits tells whether every value is Bits, and then known may have
+  // been left unwritten (nothing needs the mask). Returns the number of
   // runs over the range, or kNever, early and with the columns partly
   // written, at a value of any other kind. Leaves the
   // cursor at hi - 1 (at lo after kNever), so that reading the next range
@@ -136,12 +137,12 @@ class SignalCursor {
     known[0] = k;
     // A scan reads the next range next: fetch where its check will look
     // (a single index of a long column, so the hardware would not).
-    if (size != 0) __builtin_prefetch(idx + std::min(p + 2 * n, size - 1));
+    if (size != 0) __builtin_prefetch(idx + std::min(p + 8 * n, size - 1));
     if (n > 1 && size - p >= n - 1 && idx[p + n - 2] == hi - 1 && plain_bits(c, p, n - 1)) {
       // A change at every index of (lo, hi) (indices ascend strictly): the
       // payloads are the column, one per index.
       decode_words(c, p, n - 1, word + 1);
-      std::fill_n(known + 1, n - 1, ~std::uint64_t{0});
+      if (!all_bits) std::fill_n(known + 1, n - 1, ~std::uint64_t{0});
       settle(p + n - 1);
       return n;
     }
