@@ -379,8 +379,10 @@ void Program::op(const Instr& in, const std::size_t* idx, std::size_t k, Cell* c
 // (w & k) != 0. Each operator gives exactly what op() gives on the same Bits
 // and Empty cells. The loops run straight over the block without a branch on
 // the values and never write a column they read, so that the compiler
-// vectorises them; the 64-bit compares need AVX2 for that, hence a clone of
-// the kernel for it, picked when the program starts.
+// vectorises them; the 64-bit compares need AVX2 for that, hence a copy of
+// the kernels compiled for it, picked at run time where the CPU has it.
+// (Not by ifunc, as target_clones would: a resolver runs before the
+// sanitizers' runtimes are ready and crashes their builds.)
 namespace {
 
 constexpr std::uint64_t kKnown = ~std::uint64_t{0};
@@ -395,7 +397,7 @@ struct DenseStep {
   bool write_known = true;  // false when the result's mask is all ones
 };
 
-__attribute__((target_clones("avx2", "default"))) void dense_kernel(const DenseStep& d) {
+[[gnu::always_inline]] inline void dense_kernel_body(const DenseStep& d) {
   const std::size_t len = d.len;
   const std::uint64_t* __restrict aw = d.aw;
   const std::uint64_t* __restrict ak = d.ak;
@@ -468,6 +470,36 @@ __attribute__((target_clones("avx2", "default"))) void dense_kernel(const DenseS
   }
 #undef VELK_TRUE
 #undef VELK_DENSE_LOOP
+}
+
+// The truth of n values as one byte each (0 or 1).
+[[gnu::always_inline]] inline void truth_bytes_body(const std::uint64_t* __restrict word,
+                                                    const std::uint64_t* __restrict known, std::size_t n,
+                                                    std::uint8_t* __restrict out) {
+  for (std::size_t j = 0; j < n; ++j) out[j] = static_cast<std::uint8_t>((word[j] & known[j]) != 0);
+}
+
+__attribute__((target("avx2"))) void dense_kernel_avx2(const DenseStep& d) { dense_kernel_body(d); }
+void dense_kernel_plain(const DenseStep& d) { dense_kernel_body(d); }
+__attribute__((target("avx2"))) void truth_bytes_avx2(const std::uint64_t* word, const std::uint64_t* known,
+                                                      std::size_t n, std::uint8_t* out) {
+  truth_bytes_body(word, known, n, out);
+}
+void truth_bytes_plain(const std::uint64_t* word, const std::uint64_t* known, std::size_t n, std::uint8_t* out) {
+  truth_bytes_body(word, known, n, out);
+}
+
+bool has_avx2() {
+  static const bool avx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return avx2;
+}
+
+void dense_kernel(const DenseStep& d) { has_avx2() ? dense_kernel_avx2(d) : dense_kernel_plain(d); }
+void truth_bytes(const std::uint64_t* word, const std::uint64_t* known, std::size_t n, std::uint8_t* out) {
+  has_avx2() ? truth_bytes_avx2(word, known, n, out) : truth_bytes_plain(word, known, n, out);
 }
 
 }  // namespace
@@ -564,17 +596,6 @@ void Program::prepare_dense(const DenseSpace& space) const {
   }
   std::fill_n(space.known + ones_column() * block, block, kKnown);
 }
-
-namespace {
-
-// The truth of 64 values as one byte each (0 or 1).
-__attribute__((target_clones("avx2", "default"))) void truth_bytes(const std::uint64_t* __restrict word,
-                                                                    const std::uint64_t* __restrict known,
-                                                                    std::size_t n, std::uint8_t* __restrict out) {
-  for (std::size_t j = 0; j < n; ++j) out[j] = static_cast<std::uint8_t>((word[j] & known[j]) != 0);
-}
-
-}  // namespace
 
 void Program::dense_truth(std::size_t len, const std::uint64_t* word, const std::uint64_t* known,
                           std::uint64_t* truth) const {
