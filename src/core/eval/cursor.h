@@ -19,12 +19,15 @@ namespace velk::detail {
 class LeafRuns {
  public:
   LeafRuns(const Trace& trace, std::uint32_t id, std::size_t capacity)
-      : cursor_(trace.cursor(id)), starts_(capacity), cells_(capacity) {
-    held_.reserve(capacity);  // never reallocated: cells point into it
-  }
+      : cursor_(trace.cursor(id)), capacity_(capacity) {}
 
   // Reads the runs over [lo, hi); lo < hi, and hi - lo at most the capacity.
   void read(std::size_t lo, std::size_t hi) {
+    if (starts_.empty()) {  // first use: scans of busy signals may never get here
+      starts_.resize(capacity_);
+      cells_.resize(capacity_);
+      held_.reserve(capacity_);  // never reallocated: cells point into it
+    }
     count_ = 0;
     held_.clear();
     cursor_.visit_runs(lo, hi, [this](std::size_t u, const SignalValue& v) __attribute__((always_inline)) {
@@ -38,6 +41,11 @@ class LeafRuns {
   std::size_t read_words(std::size_t lo, std::size_t hi, std::uint64_t* word, std::uint64_t* known,
                          bool& all_bits) noexcept {
     return cursor_.read_words(lo, hi, word, known, all_bits);
+  }
+
+  // Stored changes at indices in [lo, hi) (two binary searches).
+  std::size_t changes_in(std::size_t lo, std::size_t hi) const noexcept {
+    return cursor_.changes_before(hi) - cursor_.changes_before(lo);
   }
 
   std::size_t count() const noexcept { return count_; }
@@ -55,6 +63,7 @@ class LeafRuns {
   }
 
   SignalCursor cursor_;
+  std::size_t capacity_;
   std::vector<std::size_t> starts_;
   std::vector<Cell> cells_;
   std::vector<SignalValue> held_;

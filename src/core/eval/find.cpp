@@ -137,7 +137,10 @@ class WorkEstimate {
   WorkEstimate(const Trace& trace, const detail::Program& program) {
     const auto& leaves = program.leaves();
     for (std::size_t l = 0; l < leaves.size() && l < kWeighedLeaves; ++l) {
-      leaves_.push_back(Leaf{trace.cursor(leaves[l].id), leaves[l].offset});
+      const SignalCursor cursor = trace.cursor(leaves[l].id);
+      // The leaf reads signal indices from max(offset, 0) on.
+      const std::size_t first = leaves[l].offset > 0 ? static_cast<std::size_t>(leaves[l].offset) : 0;
+      leaves_.push_back(Leaf{cursor, leaves[l].offset, first, cursor.changes_before(first)});
     }
   }
 
@@ -147,12 +150,9 @@ class WorkEstimate {
     for (const Leaf& leaf : leaves_) {
       // The leaf reads signal indices [offset, i + offset), clipped to >= 0.
       const __int128 end = static_cast<__int128>(i) + leaf.offset;
-      const __int128 start = std::max<__int128>(leaf.offset, 0);
-      if (end <= start) continue;
-      const auto clip = [](__int128 v) {
-        return static_cast<std::size_t>(std::min<__int128>(v, static_cast<__int128>(SIZE_MAX / 2)));
-      };
-      const std::size_t changes = leaf.cursor.changes_before(clip(end)) - leaf.cursor.changes_before(clip(start));
+      if (end <= static_cast<__int128>(leaf.first)) continue;
+      const auto clipped = static_cast<std::size_t>(std::min<__int128>(end, static_cast<__int128>(SIZE_MAX / 2)));
+      const std::size_t changes = leaf.cursor.changes_before(clipped) - leaf.changes_before_first;
       units += std::min(changes, SIZE_MAX / 2 / kUnitsPerChange / kWeighedLeaves) * kUnitsPerChange;
     }
     return units;
@@ -162,6 +162,8 @@ class WorkEstimate {
   struct Leaf {
     SignalCursor cursor;
     std::int64_t offset;
+    std::size_t first;  // the first signal index the leaf reads
+    std::size_t changes_before_first;
   };
   std::vector<Leaf> leaves_;
 };

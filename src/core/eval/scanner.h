@@ -29,10 +29,7 @@ class Scanner {
   Scanner(const Trace& trace, const Program& program)
       : program_(program),
         max_index_(trace.max_index()),
-        block_(block_size(program.slots() + 3 * program.leaves().size())),
-        cells_(program.slots() * block_),
-        starts_(block_),
-        marks_((block_ + 63) / 64) {
+        block_(block_size(program.slots() + 3 * program.leaves().size())) {
     runs_.reserve(program.leaves().size());
     for (const Leaf& leaf : program.leaves()) runs_.emplace_back(trace, leaf.id, block_);
     active_.resize(program.leaves().size());
@@ -56,11 +53,17 @@ class Scanner {
   //     (bits from len on are clear).
   template <class Sink>
   void scan(std::size_t from, std::size_t to, Sink& sink) {
+    if (from < to) dense_next_ = is_busy(changes_in(from, std::min(block_, to - from)), std::min(block_, to - from));
     for (std::size_t begin = from; begin < to; begin += std::min(block_, to - begin)) {
       const std::size_t len = std::min(block_, to - begin);
       if (try_dense() && dense_block(begin, len)) {
         sink.dense(begin, len, static_cast<const std::uint64_t*>(truth_.data()));
         continue;
+      }
+      if (starts_.empty()) {  // first use: scans of busy signals may never get here
+        cells_.resize(program_.slots() * block_);
+        starts_.resize(block_);
+        marks_.resize((block_ + 63) / 64);
       }
       const std::size_t k = stretch_starts(begin, begin + len);
       dense_next_ = is_busy(k, len);
@@ -96,6 +99,19 @@ class Scanner {
   // a few stretches one by one per index; below that density the stretches
   // win (the constant comes from the search benchmark).
   static bool is_busy(std::size_t runs, std::size_t len) { return runs * 4 >= len; }
+
+  // The changes the leaves read in [begin, begin + len): how the first
+  // block of a scan is evaluated.
+  std::size_t changes_in(std::size_t begin, std::size_t len) const {
+    std::size_t changes = 0;
+    for (std::size_t l = 0; l < runs_.size(); ++l) {
+      const std::int64_t c = program_.leaves()[l].offset;
+      const __int128 lo = std::max<__int128>(static_cast<__int128>(begin) + c, 0);
+      const __int128 hi = std::min<__int128>(static_cast<__int128>(begin + len) + c, static_cast<__int128>(max_index_) + 1);
+      if (lo < hi) changes += runs_[l].changes_in(static_cast<std::size_t>(lo), static_cast<std::size_t>(hi));
+    }
+    return changes;
+  }
 
   // Whether to evaluate the next block column by column. After a block in
   // which a leaf read something other than Bits or Empty, the next few
