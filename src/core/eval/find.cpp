@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <climits>
+#include <cmath>
 #include <numeric>
 
 #include "eval/case_fold.h"
@@ -65,10 +66,17 @@ std::vector<Change> changes(const Trace& trace, std::size_t index, Keep keep) {
           if (!keep(name)) continue;
           const auto id = trace.signal_id(name);
           if (!id) continue;
-          const SignalValue& old_value = trace.value_at(*id, index - 1);
-          const SignalValue& new_value = trace.value_at(*id, index);
+          // Without a stored change at index the value there is bitwise the
+          // one before, equal to it unless a NaN: one search per name, a
+          // second only for the names that changed.
+          SignalCursor values = trace.cursor(*id);
+          const SignalValue& at_index = values.at(index);
+          const bool nan = at_index.tag() == SignalValue::Tag::Real && std::isnan(at_index.as_real());
+          if (values.run_start() != index && !nan) continue;
+          SignalValue new_value = at_index;
+          const SignalValue& old_value = values.at(index - 1);
           if (new_value == old_value) continue;
-          found.push_back(Change{name, old_value, new_value});
+          found.push_back(Change{name, old_value, std::move(new_value)});
         }
         return found;
       },

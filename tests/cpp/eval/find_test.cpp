@@ -192,6 +192,43 @@ TEST_F(ChangedAtTest, ScopeCoversEveryDepthButNotSiblingsOrItself) {
   EXPECT_TRUE(changed_at_scope(*trace_, 1, "nowhere").empty());
 }
 
+// changed_at looks for a stored change first: it must still agree with
+// comparing the values at index - 1 and index, NaN runs (unequal to
+// themselves at every index) and 0.0 after -0.0 (equal, though stored apart)
+// included, on random and on quiet signals.
+TEST(ChangedAtManyTest, MatchesComparingNeighbouringValues) {
+  std::mt19937_64 rng(77);
+  auto trace = empty_trace(400);
+  ColumnBuilder columns;
+  for (std::size_t s = 0; s < 60; ++s) {
+    const std::uint32_t id = *trace->add_signal("top.s" + std::to_string(s), 8);
+    const std::size_t every = s % 3 == 0 ? 1 : 1 + rng() % 40;  // busy and quiet signals
+    for (std::size_t i = 0; i < 400; i += every) {
+      const unsigned pick = static_cast<unsigned>(rng() % 6);
+      columns.record(id, i,
+                     pick == 0   ? R(std::nan(""))
+                     : pick == 1 ? R(rng() % 2 ? 0.0 : -0.0)
+                                 : random_value(rng));
+    }
+  }
+  columns.build_into(trace->store, 400, ColumnBuilder::Fill::AfterChanges);
+  for (std::size_t index = 0; index <= 401; ++index) {
+    std::vector<std::string> want;
+    for (const std::string& name : trace->signal_names()) {
+      const auto id = *trace->signal_id(name);
+      if (index > 0 && !(trace->value_at(id, index) == trace->value_at(id, index - 1))) want.push_back(name);
+    }
+    std::vector<std::string> got;
+    for (const auto& c : changed_at(*trace, index)) {
+      got.push_back(c.name);
+      const auto id = *trace->signal_id(c.name);
+      EXPECT_TRUE(same(c.old_value, trace->value_at(id, index - 1)) && same(c.new_value, trace->value_at(id, index)))
+          << c.name << " at " << index;
+    }
+    EXPECT_EQ(got, want) << "index " << index;
+  }
+}
+
 TEST(ChangedAtManyTest, OrderIsKeptAcrossPieces) {
   // Enough names to be split over the pool; every third one changes.
   auto trace = empty_trace(2);
