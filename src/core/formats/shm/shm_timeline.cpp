@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <span>
 
 #include "model/column_builder.h"
 
@@ -34,12 +35,14 @@ Timeline merge_times(const std::vector<std::uint64_t>& old_times, const std::vec
   return t;
 }
 
-// The merged indices at which one signal's value can change: the first index,
-// where its earlier value changes, its events, and the first earlier index
-// after each event (where the earlier value is restated).
-std::vector<std::size_t> change_points(SignalCursor old_values, std::size_t old_count, const Timeline& t,
-                                       const std::vector<std::pair<std::size_t, bool>>& events) {
-  std::vector<std::size_t> points{0};
+using SignalEvents = std::span<const std::pair<std::size_t, bool>>;
+
+// The merged indices at which one signal's value can change, into `points`:
+// the first index, where its earlier value changes, its events, and the first
+// earlier index after each event (where the earlier value is restated).
+void change_points(SignalCursor old_values, std::size_t old_count, const Timeline& t, SignalEvents events,
+                   std::vector<std::size_t>& points) {
+  points.assign(1, 0);
   if (old_count > 0) {
     old_values.visit_runs(0, old_count, [&](std::size_t i, const SignalValue&) { points.push_back(t.moved[i]); });
   }
@@ -50,15 +53,16 @@ std::vector<std::size_t> change_points(SignalCursor old_values, std::size_t old_
   }
   std::sort(points.begin(), points.end());
   points.erase(std::unique(points.begin(), points.end()), points.end());
-  return points;
 }
 
 // Records one signal's values at its change points; between them the value
-// carries (every index without a record takes the one before).
+// carries (every index without a record takes the one before). `points` is
+// scratch space, kept between signals.
 void record_signal(ColumnBuilder& columns, std::uint32_t id, SignalCursor old_values, std::size_t old_count,
-                   const Timeline& t, const std::vector<std::pair<std::size_t, bool>>& events) {
+                   const Timeline& t, SignalEvents events, std::vector<std::size_t>& points) {
+  change_points(old_values, old_count, t, events, points);
   std::size_t next_event = 0;
-  for (const std::size_t at : change_points(old_values, old_count, t, events)) {
+  for (const std::size_t at : points) {
     while (next_event < events.size() && events[next_event].first < at) ++next_event;
     SignalValue value;
     if (next_event < events.size() && events[next_event].first == at) {
@@ -71,25 +75,30 @@ void record_signal(ColumnBuilder& columns, std::uint32_t id, SignalCursor old_va
   }
 }
 
-// Each signal's events as (merged index, bit), ascending, one per index: the
-// last in file order wins.
-std::vector<std::vector<std::pair<std::size_t, bool>>> events_by_signal(const std::vector<Event>& events,
-                                                                        std::uint32_t names,
-                                                                        const std::vector<std::uint64_t>& merged) {
-  std::vector<std::vector<std::pair<std::size_t, bool>>> out(names);
+// The events as (signal, merged index, bit), sorted by signal and index with
+// one entry per signal and index: the last in file order wins.
+struct PlacedEvent {
+  std::uint32_t id;
+  std::size_t at;
+  bool bit;
+};
+
+std::vector<PlacedEvent> place_events(const std::vector<Event>& events, std::uint32_t names,
+                                      const std::vector<std::uint64_t>& merged) {
+  std::vector<PlacedEvent> placed;
+  placed.reserve(events.size());
   for (const Event& e : events) {
-    if (e.id < names) out[e.id].emplace_back(index_of(merged, e.time), e.bit);
+    if (e.id < names) placed.push_back({e.id, index_of(merged, e.time), e.bit});
   }
-  for (auto& list : out) {
-    std::stable_sort(list.begin(), list.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    // Keep the last entry of every run of equal indices.
-    std::vector<std::pair<std::size_t, bool>> kept;
-    for (std::size_t k = 0; k < list.size(); ++k) {
-      if (k + 1 == list.size() || list[k + 1].first != list[k].first) kept.push_back(list[k]);
-    }
-    list = std::move(kept);
+  std::stable_sort(placed.begin(), placed.end(),
+                   [](const PlacedEvent& a, const PlacedEvent& b) { return a.id != b.id ? a.id < b.id : a.at < b.at; });
+  std::vector<PlacedEvent> kept;  // the last of every run of equal (id, index)
+  kept.reserve(placed.size());
+  for (std::size_t k = 0; k < placed.size(); ++k) {
+    const bool last = k + 1 == placed.size() || placed[k + 1].id != placed[k].id || placed[k + 1].at != placed[k].at;
+    if (last) kept.push_back(placed[k]);
   }
-  return out;
+  return kept;
 }
 
 }  // namespace
@@ -97,10 +106,15 @@ std::vector<std::vector<std::pair<std::size_t, bool>>> events_by_signal(const st
 void apply_events(LoadedTrace& trace, std::uint32_t names, const std::vector<Event>& events,
                   const std::vector<std::uint64_t>& times) {
   const Timeline t = merge_times(trace.timestamps, times);
-  const auto per_signal = events_by_signal(events, names, t.merged);
+  const std::vector<PlacedEvent> placed = place_events(events, names, t.merged);
   ColumnBuilder columns;
+  std::vector<std::pair<std::size_t, bool>> own;  // one signal's events, scratch
+  std::vector<std::size_t> points;                 // scratch
+  std::size_t next = 0;
   for (std::uint32_t id = 0; id < names; ++id) {
-    record_signal(columns, id, trace.store.cursor(id), trace.timestamps.size(), t, per_signal[id]);
+    own.clear();
+    for (; next < placed.size() && placed[next].id == id; ++next) own.emplace_back(placed[next].at, placed[next].bit);
+    record_signal(columns, id, trace.store.cursor(id), trace.timestamps.size(), t, own, points);
   }
   trace.timestamps = t.merged;
   columns.build_into(trace.store, trace.timestamps.size(), ColumnBuilder::Fill::AfterChanges);
