@@ -29,6 +29,8 @@ std::string_view payload_bytes(const SignalValue& v) noexcept {
   }
 }
 
+}  // namespace
+
 std::uint8_t width_of(std::uint64_t word) noexcept {
   if (word == 0) return 0;
   if (word <= UINT8_MAX) return 1;
@@ -55,6 +57,8 @@ void widen(ValueColumn& column, std::uint8_t width) {
   column.words = std::move(words);
   column.width = width;
 }
+
+namespace {
 
 // The payload word of `v`: the bits, the real's bits, 0 for Empty, or the pool slot.
 std::uint64_t word_of(const SignalValue& v, ValuePool& pool) {
@@ -208,6 +212,33 @@ std::size_t ValueStore::bytes_used() const noexcept {
   return bytes;
 }
 
+void ValueStore::append_columns(ValueStore&& part, std::uint32_t first_id) {
+  if (first_id < columns_.size()) throw std::logic_error("value store: parts overlap");
+  const auto base = static_cast<std::uint64_t>(pool_.size());
+  pool_.insert(pool_.end(), std::make_move_iterator(part.pool_.begin()), std::make_move_iterator(part.pool_.end()));
+  columns_.resize(first_id);
+  columns_.reserve(static_cast<std::size_t>(first_id) + part.columns_.size());
+  for (detail::ValueColumn& column : part.columns_) {
+    // The part's pool slots follow this store's.
+    if (base > 0 && !column.tag.empty()) {
+      const std::size_t n = column.index.size();
+      std::vector<std::uint64_t> words(n);
+      std::uint8_t width = column.width;
+      for (std::size_t k = 0; k < n; ++k) {
+        words[k] = column.word(k);
+        const auto tag = static_cast<detail::Tag>(column.tag[k]);
+        if (tag == detail::Tag::WideBits || tag == detail::Tag::Logic || tag == detail::Tag::Str) words[k] += base;
+        width = std::max(width, detail::width_of(words[k]));
+      }
+      column.words.assign(n * width, 0);
+      column.width = width;
+      for (std::size_t k = 0; k < n; ++k) detail::put_word(column.words.data() + k * width, width, words[k]);
+    }
+    columns_.push_back(std::move(column));
+  }
+  part = ValueStore();
+}
+
 ValueAppender::ValueAppender(FillOrder fill)
     : fill_(fill), pool_(std::make_unique<detail::ValuePoolHolder>(store_.pool_)) {}
 
@@ -218,42 +249,64 @@ std::optional<std::size_t> ValueAppender::latest(std::uint32_t id) const noexcep
   return pending_[id].index;
 }
 
-bool ValueAppender::append(std::uint32_t id, std::size_t index, const SignalValue& value) {
-  if (id >= pending_.size()) {
-    pending_.resize(static_cast<std::size_t>(id) + 1);
-    store_.columns_.resize(pending_.size());
-  }
-  Pending& p = pending_[id];
-  if (p.held) {
-    if (index < p.index) return false;
-    if (index > p.index) commit(id);
-  }
-  p.index = index;
-  p.value = value;
-  p.held = true;
-  return true;
+void ValueAppender::grow(std::uint32_t id) {
+  pending_.resize(static_cast<std::size_t>(id) + 1);
+  store_.columns_.resize(pending_.size());
 }
 
-// Writes the held record of `id` as a run. Filling after changes, a recorded
-// Empty takes the carried value instead, which is a non-Empty last run.
-void ValueAppender::commit(std::uint32_t id) {
-  Pending& p = pending_[id];
-  detail::ValueColumn& column = store_.columns_[id];
-  const bool carried = p.index > 0 && !detail::ends_empty(column);
-  if (!(fill_ == FillOrder::AfterChanges && p.value.is_empty() && carried)) {
-    detail::append_run(column, pool_->pool, p.index, p.value);
+bool ValueAppender::append(std::uint32_t id, std::size_t index, const SignalValue& value) {
+  switch (value.tag()) {
+    case SignalValue::Tag::Bits: return append_inline(id, index, value.tag(), value.as_bits());
+    case SignalValue::Tag::Real:
+      return append_inline(id, index, value.tag(), std::bit_cast<std::uint64_t>(value.as_real()));
+    case SignalValue::Tag::Empty: return append_inline(id, index, value.tag(), 0);
+    default: break;
   }
-  p.value = SignalValue();
+  if (id < pending_.size() && pending_[id].held && index < pending_[id].index) return false;
+  return append_inline(id, index, value.tag(), pool_->pool.slot(value));
+}
+
+// Writes the held record as a run. Filling after changes, a recorded Empty
+// takes the carried value instead, which is a non-Empty last run.
+void ValueAppender::commit(Pending& p, detail::ValueColumn& column) {
+  constexpr auto kEmpty = static_cast<std::uint8_t>(SignalValue::Tag::Empty);
+  const bool carried = p.index > 0 && p.last_tag != kEmpty;
+  if (!(fill_ == FillOrder::AfterChanges && p.tag == kEmpty && carried)) push_run(p, column, p.index, p.tag, p.word);
   p.held = false;
+}
+
+// detail::append_run on a payload word, with the last run's payload at hand.
+void ValueAppender::push_run(Pending& p, detail::ValueColumn& column, std::size_t index, std::uint8_t tag,
+                             std::uint64_t word) {
+  constexpr auto kBits = static_cast<std::uint8_t>(SignalValue::Tag::Bits);
+  constexpr auto kEmpty = static_cast<std::uint8_t>(SignalValue::Tag::Empty);
+  // Equal tags and words are bitwise equal values: pooled values share a
+  // slot exactly when their payloads are equal.
+  if (tag == p.last_tag && (tag == kEmpty || word == p.last_word)) return;
+  if (index >= UINT32_MAX) throw std::length_error("value store: too many indices");
+  // Tags are kept from the first value that is not plain bits on.
+  if (tag != kBits || !column.tag.empty()) {
+    column.tag.resize(column.index.size(), kBits);
+    column.tag.push_back(tag);
+  }
+  const std::uint8_t width = detail::width_of(word);
+  if (width > column.width) detail::widen(column, width);
+  column.index.push_back(static_cast<std::uint32_t>(index));
+  const std::size_t at = column.words.size();
+  column.words.resize(at + column.width);
+  detail::put_word(column.words.data() + at, column.width, word);
+  p.last_tag = tag;
+  p.last_word = word;
 }
 
 ValueStore ValueAppender::finish(std::size_t indices) {
   for (std::uint32_t id = 0; id < pending_.size(); ++id) {
-    if (!pending_[id].held) continue;
-    if (pending_[id].index >= indices) throw std::logic_error("value recorded past the last index");
-    commit(id);
+    Pending& p = pending_[id];
+    if (!p.held) continue;
+    if (p.index >= indices) throw std::logic_error("value recorded past the last index");
     detail::ValueColumn& column = store_.columns_[id];
-    detail::append_run(column, pool_->pool, indices, SignalValue());  // the column ends at the last index
+    commit(p, column);
+    push_run(p, column, indices, static_cast<std::uint8_t>(SignalValue::Tag::Empty), 0);  // the column ends at the last index
     detail::trim(column);
   }
   pending_.clear();

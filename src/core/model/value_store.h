@@ -265,6 +265,12 @@ class ValueStore {
   // Bytes held by the change lists and the pool (payload blocks excluded).
   std::size_t bytes_used() const noexcept;
 
+  // Moves the columns of `part` in as those of ids first_id, first_id + 1,
+  // ... (ids between this store's last column and first_id read Empty): puts
+  // together a store built in parts over disjoint ranges of ids. Throws
+  // std::logic_error if first_id is below this store's column count.
+  void append_columns(ValueStore&& part, std::uint32_t first_id);
+
  private:
   friend class ColumnBuilder;
   friend class ValueAppender;
@@ -279,6 +285,9 @@ class ValueStore {
 // follows the number of changes. Every index must lie below the number of
 // indices given to finish; values carry forward up to it, and the store reads
 // exactly like the dense columns of the given fill order.
+//
+// Appenders over disjoint ranges of signals may run on separate threads, each
+// building one part; ValueStore::append_columns puts the parts together.
 class ValueAppender {
  public:
   explicit ValueAppender(FillOrder fill);
@@ -291,7 +300,22 @@ class ValueAppender {
   bool append(std::uint32_t id, std::size_t index, const SignalValue& value);
   // The same for a value of up to 64 known bits, without making a SignalValue.
   bool append_bits(std::uint32_t id, std::size_t index, std::uint64_t bits) {
-    return append(id, index, SignalValue::bits(bits));
+    return append_inline(id, index, SignalValue::Tag::Bits, bits);
+  }
+  // The same for a value kept inline: `tag` is Bits (word = the bits), Real
+  // (word = the double's bit pattern) or Empty (word = 0).
+  bool append_inline(std::uint32_t id, std::size_t index, SignalValue::Tag tag, std::uint64_t word) {
+    if (id >= pending_.size()) grow(id);
+    Pending& p = pending_[id];
+    if (p.held) {
+      if (index < p.index) return false;
+      if (index > p.index) commit(p, store_.columns_[id]);
+    }
+    p.index = index;
+    p.word = word;
+    p.tag = static_cast<std::uint8_t>(tag);
+    p.held = true;
+    return true;
   }
   // The latest index recorded for `id`, if any.
   std::optional<std::size_t> latest(std::uint32_t id) const noexcept;
@@ -302,12 +326,19 @@ class ValueAppender {
   ValueStore finish(std::size_t indices);
 
  private:
+  // Per signal: the record at its latest index (not yet a run, as a later
+  // record at the same index replaces it) and the payload of its last run.
   struct Pending {
     std::size_t index = 0;
-    SignalValue value;
+    std::uint64_t word = 0;
+    std::uint64_t last_word = 0;
+    std::uint8_t tag = 0;
+    std::uint8_t last_tag = static_cast<std::uint8_t>(SignalValue::Tag::Empty);  // Empty: no run yet
     bool held = false;
   };
-  void commit(std::uint32_t id);
+  void grow(std::uint32_t id);
+  void commit(Pending& p, detail::ValueColumn& column);
+  void push_run(Pending& p, detail::ValueColumn& column, std::size_t index, std::uint8_t tag, std::uint64_t word);
 
   FillOrder fill_;
   ValueStore store_;

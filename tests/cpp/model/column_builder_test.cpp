@@ -164,6 +164,44 @@ TEST(ValueAppender, MatchesDenseColumnsOnInOrderRecords) {
   }
 }
 
+// A store built in parts over ranges of ids (as the loaders do on several
+// threads) and put together reads like one built by a single appender: the
+// parts' pool slots are renumbered, ids between parts read Empty.
+TEST(ValueAppender, PartsOverIdRangesPutTogether) {
+  std::mt19937 rng(11);
+  for (int round = 0; round < 2000; ++round) {
+    const std::size_t indices = 1 + rng() % 30;
+    std::vector<Write> writes = random_writes(rng, indices);
+    std::erase_if(writes, [&](const Write& w) { return w.index >= indices; });
+    std::stable_sort(writes.begin(), writes.end(), [](const Write& a, const Write& b) { return a.index < b.index; });
+    std::uint32_t cut[] = {0, static_cast<std::uint32_t>(rng() % 7), static_cast<std::uint32_t>(rng() % 7), 8};
+    if (cut[1] > cut[2]) std::swap(cut[1], cut[2]);
+    for (const auto fill : {FillOrder::BeforeChanges, FillOrder::AfterChanges}) {
+      DenseColumnBuilder reference;
+      for (const Write& w : writes) reference.record(w.id, w.index, w.value);
+      DenseStore dense;
+      reference.build_into(dense, indices,
+                           fill == FillOrder::BeforeChanges ? DenseColumnBuilder::Fill::BeforeChanges
+                                                            : DenseColumnBuilder::Fill::AfterChanges);
+      ValueStore store;
+      for (int part = 0; part < 3; ++part) {
+        ValueAppender appender(fill);
+        for (const Write& w : writes) {
+          if (w.id < cut[part] || w.id >= cut[part + 1]) continue;
+          ASSERT_TRUE(appender.append(w.id - cut[part], w.index, w.value));
+        }
+        store.append_columns(appender.finish(indices), cut[part]);
+      }
+      expect_same_values(dense, store, indices, round);
+    }
+  }
+  ValueStore store;
+  ValueAppender a(FillOrder::BeforeChanges);
+  a.append_bits(2, 0, 1);
+  store.append_columns(a.finish(1), 0);
+  EXPECT_THROW(store.append_columns(ValueStore(), 2), std::logic_error);
+}
+
 TEST(ValueAppender, RefusesAnIndexGoingBackAndRecordsPastTheEnd) {
   ValueAppender a(FillOrder::BeforeChanges);
   EXPECT_TRUE(a.append_bits(0, 3, 1));
