@@ -266,35 +266,28 @@ bool ValueAppender::append(std::uint32_t id, std::size_t index, const SignalValu
   return append_inline(id, index, value.tag(), pool_->pool.slot(value));
 }
 
-// Writes the held record as a run. Filling after changes, a recorded Empty
-// takes the carried value instead, which is a non-Empty last run.
-void ValueAppender::commit(Pending& p, detail::ValueColumn& column) {
-  constexpr auto kEmpty = static_cast<std::uint8_t>(SignalValue::Tag::Empty);
-  const bool carried = p.index > 0 && p.last_tag != kEmpty;
-  if (!(fill_ == FillOrder::AfterChanges && p.tag == kEmpty && carried)) push_run(p, column, p.index, p.tag, p.word);
-  p.held = false;
-}
-
-// detail::append_run on a payload word, with the last run's payload at hand.
-void ValueAppender::push_run(Pending& p, detail::ValueColumn& column, std::size_t index, std::uint8_t tag,
+// detail::append_run on a payload word, with the last run's payload at hand:
+// the cases the inline push_run leaves (tags, widening, growing, the limit).
+void ValueAppender::push_run_slow(Pending& p, detail::ValueColumn& column, std::size_t index, std::uint8_t tag,
                              std::uint64_t word) {
   constexpr auto kBits = static_cast<std::uint8_t>(SignalValue::Tag::Bits);
-  constexpr auto kEmpty = static_cast<std::uint8_t>(SignalValue::Tag::Empty);
-  // Equal tags and words are bitwise equal values: pooled values share a
-  // slot exactly when their payloads are equal.
-  if (tag == p.last_tag && (tag == kEmpty || word == p.last_word)) return;
   if (index >= UINT32_MAX) throw std::length_error("value store: too many indices");
   // Tags are kept from the first value that is not plain bits on.
-  if (tag != kBits || !column.tag.empty()) {
+  if (!column.tag.empty()) {
+    column.tag.push_back(tag);
+  } else if (tag != kBits) {
     column.tag.resize(column.index.size(), kBits);
     column.tag.push_back(tag);
   }
   const std::uint8_t width = detail::width_of(word);
   if (width > column.width) detail::widen(column, width);
+  // While the column is built its words grow ahead of the changes (zeroed
+  // once, not per change); finish cuts them to size.
+  const std::size_t n = column.index.size();
   column.index.push_back(static_cast<std::uint32_t>(index));
-  const std::size_t at = column.words.size();
-  column.words.resize(at + column.width);
-  detail::put_word(column.words.data() + at, column.width, word);
+  const std::size_t need = (n + 1) * column.width;
+  if (need > column.words.size()) column.words.resize(std::max(need, 2 * column.words.size()));
+  detail::put_word(column.words.data() + n * column.width, column.width, word);
   p.last_tag = tag;
   p.last_word = word;
 }
@@ -307,6 +300,7 @@ ValueStore ValueAppender::finish(std::size_t indices) {
     detail::ValueColumn& column = store_.columns_[id];
     commit(p, column);
     push_run(p, column, indices, static_cast<std::uint8_t>(SignalValue::Tag::Empty), 0);  // the column ends at the last index
+    column.words.resize(column.index.size() * column.width);
     detail::trim(column);
   }
   pending_.clear();

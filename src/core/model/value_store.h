@@ -304,7 +304,8 @@ class ValueAppender {
   }
   // The same for a value kept inline: `tag` is Bits (word = the bits), Real
   // (word = the double's bit pattern) or Empty (word = 0).
-  bool append_inline(std::uint32_t id, std::size_t index, SignalValue::Tag tag, std::uint64_t word) {
+  [[gnu::always_inline]] bool append_inline(std::uint32_t id, std::size_t index, SignalValue::Tag tag,
+                                           std::uint64_t word) {
     if (id >= pending_.size()) grow(id);
     Pending& p = pending_[id];
     if (p.held) {
@@ -337,8 +338,41 @@ class ValueAppender {
     bool held = false;
   };
   void grow(std::uint32_t id);
-  void commit(Pending& p, detail::ValueColumn& column);
-  void push_run(Pending& p, detail::ValueColumn& column, std::size_t index, std::uint8_t tag, std::uint64_t word);
+  // Called for nearly every record: kept inline so that a reader's loop over
+  // its changes compiles into one piece.
+  [[gnu::always_inline]] void commit(Pending& p, detail::ValueColumn& column) {
+    constexpr auto kEmpty = static_cast<std::uint8_t>(SignalValue::Tag::Empty);
+    // Filling after changes, a recorded Empty takes the carried value
+    // instead, which is a non-Empty last run.
+    const bool carried = p.index > 0 && p.last_tag != kEmpty;
+    if (!(fill_ == FillOrder::AfterChanges && p.tag == kEmpty && carried)) push_run(p, column, p.index, p.tag, p.word);
+    p.held = false;
+  }
+  [[gnu::always_inline]] void push_run(Pending& p, detail::ValueColumn& column, std::size_t index, std::uint8_t tag,
+                                       std::uint64_t word) {
+    // Equal tags and words are bitwise equal values: pooled values share a
+    // slot exactly when their payloads are equal.
+    if (tag == p.last_tag && (tag == static_cast<std::uint8_t>(SignalValue::Tag::Empty) || word == p.last_word)) return;
+    const std::size_t n = column.index.size();
+    if (index >= UINT32_MAX || (column.tag.empty() && tag != static_cast<std::uint8_t>(SignalValue::Tag::Bits)) ||
+        (column.width < 8 && word >> (8 * column.width) != 0) || (n + 1) * column.width > column.words.size()) {
+      return push_run_slow(p, column, index, tag, word);
+    }
+    // A word that fits the column's width, with room for it, and no tags to start.
+    if (!column.tag.empty()) column.tag.push_back(tag);
+    column.index.push_back(static_cast<std::uint32_t>(index));
+    std::uint8_t* at = column.words.data() + n * column.width;
+    switch (column.width) {
+      case 1: *at = static_cast<std::uint8_t>(word); break;
+      case 2: { const auto v = static_cast<std::uint16_t>(word); std::memcpy(at, &v, 2); break; }
+      case 4: { const auto v = static_cast<std::uint32_t>(word); std::memcpy(at, &v, 4); break; }
+      case 8: std::memcpy(at, &word, 8); break;
+      default: break;
+    }
+    p.last_tag = tag;
+    p.last_word = word;
+  }
+  void push_run_slow(Pending& p, detail::ValueColumn& column, std::size_t index, std::uint8_t tag, std::uint64_t word);
 
   FillOrder fill_;
   ValueStore store_;

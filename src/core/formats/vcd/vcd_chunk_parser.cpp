@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <stdexcept>
 
 #include "io/text.h"
 #include "model/bitpack.h"
@@ -79,50 +80,148 @@ SignalValue parse_binary_ascii(std::string_view text) {
   return SignalValue::bits(acc);
 }
 
+// The first line feed in [p, end), or end. Value-change lines are short, so
+// the first words are tested here; a long line goes to memchr.
+[[gnu::always_inline]] inline const char* find_newline(const char* p, const char* end) noexcept {
+  for (int i = 0; i < 4 && end - p >= 8; ++i, p += 8) {
+    const std::uint64_t m = zero_bytes(load8(p) ^ (kOnes * '\n'));
+    if (m != 0) return p + (std::countr_zero(m) >> 3);
+  }
+  const void* nl = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+  return nl ? static_cast<const char*>(nl) : end;
+}
+
+// The low bits of the first `k` (1..8) characters of `w` (first character in
+// the lowest byte), first character most significant.
+std::uint64_t gather_bits(std::uint64_t w, unsigned k) noexcept {
+  if (k < 8) w &= (std::uint64_t{1} << (8 * k)) - 1;
+  const std::uint64_t eight = ((__builtin_bswap64(w) & kOnes) * 0x0102040810204080ULL) >> 56;
+  return eight >> (8 - k);
+}
+
+// The digits of a bit string that starts at `p`, while they are all '0' or
+// '1': their value (the last 64 reach it) and where they stop. Words are read
+// up to `end`, the end of the whole text; a line ends before it in a
+// character that is not a digit.
+const char* scan_known_bits(const char* p, const char* end, std::uint64_t& bits) noexcept {
+  std::uint64_t acc = 0;
+  while (end - p >= 8) {
+    const std::uint64_t w = load8(p);
+    const std::uint64_t other = (w & ~kOnes) ^ (kOnes * '0');  // a zero byte per '0' or '1'
+    if (other == 0) {
+      acc = (acc << 8) | gather_bits(w, 8);
+      p += 8;
+      continue;
+    }
+    const unsigned k = static_cast<unsigned>(std::countr_zero(other)) >> 3;
+    if (k > 0) acc = (acc << k) | gather_bits(w, k);
+    bits = acc;
+    return p + k;
+  }
+  for (; p < end && (*p == '0' || *p == '1'); ++p) acc = (acc << 1) | static_cast<std::uint64_t>(*p - '0');
+  bits = acc;
+  return p;
+}
+
+// The commonest lines of an ASCII text, read without trimming: a scalar 0,
+// 1 or x change, or a bit string of known bits, whose first and last
+// characters are not white space (so the line is its own trimmed form).
+// Adds the change (if its code is known), moves `p` past the line and
+// returns true; returns false, leaving `p`, for any other line.
+template <class Add>
+bool fast_change(const char*& p, const char* end, const VcdCodeTable& codes, Add& add) {
+  using Kind = VcdChange::Kind;
+  const char c = *p;
+  const char* code;
+  const char* nl;
+  Kind kind;
+  std::uint64_t bits = 0;
+  if (c == '0' || c == '1' || c == 'x' || c == 'X') {
+    code = p + 1;
+    nl = find_newline(code, end);
+    kind = c == '0' || c == '1' ? Kind::Bits : Kind::Empty;
+    bits = c == '1' ? 1 : 0;
+  } else if (c == 'b' || c == 'B') {
+    const char* stop = scan_known_bits(p + 1, end, bits);
+    if (stop == end || *stop != ' ') return false;
+    code = stop + 1;
+    if (code == end || *code <= ' ') return false;
+    nl = find_newline(code, end);
+    kind = stop == p + 1 ? Kind::Empty : Kind::Bits;  // no digits: Empty
+  } else {
+    return false;
+  }
+  if (nl == code || nl[-1] <= ' ') return false;
+  if (const std::uint32_t id = codes.id_of({code, static_cast<std::size_t>(nl - code)}); id != VcdCodeTable::kNone) {
+    add(id, kind, kind == Kind::Bits ? bits : 0);
+  }
+  p = nl < end ? nl + 1 : end;
+  return true;
+}
+
 // Parses one run; `on_declaration(line)` decides whether to go on past a
 // declaration line (true) or to stop before it (false).
 template <class OnDeclaration>
 std::size_t parse_lines(std::string_view text, const VcdCodeTable& codes, VcdRun& out,
                         OnDeclaration&& on_declaration) {
   static constexpr std::uint8_t kZ[] = {kLogicZ};
+  using Kind = VcdChange::Kind;
   const bool ascii = all_ascii(text);
   // A run parsed in two parts (stopped at a declaration) numbers on.
   auto step = static_cast<std::uint32_t>(out.timestamps.size());
   const char* const begin = text.data();
   const char* const end = begin + text.size();
   const char* p = begin;
+
+  const auto add = [&](std::uint32_t id, Kind kind, std::uint64_t word) {
+    out.changes.push_back(VcdChange::make(id, step, kind, word));
+  };
+  const auto add_value = [&](std::uint32_t id, SignalValue value) {
+    switch (value.tag()) {
+      case SignalValue::Tag::Bits: return add(id, Kind::Bits, value.as_bits());
+      case SignalValue::Tag::Empty: return add(id, Kind::Empty, 0);
+      case SignalValue::Tag::Real: return add(id, Kind::Real, std::bit_cast<std::uint64_t>(value.as_real()));
+      default:
+        add(id, Kind::Listed, out.listed.size());
+        out.listed.push_back(std::move(value));
+    }
+  };
+
   while (p < end) {
-    const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-    const char* line_end = nl ? nl : end;
-    const char* line_start = p;
-    p = nl ? nl + 1 : end;
-    std::string_view raw(line_start, static_cast<std::size_t>(line_end - line_start));
+    if (ascii && fast_change(p, end, codes, add)) continue;
+    const char* const line_start = p;
+    const char* const nl = find_newline(p, end);
+    p = nl < end ? nl + 1 : end;
 
     // A line that is not valid UTF-8 counts as an empty line; an ASCII line
     // can only hold ASCII white space.
-    const bool line_ascii = ascii || all_ascii(raw);
-    if (!line_ascii && !is_valid_utf8(raw)) continue;
-    const std::string_view line = line_ascii ? trim_ascii(raw) : trim(raw);
+    std::string_view line(line_start, static_cast<std::size_t>(nl - line_start));
+    const bool line_ascii = ascii || all_ascii(line);
+    if (line_ascii) {
+      line = trim_ascii(line);
+    } else {
+      if (!is_valid_utf8(line)) continue;
+      line = trim(line);
+    }
     if (line.empty()) continue;
 
-    const auto lookup_and_add = [&](std::string_view code, auto&& make_value) {
-      if (const auto id = codes.find(code)) out.changes.push_back(VcdChange{*id, step, make_value()});
+    const auto code_after = [&](std::size_t at) {
+      return line_ascii ? trim_ascii(line.substr(at)) : trim(line.substr(at));
     };
+    // The value before the first space and the code after it.
     const auto split_at_space = [&](std::string_view& value, std::string_view& code) {
       const void* space = std::memchr(line.data(), ' ', line.size());
       if (space == nullptr) return false;
       const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(space) - line.data());
       value = line.substr(0, at);
-      code = line_ascii ? trim_ascii(line.substr(at + 1)) : trim(line.substr(at + 1));
+      code = code_after(at + 1);
       return true;
     };
 
-    std::string_view value;
-    std::string_view code;
     switch (line.front()) {
       case '#': {
-        const std::string_view digits = line.substr(1);
-        out.timestamps.push_back(parse_u64(line_ascii ? trim_ascii(digits) : trim(digits)).value_or(0));
+        if (step == VcdChange::kMaxStep) throw std::length_error("VCD run holds too many timestamps");
+        out.timestamps.push_back(parse_u64(code_after(1)).value_or(0));
         ++step;
         break;
       }
@@ -133,25 +232,57 @@ std::size_t parse_lines(std::string_view text, const VcdCodeTable& codes, VcdRun
         }
         break;
       case '0':
-      case '1': {
-        const std::uint64_t bit = line.front() == '1' ? 1 : 0;
-        lookup_and_add(line.substr(1), [&] { return SignalValue::bits(bit); });
+      case '1':
+        if (const std::uint32_t id = codes.id_of(line.substr(1)); id != VcdCodeTable::kNone) {
+          add(id, Kind::Bits, line.front() == '1' ? 1 : 0);
+        }
+        break;
+      case 'x':
+      case 'X':
+        if (const std::uint32_t id = codes.id_of(line.substr(1)); id != VcdCodeTable::kNone) add(id, Kind::Empty, 0);
+        break;
+      case 'z':
+      case 'Z':
+        if (const std::uint32_t id = codes.id_of(line.substr(1)); id != VcdCodeTable::kNone) {
+          add_value(id, SignalValue::logic(kZ));
+        }
+        break;
+      case 'b':
+      case 'B': {
+        if (line_ascii) {
+          // The common case: known bits and one space before the code.
+          std::uint64_t bits;
+          const char* stop = scan_known_bits(line.data() + 1, end, bits);
+          const auto at = static_cast<std::size_t>(stop - line.data());
+          if (at < line.size() && *stop == ' ') {
+            if (const std::uint32_t id = codes.id_of(code_after(at + 1)); id != VcdCodeTable::kNone) {
+              if (at == 1) {
+                add(id, Kind::Empty, 0);  // no digits
+              } else {
+                add(id, Kind::Bits, bits);
+              }
+            }
+            break;
+          }
+        }
+        std::string_view value;
+        std::string_view code;
+        if (!split_at_space(value, code)) break;
+        if (const std::uint32_t id = codes.id_of(code); id != VcdCodeTable::kNone) {
+          add_value(id, line_ascii ? parse_binary_ascii(value) : parse_binary_str(value));
+        }
         break;
       }
-      case 'x':
-      case 'X': lookup_and_add(line.substr(1), [] { return SignalValue::empty(); }); break;
-      case 'z':
-      case 'Z': lookup_and_add(line.substr(1), [] { return SignalValue::logic(kZ); }); break;
-      case 'b':
-      case 'B':
-        if (!split_at_space(value, code)) break;
-        lookup_and_add(code, [&] { return line_ascii ? parse_binary_ascii(value) : parse_binary_str(value); });
-        break;
       case 'r':
-      case 'R':
+      case 'R': {
+        std::string_view value;
+        std::string_view code;
         if (!split_at_space(value, code)) break;
-        lookup_and_add(code, [&] { return SignalValue::real(parse_f64(value.substr(1)).value_or(0.0)); });
+        if (const std::uint32_t id = codes.id_of(code); id != VcdCodeTable::kNone) {
+          add(id, Kind::Real, std::bit_cast<std::uint64_t>(parse_f64(value.substr(1)).value_or(0.0)));
+        }
         break;
+      }
       default: break;  // string values and other logic states are not kept
     }
   }
@@ -161,15 +292,35 @@ std::size_t parse_lines(std::string_view text, const VcdCodeTable& codes, VcdRun
 }  // namespace
 
 void VcdRun::group_by_signal() {
-  if (changes.size() < 2) return;
-  std::uint32_t max_id = 0;
-  for (const VcdChange& c : changes) max_id = std::max(max_id, c.id);
-  starts_.assign(static_cast<std::size_t>(max_id) + 2, 0);
-  for (const VcdChange& c : changes) ++starts_[c.id + 1];
+  const std::size_t n = changes.size();
+  if (n < 2) return;
+  std::uint32_t lo = UINT32_MAX;
+  std::uint32_t hi = 0;
+  for (const VcdChange& c : changes) {
+    lo = std::min(lo, c.id);
+    hi = std::max(hi, c.id);
+  }
+  const std::size_t span = std::size_t{hi} - lo + 1;
+  if (span > 2 * n + 4096) {
+    // Few changes over many signals: sorting costs less than a count per signal.
+    std::stable_sort(changes.begin(), changes.end(), [](const VcdChange& a, const VcdChange& b) { return a.id < b.id; });
+    return;
+  }
+  starts_.assign(span + 1, 0);
+  for (const VcdChange& c : changes) ++starts_[c.id - lo + 1];
   for (std::size_t i = 1; i < starts_.size(); ++i) starts_[i] += starts_[i - 1];
-  spare_.resize(changes.size());
-  for (VcdChange& c : changes) spare_[starts_[c.id]++] = std::move(c);
+  spare_.resize(n);
+  for (const VcdChange& c : changes) spare_[starts_[c.id - lo]++] = c;
   changes.swap(spare_);
+}
+
+SignalValue VcdRun::value(const VcdChange& change) const {
+  switch (change.kind()) {
+    case VcdChange::Kind::Bits: return SignalValue::bits(change.word);
+    case VcdChange::Kind::Real: return SignalValue::real(std::bit_cast<double>(change.word));
+    case VcdChange::Kind::Listed: return listed[change.word];
+    default: return SignalValue();
+  }
 }
 
 std::size_t parse_vcd_run(std::string_view text, const VcdCodeTable& codes, VcdRun& out) {

@@ -14,25 +14,44 @@
 
 namespace velk {
 
+// One value change, 16 bytes and no heap: values that fit a word are kept
+// in it, the others (four-state and wide vectors, z) in the run's side list.
 struct VcdChange {
-  std::uint32_t id;
+  enum class Kind : std::uint32_t { Bits = 0, Empty = 1, Real = 2, Listed = 3 };
+  // Steps above this do not fit; the loader keeps runs far below it.
+  static constexpr std::uint32_t kMaxStep = (1u << 30) - 1;
+
+  static VcdChange make(std::uint32_t id, std::uint32_t step, Kind kind, std::uint64_t word) noexcept {
+    return {id, step | (static_cast<std::uint32_t>(kind) << 30), word};
+  }
   // Timestamp lines of the run read before this change: 0 means the change
   // belongs to the index that was current when the run began.
-  std::uint32_t step;
-  SignalValue value;
+  std::uint32_t step() const noexcept { return step_kind & kMaxStep; }
+  Kind kind() const noexcept { return static_cast<Kind>(step_kind >> 30); }
+
+  std::uint32_t id;
+  std::uint32_t step_kind;
+  // Bits: the bits; Real: the double's bit pattern; Empty: 0; Listed: the
+  // position in VcdRun::listed.
+  std::uint64_t word;
 };
+static_assert(sizeof(VcdChange) == 16);
 
 struct VcdRun {
   std::vector<std::uint64_t> timestamps;
   std::vector<VcdChange> changes;
+  std::vector<SignalValue> listed;
 
   void clear() noexcept {
     timestamps.clear();
     changes.clear();
+    listed.clear();
   }
   // Orders the changes by signal, keeping file order within each signal, so
   // that the join writes one signal's changes at a time.
   void group_by_signal();
+  // The value of a change.
+  SignalValue value(const VcdChange& change) const;
 
  private:
   std::vector<VcdChange> spare_;

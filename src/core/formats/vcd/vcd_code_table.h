@@ -19,14 +19,19 @@ class VcdCodeTable {
  public:
   VcdCodeTable() : two_(kPrintable * kPrintable, kNone) { one_.fill(kNone); }
 
-  std::optional<std::uint32_t> find(std::string_view code) const {
-    if (code.size() == 1 && printable(code[0])) return unwrap(one_[slot(code[0])]);
+  static constexpr std::uint32_t kNone = UINT32_MAX;
+
+  std::optional<std::uint32_t> find(std::string_view code) const { return unwrap(id_of(code)); }
+
+  // The id of `code`, or kNone.
+  std::uint32_t id_of(std::string_view code) const {
+    if (code.size() == 1 && printable(code[0])) return one_[slot(code[0])];
     if (code.size() == 2 && printable(code[0]) && printable(code[1])) {
-      return unwrap(two_[slot(code[0]) * kPrintable + slot(code[1])]);
+      return two_[slot(code[0]) * kPrintable + slot(code[1])];
     }
+    if (long_.empty()) return kNone;
     const auto it = long_.find(code);
-    if (it == long_.end()) return std::nullopt;
-    return it->second;
+    return it == long_.end() ? kNone : it->second;
   }
 
   void insert(std::string_view code, std::uint32_t id) {
@@ -41,8 +46,6 @@ class VcdCodeTable {
 
  private:
   static constexpr std::size_t kPrintable = 94;  // '!' .. '~'
-  static constexpr std::uint32_t kNone = UINT32_MAX;
-
   static bool printable(char c) { return c >= '!' && c <= '~'; }
   static std::size_t slot(char c) { return static_cast<std::size_t>(c - '!'); }
   static std::optional<std::uint32_t> unwrap(std::uint32_t v) {

@@ -26,6 +26,8 @@ class VcdDeclarations {
   void apply(std::string_view line);
 
   const VcdCodeTable& codes() const noexcept { return codes_; }
+  // Ids handed out so far (ids are 0 .. signal_count() - 1).
+  std::uint32_t signal_count() const noexcept { return next_id_; }
 
  private:
   void on_scope(std::string_view line);

@@ -18,134 +18,286 @@
 namespace velk {
 namespace {
 
-// One block of lines on its way through the load.
+// Blocks are kept far below the size at which a run's timestamp count
+// would not fit a VcdChange (at least two bytes per timestamp line).
+constexpr std::size_t kMaxBlockBytes = std::size_t{1} << 26;
+
+// One block of lines on its way through the load: read, parsed (on any
+// thread), then joined into every part of the store.
 struct Piece {
-  enum class State { Unparsed, Queued, Done };
+  enum class State { Unparsed, Queued, Parsed };
   LineBlock block;  // the bytes, when the input is streamed
   std::string_view text;
   VcdRun run;
   std::size_t stopped_at = 0;  // where a parallel parse met a declaration
   State state = State::Unparsed;
   std::exception_ptr error;
+  std::size_t base = 0;     // the index of the run's step 0, plus one
+  unsigned joins_left = 0;  // parts that have not taken the run in yet
 };
 
-// Threads that parse queued pieces against the code table as it stands. The
-// table is only changed while no piece is queued.
-class RunWorkers {
+// The store is built in parts, one per thread: part t holds the signals with
+// ids from first_id[t] up to the next part's first id (the last part takes
+// every id above), so that the parts are joined on separate threads without
+// locking, each taking the runs in file order.
+class StoreParts {
  public:
-  RunWorkers(unsigned count, const VcdCodeTable& codes) : codes_(codes) {
-    for (unsigned i = 0; i < count; ++i) threads_.emplace_back([this] { work(); });
+  explicit StoreParts(unsigned count) : finished_(count) {
+    for (unsigned t = 0; t < count; ++t) appenders_.push_back(std::make_unique<ValueAppender>(FillOrder::BeforeChanges));
   }
-  ~RunWorkers() {
+  unsigned count() const noexcept { return static_cast<unsigned>(appenders_.size()); }
+  bool split() const noexcept { return !first_id_.empty(); }
+
+  // Splits the ids so that the changes of `sample` (grouped by signal) fall
+  // evenly into the parts; without enough changes to go by, the `signals`
+  // ids known so far are split evenly.
+  void split(const VcdRun& sample, std::uint32_t signals) {
+    const unsigned n = count();
+    first_id_.assign(n, 0);
+    const auto& changes = sample.changes;
+    if (changes.size() < 64 * std::size_t{n}) {
+      for (unsigned t = 1; t < n; ++t) first_id_[t] = static_cast<std::uint32_t>(std::uint64_t{signals} * t / n);
+      return;
+    }
+    for (unsigned t = 1; t < n; ++t) {
+      const std::uint32_t at = changes[changes.size() * t / n].id;
+      first_id_[t] = std::max(first_id_[t - 1], at);
+    }
+  }
+
+  // Appends the changes of `run` that belong to part t, as of index `base` - 1
+  // for the run's step 0. Changes before the first timestamp line of the file
+  // (base + step == 0) are not kept. A value holds from its change to the
+  // next one: nothing is done for a quiet signal.
+  void join(unsigned t, const VcdRun& run, std::size_t base) {
+    const auto by_id = [](const VcdChange& c, std::uint32_t id) { return c.id < id; };
+    const auto& changes = run.changes;
+    const auto first = std::lower_bound(changes.begin(), changes.end(), first_id_[t], by_id);
+    const auto last = t + 1 < count() ? std::lower_bound(first, changes.end(), first_id_[t + 1], by_id) : changes.end();
+    ValueAppender& out = *appenders_[t];
+    const std::uint32_t offset = first_id_[t];
+    for (auto c = first; c != last; ++c) {
+      const std::size_t at = base + c->step();
+      if (at == 0) continue;
+      const std::uint32_t id = c->id - offset;
+      switch (c->kind()) {
+        case VcdChange::Kind::Bits: out.append_inline(id, at - 1, SignalValue::Tag::Bits, c->word); break;
+        case VcdChange::Kind::Empty: out.append_inline(id, at - 1, SignalValue::Tag::Empty, 0); break;
+        case VcdChange::Kind::Real: out.append_inline(id, at - 1, SignalValue::Tag::Real, c->word); break;
+        case VcdChange::Kind::Listed: out.append(id, at - 1, run.listed[c->word]); break;
+      }
+    }
+  }
+
+  // Ends part t at `indices`; parts may be finished on separate threads.
+  void finish(unsigned t, std::size_t indices) { finished_[t] = appenders_[t]->finish(indices); }
+
+  // The whole store, once every part is finished.
+  ValueStore take() {
+    ValueStore store;
+    for (unsigned t = 0; t < count(); ++t) store.append_columns(std::move(finished_[t]), first_id_.empty() ? 0 : first_id_[t]);
+    return store;
+  }
+
+ private:
+  std::vector<std::unique_ptr<ValueAppender>> appenders_;
+  std::vector<std::uint32_t> first_id_;
+  std::vector<ValueStore> finished_;
+};
+
+// Runs the load's tasks: parsing a queued piece against the code table as it
+// stands (the table is only changed while no parse is queued or running),
+// and joining a parsed piece into one part of the store (each part takes the
+// pieces one at a time, in file order). Worker threads run them, and so does
+// the loading thread whenever it waits.
+class LoadTasks {
+ public:
+  LoadTasks(unsigned workers, const VcdCodeTable& codes, StoreParts& parts)
+      : codes_(codes), parts_(parts), joins_(parts.count()), joining_(parts.count(), false) {
+    for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this] { work(); });
+  }
+  ~LoadTasks() {
     {
       std::lock_guard lock(mutex_);
       stopping_ = true;
     }
-    work_ready_.notify_all();
+    changed_.notify_all();
     for (auto& t : threads_) t.join();
   }
-  RunWorkers(const RunWorkers&) = delete;
-  RunWorkers& operator=(const RunWorkers&) = delete;
+  LoadTasks(const LoadTasks&) = delete;
+  LoadTasks& operator=(const LoadTasks&) = delete;
 
-  void submit(Piece& piece) {
+  void submit_parse(Piece& piece) {
     {
       std::lock_guard lock(mutex_);
       piece.state = Piece::State::Queued;
-      queue_.push_back(&piece);
+      parses_.push_back(&piece);
     }
-    work_ready_.notify_one();
+    changed_.notify_one();
   }
 
-  void wait(Piece& piece) {
-    std::unique_lock lock(mutex_);
-    piece_done_.wait(lock, [&] { return piece.state != Piece::State::Queued; });
+  // Hands a parsed piece to every part, after the pieces handed before it.
+  void submit_join(Piece& piece) {
+    {
+      std::lock_guard lock(mutex_);
+      piece.joins_left = parts_.count();
+      for (auto& queue : joins_) queue.push_back(&piece);
+    }
+    changed_.notify_all();
+  }
+
+  void wait_parsed(Piece& piece) {
+    run_until([&] { return piece.state != Piece::State::Queued; });
+  }
+  void wait_joined(Piece& piece) {
+    run_until([&] { return piece.joins_left == 0; });
+    rethrow_join_error();
+  }
+  // Every piece handed to the parts is joined.
+  void wait_all_joined() {
+    run_until([&] {
+      return std::all_of(joins_.begin(), joins_.end(), [](const auto& q) { return q.empty(); }) &&
+             std::none_of(joining_.begin(), joining_.end(), [](bool b) { return b; });
+    });
+    rethrow_join_error();
   }
 
  private:
-  void work() {
+  using Task = std::function<void()>;
+
+  // Takes the next task, joins first (they free pieces); the lock is held.
+  bool take(Task& task) {
+    for (unsigned t = 0; t < joins_.size(); ++t) {
+      if (joining_[t] || joins_[t].empty()) continue;
+      Piece* piece = joins_[t].front();
+      joins_[t].pop_front();
+      joining_[t] = true;
+      task = [this, t, piece] { run_join(t, *piece); };
+      return true;
+    }
+    if (parses_.empty()) return false;
+    Piece* piece = parses_.front();
+    parses_.pop_front();
+    task = [this, piece] { run_parse(*piece); };
+    return true;
+  }
+
+  void run_parse(Piece& piece) {
+    try {
+      piece.stopped_at = parse_vcd_run(piece.text, codes_, piece.run);
+      piece.run.group_by_signal();
+    } catch (...) {
+      piece.error = std::current_exception();
+    }
+    std::lock_guard lock(mutex_);
+    piece.state = Piece::State::Parsed;
+  }
+
+  void run_join(unsigned t, Piece& piece) {
+    std::exception_ptr error;
+    try {
+      parts_.join(t, piece.run, piece.base);
+    } catch (...) {
+      error = std::current_exception();
+    }
+    std::lock_guard lock(mutex_);
+    if (error && !join_error_) join_error_ = error;
+    joining_[t] = false;
+    --piece.joins_left;
+  }
+
+  void rethrow_join_error() {
+    std::lock_guard lock(mutex_);
+    if (join_error_) std::rethrow_exception(join_error_);
+  }
+
+  // Runs tasks on this thread until `done()` holds (checked under the lock).
+  template <class Done>
+  void run_until(Done&& done) {
+    std::unique_lock lock(mutex_);
     for (;;) {
-      Piece* piece;
-      {
-        std::unique_lock lock(mutex_);
-        work_ready_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
-        if (queue_.empty()) return;
-        piece = queue_.front();
-        queue_.pop_front();
+      if (done()) return;
+      Task task;
+      if (take(task)) {
+        lock.unlock();
+        task();
+        lock.lock();
+        changed_.notify_all();
+        continue;
       }
-      try {
-        piece->stopped_at = parse_vcd_run(piece->text, codes_, piece->run);
-        piece->run.group_by_signal();
-      } catch (...) {
-        piece->error = std::current_exception();
+      changed_.wait(lock);
+    }
+  }
+
+  void work() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      if (stopping_) return;  // what is still queued is not wanted any more
+      Task task;
+      if (take(task)) {
+        lock.unlock();
+        task();
+        lock.lock();
+        changed_.notify_all();
+        continue;
       }
-      {
-        std::lock_guard lock(mutex_);
-        piece->state = Piece::State::Done;
-      }
-      piece_done_.notify_all();
+      changed_.wait(lock);
     }
   }
 
   const VcdCodeTable& codes_;
+  StoreParts& parts_;
   std::mutex mutex_;
-  std::condition_variable work_ready_;
-  std::condition_variable piece_done_;
-  std::deque<Piece*> queue_;
+  std::condition_variable changed_;
+  std::deque<Piece*> parses_;
+  std::vector<std::deque<Piece*>> joins_;
+  std::vector<bool> joining_;
+  std::exception_ptr join_error_;
   bool stopping_ = false;
   std::vector<std::thread> threads_;
-};
-
-// Appends the runs, in file order, to the trace being built. A value holds
-// from its change to the next one: nothing is done for a quiet signal.
-class RunJoiner {
- public:
-  explicit RunJoiner(LoadedTrace& trace) : trace_(trace) {}
-
-  void join(const VcdRun& run) {
-    const std::size_t base = trace_.timestamps.size();
-    for (const VcdChange& change : run.changes) {
-      // Changes before the first timestamp line of the file are not kept.
-      if (base + change.step == 0) continue;
-      changes_.append(change.id, base + change.step - 1, change.value);
-    }
-    trace_.timestamps.insert(trace_.timestamps.end(), run.timestamps.begin(), run.timestamps.end());
-  }
-
-  void finish() { trace_.store = changes_.finish(trace_.timestamps.size()); }
-
- private:
-  LoadedTrace& trace_;
-  // Each index takes the previous index's value (unless Empty) before its own
-  // changes, which replace it.
-  ValueAppender changes_{FillOrder::BeforeChanges};
 };
 
 // The load itself: `next(piece)` fills a piece with the next block of lines
 // and returns false at the end of the input.
 void run_load(LoadedTrace& trace, const VcdLoadOptions& options, const std::function<bool(Piece&)>& next) {
-  unsigned threads = options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
+  const unsigned threads = options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
   VcdDeclarations declarations(trace);
-  RunJoiner joiner(trace);
+  StoreParts parts(threads);
 
-  std::deque<std::unique_ptr<Piece>> pending;
+  std::deque<std::unique_ptr<Piece>> pending;  // read, in file order, not yet handed to the parts
+  std::deque<std::unique_ptr<Piece>> joining;  // handed to the parts, in file order
   std::vector<std::unique_ptr<Piece>> spare;
   // Declared after the pieces so that its threads stop before they go.
-  std::unique_ptr<RunWorkers> workers;
-  if (threads > 1) workers = std::make_unique<RunWorkers>(threads, declarations.codes());
-  const std::size_t depth = threads > 1 ? 2 * threads + 1 : 1;
+  LoadTasks tasks(threads - 1, declarations.codes(), parts);
+  const std::size_t depth = 2 * threads + 1;
 
   // Declarations come first in a dump; the blocks that hold them are parsed
   // here, applying them. Once a block with a timestamp line has gone by, the
-  // blocks go to the workers.
+  // blocks are parsed as tasks.
   bool in_parallel = false;
   bool input_left = true;
   const auto any_unparsed = [&] {
     return std::any_of(pending.begin(), pending.end(),
                        [](const auto& p) { return p->state == Piece::State::Unparsed; });
   };
+  const auto recycle_joined = [&](bool wait) {
+    while (!joining.empty()) {
+      if (wait) {
+        tasks.wait_joined(*joining.front());
+      } else if (joining.front()->joins_left != 0) {
+        break;
+      }
+      spare.push_back(std::move(joining.front()));
+      joining.pop_front();
+      wait = false;
+    }
+  };
 
   for (;;) {
-    while (input_left && pending.size() < depth && !any_unparsed()) {
+    recycle_joined(false);
+    // A window full of pieces being joined: make room.
+    if (input_left && pending.empty() && joining.size() >= depth) recycle_joined(true);
+    while (input_left && pending.size() + joining.size() < depth && !any_unparsed()) {
       std::unique_ptr<Piece> piece;
       if (spare.empty()) {
         piece = std::make_unique<Piece>();
@@ -161,43 +313,75 @@ void run_load(LoadedTrace& trace, const VcdLoadOptions& options, const std::func
         break;
       }
       Piece& added = *pending.emplace_back(std::move(piece));
-      if (!in_parallel || !workers) break;
-      workers->submit(added);
+      if (!in_parallel || threads == 1) break;
+      tasks.submit_parse(added);
     }
     if (pending.empty()) break;
 
     Piece& front = *pending.front();
     if (front.state == Piece::State::Unparsed) {
       parse_vcd_run_applying(front.text, declarations, front.run);
+      front.run.group_by_signal();
       if (!front.run.timestamps.empty()) in_parallel = true;
     } else {
-      workers->wait(front);
+      tasks.wait_parsed(front);
       if (front.error) std::rethrow_exception(front.error);
       if (front.stopped_at < front.text.size()) {
         // A declaration among the values: what follows it must be read with
-        // the changed table. Let the workers finish, apply the rest of this
+        // the changed table. Let the parses finish, apply the rest of this
         // block here, and parse the blocks already handed out again.
-        for (auto& p : pending) workers->wait(*p);
+        for (auto& p : pending) tasks.wait_parsed(*p);
         parse_vcd_run_applying(front.text.substr(front.stopped_at), declarations, front.run);
+        front.run.group_by_signal();
         for (std::size_t i = 1; i < pending.size(); ++i) {
           pending[i]->run.clear();
+          pending[i]->error = nullptr;
           pending[i]->state = Piece::State::Unparsed;
         }
       }
     }
-    joiner.join(front.run);
-    spare.push_back(std::move(pending.front()));
+    if (!parts.split()) parts.split(front.run, declarations.signal_count());
+    front.base = trace.timestamps.size();
+    trace.timestamps.insert(trace.timestamps.end(), front.run.timestamps.begin(), front.run.timestamps.end());
+    tasks.submit_join(front);
+    joining.push_back(std::move(pending.front()));
     pending.pop_front();
   }
-  workers.reset();
-  joiner.finish();
+  tasks.wait_all_joined();
+  recycle_joined(false);
+
+  // Each part trims its columns on its own thread.
+  const std::size_t indices = trace.timestamps.size();
+  {
+    std::vector<std::thread> finishing;
+    std::vector<std::exception_ptr> errors(parts.count());
+    for (unsigned t = 1; t < parts.count(); ++t) {
+      finishing.emplace_back([&, t] {
+        try {
+          parts.finish(t, indices);
+        } catch (...) {
+          errors[t] = std::current_exception();
+        }
+      });
+    }
+    try {
+      parts.finish(0, indices);
+    } catch (...) {
+      errors[0] = std::current_exception();
+    }
+    for (auto& f : finishing) f.join();
+    for (const auto& e : errors) {
+      if (e) std::rethrow_exception(e);
+    }
+  }
+  trace.store = parts.take();
 }
 
 }  // namespace
 
 LoadedTrace load_vcd(ByteSource& source, const VcdLoadOptions& options) {
   LoadedTrace trace;
-  LineBlockReader reader(source, std::max<std::size_t>(options.block_bytes, 1));
+  LineBlockReader reader(source, std::clamp<std::size_t>(options.block_bytes, 1, kMaxBlockBytes));
   run_load(trace, options, [&](Piece& piece) {
     if (!reader.next(piece.block)) return false;
     piece.text = piece.block.text();
@@ -209,7 +393,7 @@ LoadedTrace load_vcd(ByteSource& source, const VcdLoadOptions& options) {
 LoadedTrace load_vcd_text(std::string_view text, const VcdLoadOptions& options) {
   LoadedTrace trace;
   std::vector<std::string_view> blocks;
-  for_each_line_block(text, std::max<std::size_t>(options.block_bytes, 1),
+  for_each_line_block(text, std::clamp<std::size_t>(options.block_bytes, 1, kMaxBlockBytes),
                       [&](std::string_view block) { blocks.push_back(block); });
   std::size_t next_block = 0;
   run_load(trace, options, [&](Piece& piece) {
