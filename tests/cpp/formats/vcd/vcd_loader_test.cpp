@@ -155,6 +155,52 @@ TEST(VcdLoader, LongDumpWithLateDeclarations) {
   }
 }
 
+// Many signals (codes of one, two and more characters, so the direct tables
+// and the map both serve) with few changes each, busy and quiet ones mixed, and
+// values of every kind: the store is split over the threads by signal, and
+// a block with far more signals than changes is grouped by sorting.
+TEST(VcdLoader, ManySignalsSplitOverThreads) {
+  std::mt19937 rng(5);
+  constexpr int kSignals = 3000;
+  const auto code_of = [](int i) {
+    if (i % 7 == 0) return "L" + std::to_string(i);
+    std::string code;
+    do {
+      code += static_cast<char>('!' + i % 94);
+      i /= 94;
+    } while (i > 0);
+    return code;
+  };
+  std::string text = "$scope module top $end\n";
+  for (int i = 0; i < kSignals; ++i) {
+    text += "$var wire " + std::string(i % 4 ? "1" : "64") + " " + code_of(i) + " s" + std::to_string(i) + " $end\n";
+  }
+  text += "$upscope $end\n$enddefinitions $end\n";
+  for (int step = 0; step < 600; ++step) {
+    text += "#" + std::to_string(step) + "\n";
+    for (int k = 0, n = static_cast<int>(rng() % 12); k < n; ++k) {
+      // A few busy signals, the rest touched now and then.
+      const int i = rng() % 3 ? static_cast<int>(rng() % 40) : static_cast<int>(rng() % kSignals);
+      const std::string code = code_of(i);
+      switch (rng() % 6) {
+        case 0: text += "x" + code + "\n"; break;
+        case 1: text += "z" + code + "\n"; break;
+        case 2: text += "b1x0 " + code + "\n"; break;
+        case 3: text += "r2.5 " + code + "\n"; break;
+        case 4: text += "b" + std::to_string(rng() % 2) + std::string(rng() % 70, '1') + " " + code + "\n"; break;
+        default: text += std::string(1, "01"[rng() % 2]) + code + "\n";
+      }
+    }
+  }
+  const ReferenceVcd ref(text);
+  for (const unsigned threads : {1u, 2u, 3u}) {
+    for (const std::size_t block : {std::size_t{1024}, std::size_t{1} << 20}) {
+      expect_matches_reference(load_vcd_text(text, {threads, block}), ref,
+                               "threads " + std::to_string(threads) + " block " + std::to_string(block));
+    }
+  }
+}
+
 std::filesystem::path temp_file(const std::string& name) {
   return std::filesystem::temp_directory_path() / ("velk_vcdload_" + std::to_string(::getpid()) + "_" + name);
 }
