@@ -30,7 +30,8 @@ struct Piece {
   std::string_view text;
   VcdRun run;
   std::size_t stopped_at = 0;  // where a parallel parse met a declaration
-  State state = State::Unparsed;
+  State state = State::Unparsed;  // guarded by the tasks' lock once queued
+  bool unparsed = true;           // neither parsed nor queued (the loading thread's own view)
   std::exception_ptr error;
   std::size_t base = 0;     // the index of the run's step 0, plus one
   unsigned joins_left = 0;  // parts that have not taken the run in yet
@@ -148,6 +149,10 @@ class LoadTasks {
 
   void wait_parsed(Piece& piece) {
     run_until([&] { return piece.state != Piece::State::Queued; });
+  }
+  bool joined(const Piece& piece) {
+    std::lock_guard lock(mutex_);
+    return piece.joins_left == 0;
   }
   void wait_joined(Piece& piece) {
     run_until([&] { return piece.joins_left == 0; });
@@ -280,13 +285,13 @@ void run_load(LoadedTrace& trace, const VcdLoadOptions& options, const std::func
   bool input_left = true;
   const auto any_unparsed = [&] {
     return std::any_of(pending.begin(), pending.end(),
-                       [](const auto& p) { return p->state == Piece::State::Unparsed; });
+                       [](const auto& p) { return p->unparsed; });
   };
   const auto recycle_joined = [&](bool wait) {
     while (!joining.empty()) {
       if (wait) {
         tasks.wait_joined(*joining.front());
-      } else if (joining.front()->joins_left != 0) {
+      } else if (!tasks.joined(*joining.front())) {
         break;
       }
       spare.push_back(std::move(joining.front()));
@@ -310,18 +315,21 @@ void run_load(LoadedTrace& trace, const VcdLoadOptions& options, const std::func
       piece->run.clear();
       piece->error = nullptr;
       piece->state = Piece::State::Unparsed;
+      piece->unparsed = true;
       if (!next(*piece)) {
         input_left = false;
         break;
       }
       Piece& added = *pending.emplace_back(std::move(piece));
       if (!in_parallel || threads == 1) break;
+      added.unparsed = false;
       tasks.submit_parse(added);
     }
     if (pending.empty()) break;
 
     Piece& front = *pending.front();
-    if (front.state == Piece::State::Unparsed) {
+    if (front.unparsed) {
+      front.unparsed = false;
       parse_vcd_run_applying(front.text, declarations, front.run);
       front.run.group_by_signal();
       if (!front.run.timestamps.empty()) in_parallel = true;
@@ -339,6 +347,7 @@ void run_load(LoadedTrace& trace, const VcdLoadOptions& options, const std::func
           pending[i]->run.clear();
           pending[i]->error = nullptr;
           pending[i]->state = Piece::State::Unparsed;
+          pending[i]->unparsed = true;
         }
       }
     }
