@@ -35,6 +35,8 @@ class FstReader {
   const MetaData& metadata() const { return meta_; }
   const std::vector<SignalInfo>& signals() const { return meta_.signals; }
   const std::optional<std::vector<std::uint64_t>>& time_table() const { return meta_.time_table; }
+  // The input, for decoders that read the sections in their own order.
+  FstInput& input() { return input_; }
 
   // Calls `callback` once per hierarchy entry, in file order.
   Status read_hierarchy(const HierarchyCallback& callback);

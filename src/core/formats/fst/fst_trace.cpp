@@ -4,6 +4,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "formats/fst/column_decoder.h"
 #include "formats/fst/fst_reader.h"
 #include "io/file_bytes.h"
 #include "io/text.h"
@@ -12,7 +13,7 @@
 namespace velk {
 namespace {
 
-constexpr std::uint32_t kUnregistered = 0xFFFFFFFFu;
+constexpr std::uint32_t kUnregistered = fst::kNoTraceId;
 
 bool is_unknown_state(char c) {
   switch (c) {
@@ -179,7 +180,9 @@ SignalValue convert_value(const FstSignalValue& value) {
   return SignalValue::bits(bits);
 }
 
-Expected<LoadedTrace> FstTrace::from_file(const std::string& path) {
+Expected<LoadedTrace> FstTrace::from_file(const std::string& path) { return from_file_with(path, FstLoadOptions{}); }
+
+Expected<LoadedTrace> FstTrace::from_file_with(const std::string& path, const FstLoadOptions& options) {
   auto input = open_input(path);
   if (!input) return std::move(input).error();
   auto opened = fst::FstReader::open(std::move(input).value(), true);
@@ -194,7 +197,16 @@ Expected<LoadedTrace> FstTrace::from_file(const std::string& path) {
   const auto& times = reader.time_table();
   trace.timestamps = times ? *times : std::vector<std::uint64_t>{0};
 
-  ValuePlacer placer(trace, builder.ids_by_index(reader.signals().size()));
+  std::vector<std::uint32_t> ids = builder.ids_by_index(reader.signals().size());
+  if (options.order == FstLoadOptions::Order::ByChain) {
+    auto store = fst::decode_columns(reader.input(), reader.metadata(), {ids, trace.timestamps, options.threads});
+    if (store) {
+      trace.store = std::move(*store);
+      return trace;
+    }
+  }
+
+  ValuePlacer placer(trace, std::move(ids));
   Status signals = reader.read_signals(fst::FstFilter{}, std::ref(placer));
   if (signals.ok() && !placer.in_order()) {
     placer.collect_all();

@@ -212,15 +212,108 @@ std::uint32_t read_multi_bit_signal_time_delta(std::span<const std::uint8_t> byt
   return r.read_varint_u32() >> 1;
 }
 
+SectionChains::SectionChains(FstInput& in, const MetaData& meta) : in_(in), meta_(meta) {}
+
+Status SectionChains::begin(const SectionLocation& section) {
+  in_.seek(section.offset);
+  const std::uint64_t length = in_.read_u64();
+  const std::uint64_t start = in_.read_u64();
+  const std::uint64_t end = in_.read_u64();
+  in_.read_u64();
+  if (!in_.ok()) return in_.status();
+  if (length != section.length || start != section.start_time || end != section.end_time) {
+    return ReaderError::malformed("value-change section differs from the one found at open");
+  }
+  auto table = read_time_table(in_, section.offset, length);
+  if (!table.ok()) return table.error();
+  times_ = std::move(table.value().times);
+  time_bytes_ = table.value().section_bytes;
+  in_.seek(section.offset + kFixedFields);
+  return in_.status();
+}
+
+Status SectionChains::read_frame(const SectionLocation& section, bool keep) {
+  has_frame_ = false;
+  const std::uint64_t uncompressed = in_.read_varint_u64();
+  const std::uint64_t compressed = in_.read_varint_u64();
+  const std::uint64_t count = in_.read_varint_u64();
+  if (!in_.ok()) return in_.status();
+  if (compressed > section.length) return ReaderError::malformed("frame larger than its value-change section");
+  if (count != meta_.signals.size()) return ReaderError::malformed("frame signal count differs from the geometry");
+  if (!keep) {
+    in_.skip(compressed);
+    return in_.status();
+  }
+  frame_bytes_.clear();
+  const Status read = read_zlib_into(in_, uncompressed, compressed, true, frame_bytes_, scratch_);
+  if (!read.ok()) return read;
+  has_frame_ = true;
+  return Status();
+}
+
+Status SectionChains::locate(const SectionLocation& section) {
+  const std::uint64_t signal_count = in_.read_varint_u64();
+  chain_base_ = in_.position();
+  pack_ = pack_type_from_byte(in_.read_u8());
+  if (!in_.ok()) return in_.status();
+  if (signal_count > meta_.signals.size()) {
+    return ReaderError::malformed("value-change signal count exceeds the geometry");
+  }
+  const std::uint64_t section_end = section.offset + section.length;
+  // The offset table length sits just before the time data.
+  if (time_bytes_ + 8 > section_end - in_.position()) return ReaderError::malformed("offset table overlaps the chains");
+  const std::uint64_t length_field = section_end - time_bytes_ - 8;
+  in_.seek(length_field);
+  const std::uint64_t table_length = in_.read_u64();
+  if (!in_.ok()) return in_.status();
+  if (table_length > length_field - (chain_base_ + 1)) return ReaderError::malformed("offset table overlaps the chains");
+  const std::uint64_t table_start = length_field - table_length;
+  in_.seek(table_start);
+  table_bytes_.resize(static_cast<std::size_t>(table_length));
+  if (!in_.read_into(table_bytes_)) return in_.status();
+  auto chains = read_signal_locs(table_bytes_, section.kind, signal_count, table_start - chain_base_);
+  if (!chains.ok()) return chains.error();
+  chains_ = std::move(chains).value();
+  return Status();
+}
+
+void SectionChains::clear_unpacked() {
+  const std::size_t signal_count = meta_.signals.size();
+  chain_bytes_.clear();
+  start_.assign(signal_count, 0);
+  length_.assign(signal_count, 0);
+  unpacked_at_.assign(signal_count, kNoSignal);
+}
+
+Status SectionChains::unpack(const ChainLocation& chain) {
+  const std::uint32_t s = chain.signal_index;
+  if (unpacked_at_[chain.owner] != kNoSignal) {
+    start_[s] = start_[unpacked_at_[chain.owner]];
+    length_[s] = length_[unpacked_at_[chain.owner]];
+    return Status();
+  }
+  const std::size_t before = chain_bytes_.size();
+  in_.seek(chain_base_ + chain.offset);
+  const Status status = read_packed_signal_value_bytes(in_, chain.length, pack_, chain_bytes_, scratch_);
+  if (!status.ok()) return status;
+  // Positions are kept as u32 per signal.
+  if (chain_bytes_.size() >= kNoSignal) {
+    return ReaderError::malformed("value changes of one section exceed 4 GiB once unpacked");
+  }
+  start_[s] = static_cast<std::uint32_t>(before);
+  length_[s] = static_cast<std::uint32_t>(chain_bytes_.size() - before);
+  unpacked_at_[chain.owner] = s;
+  return Status();
+}
+
 namespace {
 
-// Decodes the value-change sections one by one. All buffers live across
-// sections, so decoding allocates only when a section needs more room than
-// any before it.
+// Decodes the value-change sections one by one, walking each section's time
+// indices and reporting every signal's records in time order.
 class SectionDecoder {
  public:
   SectionDecoder(FstInput& in, const MetaData& meta, const FstFilter& filter, const SignalCallback& callback)
-      : in_(in),
+      : chains_(in, meta),
         meta_(meta),
         callback_(callback),
         mask_(mask_of(filter, meta.signals.size())),
@@ -241,44 +334,24 @@ class SectionDecoder {
 
  private:
   Status decode(const SectionLocation& section, bool first) {
-    in_.seek(section.offset);
-    const std::uint64_t length = in_.read_u64();
-    const std::uint64_t start = in_.read_u64();
-    const std::uint64_t end = in_.read_u64();
-    in_.read_u64();
-    if (!in_.ok()) return in_.status();
-    if (length != section.length || start != section.start_time || end != section.end_time) {
-      return ReaderError::malformed("value-change section differs from the one found at open");
-    }
-    auto table = read_time_table(in_, section.offset, length);
-    if (!table.ok()) return table.error();
-    const auto& times = table.value().times;
-    in_.seek(section.offset + kFixedFields);
-    const bool deliver_frame = first && (times.empty() || section.start_time < times.front());
-    Status status = frame(section, deliver_frame);
+    Status status = chains_.begin(section);
     if (!status.ok()) return status;
-    status = locate_chains(section, table.value().section_bytes);
+    const auto& times = chains_.times();
+    status = chains_.read_frame(section, first && (times.empty() || section.start_time < times.front()));
+    if (!status.ok()) return status;
+    if (chains_.has_frame()) {
+      status = deliver_frame(section.start_time);
+      if (!status.ok()) return status;
+    }
+    status = chains_.locate(section);
     if (!status.ok()) return status;
     status = unpack_chains(times.size());
     if (!status.ok()) return status;
     return walk_time_indices(times);
   }
 
-  Status frame(const SectionLocation& section, bool deliver) {
-    const std::uint64_t uncompressed = in_.read_varint_u64();
-    const std::uint64_t compressed = in_.read_varint_u64();
-    const std::uint64_t count = in_.read_varint_u64();
-    if (!in_.ok()) return in_.status();
-    if (compressed > section.length) return ReaderError::malformed("frame larger than its value-change section");
-    if (count != meta_.signals.size()) return ReaderError::malformed("frame signal count differs from the geometry");
-    if (!deliver) {
-      in_.skip(compressed);
-      return in_.status();
-    }
-    frame_bytes_.clear();
-    const Status read = read_zlib_into(in_, uncompressed, compressed, true, frame_bytes_, scratch_);
-    if (!read.ok()) return read;
-    ByteReader r(frame_bytes_);
+  Status deliver_frame(std::uint64_t time) {
+    ByteReader r(chains_.frame());
     for (std::size_t i = 0; i < meta_.signals.size(); ++i) {
       const SignalInfo info = meta_.signals[i];
       const auto bytes = r.read_span(static_cast<std::size_t>(info.frame_bytes()));
@@ -286,88 +359,34 @@ class SectionDecoder {
       if (bytes.empty() || !mask_.is_set(i)) continue;
       const auto value = info.is_real() ? FstSignalValue::of_real(read_double(bytes, meta_.float_endian))
                                         : FstSignalValue::string(as_chars(bytes));
-      callback_(section.start_time, FstSignalHandle{static_cast<std::uint32_t>(i + 1)}, value);
+      callback_(time, FstSignalHandle{static_cast<std::uint32_t>(i + 1)}, value);
     }
     return Status();
   }
 
-  // Reads the offset table and leaves the chain base and locations in members.
-  Status locate_chains(const SectionLocation& section, std::uint64_t time_bytes) {
-    const std::uint64_t signal_count = in_.read_varint_u64();
-    chain_base_ = in_.position();
-    pack_ = pack_type_from_byte(in_.read_u8());
-    if (!in_.ok()) return in_.status();
-    if (signal_count > meta_.signals.size()) {
-      return ReaderError::malformed("value-change signal count exceeds the geometry");
-    }
-    const std::uint64_t section_end = section.offset + section.length;
-    // The offset table length sits just before the time data.
-    if (time_bytes + 8 > section_end - in_.position()) return ReaderError::malformed("offset table overlaps the chains");
-    const std::uint64_t length_field = section_end - time_bytes - 8;
-    in_.seek(length_field);
-    const std::uint64_t table_length = in_.read_u64();
-    if (!in_.ok()) return in_.status();
-    if (table_length > length_field - (chain_base_ + 1)) return ReaderError::malformed("offset table overlaps the chains");
-    const std::uint64_t table_start = length_field - table_length;
-    in_.seek(table_start);
-    table_bytes_.resize(static_cast<std::size_t>(table_length));
-    if (!in_.read_into(table_bytes_)) return in_.status();
-    auto chains = read_signal_locs(table_bytes_, section.kind, signal_count, table_start - chain_base_);
-    if (!chains.ok()) return chains.error();
-    chains_ = std::move(chains).value();
-    return Status();
-  }
-
-  // Unpacks every selected chain into the shared buffer and files each signal
-  // under the time index of its first record.
+  // Unpacks every selected chain and files each signal under the time index
+  // of its first record.
   Status unpack_chains(std::size_t time_count) {
     const std::size_t signal_count = meta_.signals.size();
-    chain_bytes_.clear();
-    start_.assign(signal_count, 0);
-    remaining_.assign(signal_count, 0);
+    chains_.clear_unpacked();
+    used_.assign(signal_count, 0);
     next_.assign(signal_count, kNoSignal);
-    // An aliased chain is unpacked once and shared.
-    unpacked_at_.assign(signal_count, kNoSignal);
-    unpacked_length_.assign(signal_count, 0);
     heads_.assign(std::max<std::size_t>(time_count, 1), kNoSignal);
-    for (const auto& chain : chains_) {
+    for (const auto& chain : chains_.chains()) {
       const std::uint32_t s = chain.signal_index;
       if (!mask_.is_set(s)) continue;
-      const Status status = unpack(chain);
+      const Status status = chains_.unpack(chain);
       if (!status.ok()) return status;
-      if (remaining_[s] == 0) continue;
+      if (chains_.unpacked(s).empty()) continue;
       const Status filed = file_under(s, 0);
       if (!filed.ok()) return filed;
     }
     return Status();
   }
 
-  Status unpack(const ChainLocation& chain) {
-    const std::uint32_t s = chain.signal_index;
-    if (unpacked_at_[chain.owner] != kNoSignal) {
-      start_[s] = unpacked_at_[chain.owner];
-      remaining_[s] = unpacked_length_[chain.owner];
-      return Status();
-    }
-    const std::size_t before = chain_bytes_.size();
-    in_.seek(chain_base_ + chain.offset);
-    const Status status = read_packed_signal_value_bytes(in_, chain.length, pack_, chain_bytes_, scratch_);
-    if (!status.ok()) return status;
-    // Positions are kept as u32 per signal.
-    if (chain_bytes_.size() >= kNoSignal) {
-      return ReaderError::malformed("value changes of one section exceed 4 GiB once unpacked");
-    }
-    start_[s] = static_cast<std::uint32_t>(before);
-    remaining_[s] = static_cast<std::uint32_t>(chain_bytes_.size() - before);
-    unpacked_at_[chain.owner] = start_[s];
-    unpacked_length_[chain.owner] = remaining_[s];
-    return Status();
-  }
-
   // A reader over the part of signal `s`'s unpacked changes not yet reported.
-  ByteReader unread_changes(std::uint32_t s) const {
-    return ByteReader(std::span<const std::uint8_t>(chain_bytes_).subspan(start_[s], remaining_[s]));
-  }
+  ByteReader unread_changes(std::uint32_t s) const { return ByteReader(chains_.unpacked(s).subspan(used_[s])); }
+  bool all_read(std::uint32_t s) const { return used_[s] == chains_.unpacked(s).size(); }
 
   // Puts signal `s` at the head of the list of time index t + delta of its next record.
   Status file_under(std::uint32_t s, std::size_t t) {
@@ -392,7 +411,7 @@ class SectionDecoder {
         heads_[t] = next_[s];
         const Status status = deliver_record(s, time);
         if (!status.ok()) return status;
-        if (remaining_[s] == 0) continue;
+        if (all_read(s)) continue;
         const Status filed = file_under(s, t);
         if (!filed.ok()) return filed;
       }
@@ -426,9 +445,7 @@ class SectionDecoder {
       value = FstSignalValue::string(chars.value());
     }
     callback_(time, FstSignalHandle{s + 1}, value);
-    const auto used = static_cast<std::uint32_t>(r.position());
-    start_[s] += used;
-    remaining_[s] -= used;
+    used_[s] += static_cast<std::uint32_t>(r.position());
     return Status();
   }
 
@@ -446,25 +463,15 @@ class SectionDecoder {
     return std::string_view(expanded_);
   }
 
-  FstInput& in_;
+  SectionChains chains_;
   const MetaData& meta_;
   const SignalCallback& callback_;
   BitMask mask_;
   std::uint64_t filter_end_;
-  std::uint64_t chain_base_ = 0;
-  PackType pack_ = PackType::Zlib;
-  std::vector<ChainLocation> chains_;
-  std::vector<std::uint8_t> frame_bytes_;
-  std::vector<std::uint8_t> table_bytes_;
-  std::vector<std::uint8_t> chain_bytes_;  // every chain of the section, unpacked
-  std::vector<std::uint8_t> scratch_;      // compressed bytes on their way in
-  std::string expanded_;                   // packed bits expanded to characters
-  std::vector<std::uint32_t> start_;       // per signal: next record in chain_bytes_
-  std::vector<std::uint32_t> remaining_;   // per signal: bytes left in its chain
-  std::vector<std::uint32_t> next_;        // per signal: next signal in the same list
-  std::vector<std::uint32_t> heads_;       // per time index: first signal of its list
-  std::vector<std::uint32_t> unpacked_at_;      // per chain owner: its unpacked start
-  std::vector<std::uint32_t> unpacked_length_;  // per chain owner: its unpacked length
+  std::string expanded_;                 // packed bits expanded to characters
+  std::vector<std::uint32_t> used_;      // per signal: bytes of its unpacked chain reported
+  std::vector<std::uint32_t> next_;      // per signal: next signal in the same list
+  std::vector<std::uint32_t> heads_;     // per time index: first signal of its list
 };
 
 }  // namespace

@@ -1,0 +1,409 @@
+#include "formats/fst/column_decoder.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <exception>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "formats/fst/fst_trace.h"
+#include "formats/fst/value_changes.h"
+
+namespace velk::fst {
+namespace {
+
+constexpr char kOneBitStates[] = "xzhuwl-?";
+
+// The trace index of a time, as the time-ordered placement finds it: the
+// first index holding the time, or the index before the first later time (0
+// when there is none before). A sorted table (every writer's) is searched
+// onwards from the previous answer; an unsorted one exactly as that
+// placement's binary search over the whole table does.
+class TimeIndex {
+ public:
+  explicit TimeIndex(std::span<const std::uint64_t> ts) : ts_(ts), sorted_(std::is_sorted(ts.begin(), ts.end())) {}
+
+  std::size_t of(std::uint64_t time) {
+    if (cached_ && time == cached_time_) return cached_index_;
+    auto it = sorted_ ? search_onwards(time) : std::lower_bound(ts_.begin(), ts_.end(), time);
+    std::size_t index = static_cast<std::size_t>(it - ts_.begin());
+    if (it == ts_.end() || *it != time) index = index == 0 ? 0 : index - 1;
+    cached_ = true;
+    cached_time_ = time;
+    cached_index_ = index;
+    return index;
+  }
+
+ private:
+  // Every time before the previous answer is below a later time.
+  std::span<const std::uint64_t>::iterator search_onwards(std::uint64_t time) const {
+    auto it = ts_.begin();
+    if (cached_ && time > cached_time_) it += static_cast<std::ptrdiff_t>(cached_index_);
+    // Consecutive times usually sit at consecutive indices.
+    for (int step = 0; step < 4 && it != ts_.end() && *it < time; ++step) ++it;
+    if (it != ts_.end() && *it < time) it = std::lower_bound(it, ts_.end(), time);
+    return it;
+  }
+
+  std::span<const std::uint64_t> ts_;
+  bool sorted_;
+  bool cached_ = false;
+  std::uint64_t cached_time_ = 0;
+  std::size_t cached_index_ = 0;
+};
+
+// An unsigned LEB128 number of at most 5 bytes, kept to 32 bits, as the
+// time-ordered reading takes it. False for a number that runs past `end` or
+// over 5 bytes.
+inline bool next_varint(const std::uint8_t*& p, const std::uint8_t* end, std::uint32_t& out) {
+  if (p != end && *p < 0x80) {
+    out = *p++;
+    return true;
+  }
+  std::uint64_t v = 0;
+  for (unsigned i = 0; i < 5; ++i) {
+    if (p == end) return false;
+    const std::uint8_t b = *p++;
+    v |= std::uint64_t{b & 0x7fu} << (7 * i);
+    if ((b & 0x80) == 0) {
+      out = static_cast<std::uint32_t>(v);
+      return true;
+    }
+  }
+  return false;
+}
+
+// `count` bytes at p, or false when fewer are left before `end`.
+inline bool take(const std::uint8_t*& p, const std::uint8_t* end, std::size_t count,
+                 std::span<const std::uint8_t>& out) {
+  if (count > static_cast<std::size_t>(end - p)) return false;
+  out = {p, count};
+  p += count;
+  return true;
+}
+
+double read_double(std::span<const std::uint8_t> b, FloatEndian endian) {
+  std::uint64_t bits = 0;
+  for (int i = 0; i < 8; ++i) bits = (bits << 8) | (endian == FloatEndian::Little ? b[7 - i] : b[i]);
+  return std::bit_cast<double>(bits);
+}
+
+std::string_view as_chars(std::span<const std::uint8_t> b) {
+  return {reinterpret_cast<const char*>(b.data()), b.size()};
+}
+
+// The value of `width` packed two-state bits (first bit in the top bit of the
+// first byte): the last 64 of them, as the text of those bits converts.
+std::uint64_t packed_bits(std::span<const std::uint8_t> b, std::uint32_t width) {
+  const unsigned pad = static_cast<unsigned>(b.size() * 8 - width);  // unused low bits of the last byte
+  if (b.size() <= 8) {
+    std::uint64_t acc = 0;
+    for (const auto byte : b) acc = (acc << 8) | byte;
+    return acc >> pad;
+  }
+  std::uint64_t low = 0;
+  for (std::size_t i = b.size() - 8; i < b.size(); ++i) low = (low << 8) | b[i];
+  if (pad == 0) return low;
+  return (low >> pad) | (std::uint64_t{b[b.size() - 9]} << (64 - pad));
+}
+
+// Where one section's records land: the trace index of each local time
+// index below `stop` (records from `stop` on are not reported: their time
+// lies past the end), and `limit`, the bound a time index must stay below.
+struct SectionPlace {
+  std::span<const std::uint32_t> index;
+  std::size_t stop = 0;
+  std::size_t limit = 1;
+};
+
+// Hands decoded values to the store: one signal of one part.
+class ColumnSink {
+ public:
+  ColumnSink(ValueAppender* values, std::uint32_t id) : values_(values), id_(id) {}
+  bool bits(std::size_t index, std::uint64_t word) { return value(index, SignalValue::bits(word)); }
+  bool value(std::size_t index, const SignalValue& v) { return values_ == nullptr || values_->append(id_, index, v); }
+
+ private:
+  ValueAppender* values_;  // null: a signal no name refers to (decoded to be checked only)
+  std::uint32_t id_;
+};
+
+// The values of the one-bit states, made once per part.
+struct OneBitValues {
+  SignalValue state[8];
+  OneBitValues() {
+    for (int i = 0; i < 8; ++i) state[i] = convert_value(FstSignalValue::string({&kOneBitStates[i], 1}));
+  }
+};
+
+// Decodes one signal's records of a section in chain order. Reads and checks
+// exactly the bytes the time-ordered reading reads for it: every record whose
+// time index lies below place.stop, and the time delta of the record after
+// the last one reported. False on anything that reading reports as an error,
+// and when the store refuses a value (one that goes back in time).
+class ChainReader {
+ public:
+  ChainReader(SignalInfo info, FloatEndian endian, const OneBitValues& one_bit)
+      : info_(info), endian_(endian), one_bit_(one_bit) {}
+
+  bool read(std::span<const std::uint8_t> chain, const SectionPlace& place, ColumnSink& sink) {
+    if (info_.raw() == 2) return walk(chain, place, sink, [](std::uint32_t v) { return (v & 1) ? v >> 4 : v >> 2; });
+    return walk(chain, place, sink, [](std::uint32_t v) { return v >> 1; });
+  }
+
+ private:
+  template <class Delta>
+  bool walk(std::span<const std::uint8_t> chain, const SectionPlace& place, ColumnSink& sink, Delta delta) {
+    const std::uint8_t* p = chain.data();
+    const std::uint8_t* const end = p + chain.size();
+    if (p == end) return true;
+    std::uint32_t v = 0;
+    if (!next_varint(p, end, v)) return false;
+    std::size_t t = delta(v);
+    if (t >= place.limit) return false;
+    while (t < place.stop) {
+      if (!record(p, end, v, place.index[t], sink)) return false;
+      if (p == end) return true;
+      if (!next_varint(p, end, v)) return false;
+      const std::size_t d = delta(v);
+      if (d >= place.limit - t) return false;
+      t += d;
+    }
+    return true;
+  }
+
+  // The value of the record whose leading varint `v` has been read.
+  bool record(const std::uint8_t*& p, const std::uint8_t* end, std::uint32_t v, std::size_t index, ColumnSink& sink) {
+    const std::uint32_t raw = info_.raw();
+    if (raw == 2) {
+      if (v & 1) return sink.value(index, one_bit_.state[(v >> 1) & 7]);
+      return sink.bits(index, (v >> 1) & 1);
+    }
+    std::span<const std::uint8_t> b;
+    if (raw == 0) {
+      if ((v & 1) == 0 || !take(p, end, 8, b)) return false;
+      return sink.value(index, SignalValue::real(read_double(b, endian_)));
+    }
+    if (raw == 1) {
+      std::uint32_t k = 0;
+      if (!next_varint(p, end, k) || !take(p, end, k, b)) return false;
+      return sink.value(index, convert_value(FstSignalValue::string(as_chars(b))));
+    }
+    const std::uint32_t width = info_.bit_length();
+    if ((v & 1) == 0) {
+      if (!take(p, end, (static_cast<std::size_t>(width) + 7) / 8, b)) return false;
+      return sink.bits(index, packed_bits(b, width));
+    }
+    if (!take(p, end, width, b)) return false;
+    return text(index, as_chars(b), sink);
+  }
+
+  // One character per bit: plain 0/1 text is folded here, anything else converted.
+  static bool text(std::size_t index, std::string_view chars, ColumnSink& sink) {
+    std::uint64_t bits = 0;
+    for (const char c : chars) {
+      if (c != '0' && c != '1') return sink.value(index, convert_value(FstSignalValue::string(chars)));
+      bits = (bits << 1) | static_cast<std::uint64_t>(c == '1');
+    }
+    return sink.bits(index, bits);
+  }
+
+  SignalInfo info_;
+  FloatEndian endian_;
+  const OneBitValues& one_bit_;
+};
+
+// The signals whose trace ids lie in [first_id, end_id), decoded by one
+// thread into one appender (ids counted from first_id), plus any signals no
+// name refers to that fall to it.
+struct Part {
+  std::uint32_t first_id = 0;
+  std::uint32_t end_id = 0;
+  std::vector<std::uint32_t> signals;  // geometry indices
+  ValueAppender values{FillOrder::AfterChanges};
+  OneBitValues one_bit;
+  bool ok = true;
+};
+
+class ColumnDecoder {
+ public:
+  ColumnDecoder(FstInput& in, const MetaData& meta, const ColumnLayout& layout)
+      : meta_(meta), layout_(layout), chains_(in, meta), time_index_(layout.timestamps) {
+    const unsigned machine = std::max(1u, std::thread::hardware_concurrency());
+    threads_ = std::min(layout.threads == 0 ? machine : layout.threads, 64u);
+    threads_ = 1;  // until the store can join parts
+  }
+
+  std::optional<ValueStore> run() {
+    // Indices are kept as u32; a table without indices takes no values.
+    if (layout_.timestamps.empty() || layout_.timestamps.size() >= UINT32_MAX) {
+      if (!meta_.sections.empty()) return std::nullopt;
+    }
+    const std::uint64_t filter_end = meta_.header.end_time;
+    bool first = true;
+    for (const auto& section : meta_.sections) {
+      if (section.start_time > filter_end) continue;
+      if (!decode(section, first)) return std::nullopt;
+      first = false;
+    }
+    return finish();
+  }
+
+ private:
+  bool decode(const SectionLocation& section, bool first) {
+    if (!chains_.begin(section).ok()) return false;
+    const auto& times = chains_.times();
+    if (!chains_.read_frame(section, first && (times.empty() || section.start_time < times.front())).ok()) {
+      return false;
+    }
+    if (!chains_.locate(section).ok()) return false;
+    chains_.clear_unpacked();
+    for (const auto& chain : chains_.chains()) {
+      if (!chains_.unpack(chain).ok()) return false;
+    }
+    if (chains_.has_frame() && !locate_frame(section.start_time)) return false;
+    place_times();
+    if (parts_.empty()) split();
+    return decode_parts();
+  }
+
+  // Checks the frame as the time-ordered reading does and notes where each
+  // signal's frame value lies.
+  bool locate_frame(std::uint64_t time) {
+    frame_at_.assign(meta_.signals.size(), {0, 0});
+    std::uint64_t at = 0;
+    const std::uint64_t size = chains_.frame().size();
+    for (std::size_t i = 0; i < meta_.signals.size(); ++i) {
+      const std::uint64_t n = meta_.signals[i].frame_bytes();
+      if (n > size - at) return false;
+      frame_at_[i] = {at, n};
+      at += n;
+    }
+    frame_index_ = time_index_.of(time);
+    return true;
+  }
+
+  void place_times() {
+    const auto& times = chains_.times();
+    const std::uint64_t filter_end = meta_.header.end_time;
+    place_.stop = static_cast<std::size_t>(
+        std::find_if(times.begin(), times.end(), [&](std::uint64_t t) { return t > filter_end; }) - times.begin());
+    place_.limit = std::max<std::size_t>(times.size(), 1);
+    index_.resize(place_.stop);
+    for (std::size_t t = 0; t < place_.stop; ++t) index_[t] = static_cast<std::uint32_t>(time_index_.of(times[t]));
+    place_.index = index_;
+  }
+
+  // Splits the trace ids into contiguous ranges of about equal unpacked
+  // bytes (in the first section), one per thread.
+  void split() {
+    const auto& ids = layout_.ids;
+    std::uint32_t id_count = 0;
+    for (const auto id : ids) {
+      if (id != kNoTraceId) id_count = std::max(id_count, id + 1);
+    }
+    std::vector<std::uint64_t> bytes(id_count + std::size_t{1}, 0);
+    std::uint64_t total = 0;
+    for (std::uint32_t s = 0; s < ids.size() && s < meta_.signals.size(); ++s) {
+      if (ids[s] == kNoTraceId) continue;
+      bytes[ids[s]] += chains_.unpacked(s).size() + 1;
+      total += chains_.unpacked(s).size() + 1;
+    }
+    const std::size_t count = std::max<std::size_t>(1, std::min<std::size_t>(threads_, id_count));
+    parts_ = std::vector<Part>(count);
+    std::uint32_t id = 0;
+    std::uint64_t done = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+      parts_[k].first_id = id;
+      const std::uint64_t goal = total * (k + 1) / count;
+      while (id < id_count && (k + 1 == count || done < goal)) done += bytes[id++];
+      parts_[k].end_id = id;
+    }
+    for (std::uint32_t s = 0; s < meta_.signals.size(); ++s) {
+      const std::uint32_t sid = s < ids.size() ? ids[s] : kNoTraceId;
+      parts_[part_of(sid)].signals.push_back(s);
+    }
+  }
+
+  std::size_t part_of(std::uint32_t id) const {
+    if (id == kNoTraceId) return 0;
+    for (std::size_t k = 0; k < parts_.size(); ++k) {
+      if (id < parts_[k].end_id) return k;
+    }
+    return parts_.size() - 1;
+  }
+
+  bool decode_parts() {
+    // Small sections are not worth a thread.
+    std::uint64_t bytes = 0;
+    for (const auto& c : chains_.chains()) bytes += c.length;
+    if (parts_.size() == 1 || bytes < kThreadedBytes) {
+      for (auto& part : parts_) decode_part(part);
+    } else {
+      std::vector<std::thread> workers;
+      workers.reserve(parts_.size() - 1);
+      for (std::size_t k = 1; k < parts_.size(); ++k) workers.emplace_back([this, k] { decode_part(parts_[k]); });
+      decode_part(parts_[0]);
+      for (auto& w : workers) w.join();
+    }
+    return std::all_of(parts_.begin(), parts_.end(), [](const Part& p) { return p.ok; });
+  }
+
+  void decode_part(Part& part) {
+    if (!part.ok) return;
+    try {
+      for (const std::uint32_t s : part.signals) {
+        const std::uint32_t id = s < layout_.ids.size() ? layout_.ids[s] : kNoTraceId;
+        ColumnSink sink(id == kNoTraceId ? nullptr : &part.values, id - part.first_id);
+        if (chains_.has_frame() && !frame_value(s, sink)) {
+          part.ok = false;
+          return;
+        }
+        ChainReader reader(meta_.signals[s], meta_.float_endian, part.one_bit);
+        if (!reader.read(chains_.unpacked(s), place_, sink)) {
+          part.ok = false;
+          return;
+        }
+      }
+    } catch (...) {
+      // The time-ordered reading meets the same limit and reports it its own way.
+      part.ok = false;
+    }
+  }
+
+  bool frame_value(std::uint32_t s, ColumnSink& sink) {
+    const auto [at, n] = frame_at_[s];
+    if (n == 0) return true;
+    const auto bytes = chains_.frame().subspan(static_cast<std::size_t>(at), static_cast<std::size_t>(n));
+    if (meta_.signals[s].is_real()) return sink.value(frame_index_, SignalValue::real(read_double(bytes, meta_.float_endian)));
+    return sink.value(frame_index_, convert_value(FstSignalValue::string(as_chars(bytes))));
+  }
+
+  std::optional<ValueStore> finish() {
+    if (parts_.empty()) return ValueStore();
+    return parts_[0].values.finish(layout_.timestamps.size());
+  }
+
+  static constexpr std::uint64_t kThreadedBytes = 1 << 20;
+
+  const MetaData& meta_;
+  const ColumnLayout& layout_;
+  SectionChains chains_;
+  TimeIndex time_index_;
+  unsigned threads_ = 1;
+  std::vector<Part> parts_;
+  SectionPlace place_;
+  std::vector<std::uint32_t> index_;                                 // per local time index: trace index
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> frame_at_;    // per signal: its frame bytes
+  std::size_t frame_index_ = 0;
+};
+
+}  // namespace
+
+std::optional<ValueStore> decode_columns(FstInput& in, const MetaData& meta, const ColumnLayout& layout) {
+  return ColumnDecoder(in, meta, layout).run();
+}
+
+}  // namespace velk::fst
