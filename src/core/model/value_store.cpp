@@ -254,6 +254,8 @@ void ValueAppender::grow(std::uint32_t id) {
   store_.columns_.resize(pending_.size());
 }
 
+std::uint64_t ValueAppender::pool_slot(const SignalValue& value) { return pool_->pool.slot(value); }
+
 bool ValueAppender::append(std::uint32_t id, std::size_t index, const SignalValue& value) {
   switch (value.tag()) {
     case SignalValue::Tag::Bits: return append_inline(id, index, value.tag(), value.as_bits());

@@ -318,6 +318,10 @@ class ValueAppender {
     p.held = true;
     return true;
   }
+  // The payload word of a WideBits, Logic or Str value: its slot in this
+  // appender's pool. A reader that repeats a few such values (the states of
+  // a one-bit signal) looks each up once and appends it with append_inline.
+  std::uint64_t pool_slot(const SignalValue& value);
   // The latest index recorded for `id`, if any.
   std::optional<std::size_t> latest(std::uint32_t id) const noexcept;
 

@@ -122,20 +122,42 @@ struct SectionPlace {
 class ColumnSink {
  public:
   ColumnSink(ValueAppender* values, std::uint32_t id) : values_(values), id_(id) {}
-  bool bits(std::size_t index, std::uint64_t word) { return value(index, SignalValue::bits(word)); }
+  bool bits(std::size_t index, std::uint64_t word) {
+    return values_ == nullptr || values_->append_bits(id_, index, word);
+  }
+  bool real(std::size_t index, double v) {
+    return values_ == nullptr ||
+           values_->append_inline(id_, index, SignalValue::Tag::Real, std::bit_cast<std::uint64_t>(v));
+  }
   bool value(std::size_t index, const SignalValue& v) { return values_ == nullptr || values_->append(id_, index, v); }
+  // A pooled value whose slot in the part's pool is known.
+  bool pooled(std::size_t index, SignalValue::Tag tag, std::uint64_t slot) {
+    return values_ == nullptr || values_->append_inline(id_, index, tag, slot);
+  }
 
  private:
   ValueAppender* values_;  // null: a signal no name refers to (decoded to be checked only)
   std::uint32_t id_;
 };
 
-// The values of the one-bit states, made once per part.
-struct OneBitValues {
-  SignalValue state[8];
-  OneBitValues() {
-    for (int i = 0; i < 8; ++i) state[i] = convert_value(FstSignalValue::string({&kOneBitStates[i], 1}));
+// The values of the one-bit states (x, z, ...), made once per part and
+// looked up in its pool on first use.
+class OneBitValues {
+ public:
+  explicit OneBitValues(ValueAppender& values) : values_(values) {
+    for (int i = 0; i < 8; ++i) state_[i] = convert_value(FstSignalValue::string({&kOneBitStates[i], 1}));
   }
+
+  bool append(ColumnSink& sink, std::size_t index, std::uint32_t state) {
+    const SignalValue& v = state_[state];
+    if (!slot_[state]) slot_[state] = values_.pool_slot(v);
+    return sink.pooled(index, v.tag(), *slot_[state]);
+  }
+
+ private:
+  ValueAppender& values_;
+  SignalValue state_[8];
+  std::optional<std::uint64_t> slot_[8];
 };
 
 // Decodes one signal's records of a section in chain order. Reads and checks
@@ -145,7 +167,7 @@ struct OneBitValues {
 // and when the store refuses a value (one that goes back in time).
 class ChainReader {
  public:
-  ChainReader(SignalInfo info, FloatEndian endian, const OneBitValues& one_bit)
+  ChainReader(SignalInfo info, FloatEndian endian, OneBitValues& one_bit)
       : info_(info), endian_(endian), one_bit_(one_bit) {}
 
   bool read(std::span<const std::uint8_t> chain, const SectionPlace& place, ColumnSink& sink) {
@@ -178,13 +200,13 @@ class ChainReader {
   bool record(const std::uint8_t*& p, const std::uint8_t* end, std::uint32_t v, std::size_t index, ColumnSink& sink) {
     const std::uint32_t raw = info_.raw();
     if (raw == 2) {
-      if (v & 1) return sink.value(index, one_bit_.state[(v >> 1) & 7]);
+      if (v & 1) return one_bit_.append(sink, index, (v >> 1) & 7);
       return sink.bits(index, (v >> 1) & 1);
     }
     std::span<const std::uint8_t> b;
     if (raw == 0) {
       if ((v & 1) == 0 || !take(p, end, 8, b)) return false;
-      return sink.value(index, SignalValue::real(read_double(b, endian_)));
+      return sink.real(index, read_double(b, endian_));
     }
     if (raw == 1) {
       std::uint32_t k = 0;
@@ -212,7 +234,7 @@ class ChainReader {
 
   SignalInfo info_;
   FloatEndian endian_;
-  const OneBitValues& one_bit_;
+  OneBitValues& one_bit_;
 };
 
 // The signals whose trace ids lie in [first_id, end_id), decoded by one
@@ -223,7 +245,7 @@ struct Part {
   std::uint32_t end_id = 0;
   std::vector<std::uint32_t> signals;  // geometry indices
   ValueAppender values{FillOrder::AfterChanges};
-  OneBitValues one_bit;
+  OneBitValues one_bit{values};
   bool ok = true;
 };
 
@@ -233,7 +255,6 @@ class ColumnDecoder {
       : meta_(meta), layout_(layout), chains_(in, meta), time_index_(layout.timestamps) {
     const unsigned machine = std::max(1u, std::thread::hardware_concurrency());
     threads_ = std::min(layout.threads == 0 ? machine : layout.threads, 64u);
-    threads_ = 1;  // until the store can join parts
   }
 
   std::optional<ValueStore> run() {
@@ -382,8 +403,9 @@ class ColumnDecoder {
   }
 
   std::optional<ValueStore> finish() {
-    if (parts_.empty()) return ValueStore();
-    return parts_[0].values.finish(layout_.timestamps.size());
+    ValueStore store;
+    for (auto& part : parts_) store.append_columns(part.values.finish(layout_.timestamps.size()), part.first_id);
+    return store;
   }
 
   static constexpr std::uint64_t kThreadedBytes = 1 << 20;
