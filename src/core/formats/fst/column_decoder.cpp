@@ -116,28 +116,50 @@ struct SectionPlace {
   std::span<const std::uint32_t> index;
   std::size_t stop = 0;
   std::size_t limit = 1;
+  // From time index `steady` on, the trace index is the time index plus
+  // `offset` (every time new, in order): no table to read there.
+  std::size_t steady = 0;
+  std::size_t offset = 0;
+
+  std::size_t at(std::size_t t) const { return t >= steady ? t + offset : index[t]; }
 };
 
-// Hands decoded values to the store: one signal of one part.
+// Hands one signal's decoded values of one section to the store. A value
+// equal to the signal's latest record is not handed on: the appender would
+// only find it equal to the run it holds (records at a later index) or
+// replace the record with itself (at the same index).
 class ColumnSink {
  public:
   ColumnSink(ValueAppender* values, std::uint32_t id) : values_(values), id_(id) {}
-  bool bits(std::size_t index, std::uint64_t word) {
-    return values_ == nullptr || values_->append_bits(id_, index, word);
-  }
-  bool real(std::size_t index, double v) {
-    return values_ == nullptr ||
-           values_->append_inline(id_, index, SignalValue::Tag::Real, std::bit_cast<std::uint64_t>(v));
-  }
-  bool value(std::size_t index, const SignalValue& v) { return values_ == nullptr || values_->append(id_, index, v); }
+
+  bool bits(std::size_t index, std::uint64_t word) { return add(index, SignalValue::Tag::Bits, word); }
+  bool real(std::size_t index, double v) { return add(index, SignalValue::Tag::Real, std::bit_cast<std::uint64_t>(v)); }
   // A pooled value whose slot in the part's pool is known.
-  bool pooled(std::size_t index, SignalValue::Tag tag, std::uint64_t slot) {
-    return values_ == nullptr || values_->append_inline(id_, index, tag, slot);
+  bool pooled(std::size_t index, SignalValue::Tag tag, std::uint64_t slot) { return add(index, tag, slot); }
+  // Any other value (rare: text, four-state vectors, empty values).
+  bool value(std::size_t index, const SignalValue& v) {
+    if (values_ == nullptr) return true;
+    held_ = false;  // its tag and word are the appender's business
+    return values_->append(id_, index, v);
   }
 
  private:
+  bool add(std::size_t index, SignalValue::Tag tag, std::uint64_t word) {
+    if (values_ == nullptr) return true;
+    if (held_ && index >= index_ && word == word_ && tag == tag_) return true;
+    held_ = true;
+    index_ = index;
+    tag_ = tag;
+    word_ = word;
+    return values_->append_inline(id_, index, tag, word);
+  }
+
   ValueAppender* values_;  // null: a signal no name refers to (decoded to be checked only)
   std::uint32_t id_;
+  bool held_ = false;  // the latest record's value is the one below
+  std::size_t index_ = 0;
+  SignalValue::Tag tag_ = SignalValue::Tag::Empty;
+  std::uint64_t word_ = 0;
 };
 
 // The values of the one-bit states (x, z, ...), made once per part and
@@ -160,82 +182,94 @@ class OneBitValues {
   std::optional<std::uint64_t> slot_[8];
 };
 
-// Decodes one signal's records of a section in chain order. Reads and checks
-// exactly the bytes the time-ordered reading reads for it: every record whose
-// time index lies below place.stop, and the time delta of the record after
-// the last one reported. False on anything that reading reports as an error,
-// and when the store refuses a value (one that goes back in time).
-class ChainReader {
- public:
-  ChainReader(SignalInfo info, FloatEndian endian, OneBitValues& one_bit)
-      : info_(info), endian_(endian), one_bit_(one_bit) {}
-
-  bool read(std::span<const std::uint8_t> chain, const SectionPlace& place, ColumnSink& sink) {
-    if (info_.raw() == 2) return walk(chain, place, sink, [](std::uint32_t v) { return (v & 1) ? v >> 4 : v >> 2; });
-    return walk(chain, place, sink, [](std::uint32_t v) { return v >> 1; });
+// The record formats, one per kind of signal: the time delta of a record's
+// leading varint, and the value that follows it.
+struct OneBitRecord {
+  OneBitValues& states;
+  static std::uint32_t delta(std::uint32_t v) { return (v & 1) ? v >> 4 : v >> 2; }
+  bool value(const std::uint8_t*&, const std::uint8_t*, std::uint32_t v, std::size_t index, ColumnSink& sink) {
+    if (v & 1) return states.append(sink, index, (v >> 1) & 7);
+    return sink.bits(index, (v >> 1) & 1);
   }
+};
 
- private:
-  template <class Delta>
-  bool walk(std::span<const std::uint8_t> chain, const SectionPlace& place, ColumnSink& sink, Delta delta) {
-    const std::uint8_t* p = chain.data();
-    const std::uint8_t* const end = p + chain.size();
-    if (p == end) return true;
-    std::uint32_t v = 0;
-    if (!next_varint(p, end, v)) return false;
-    std::size_t t = delta(v);
-    if (t >= place.limit) return false;
-    while (t < place.stop) {
-      if (!record(p, end, v, place.index[t], sink)) return false;
-      if (p == end) return true;
-      if (!next_varint(p, end, v)) return false;
-      const std::size_t d = delta(v);
-      if (d >= place.limit - t) return false;
-      t += d;
-    }
-    return true;
-  }
-
-  // The value of the record whose leading varint `v` has been read.
-  bool record(const std::uint8_t*& p, const std::uint8_t* end, std::uint32_t v, std::size_t index, ColumnSink& sink) {
-    const std::uint32_t raw = info_.raw();
-    if (raw == 2) {
-      if (v & 1) return one_bit_.append(sink, index, (v >> 1) & 7);
-      return sink.bits(index, (v >> 1) & 1);
-    }
+// A vector of `width` >= 2 bits: packed two-state bits or one character per bit.
+struct VectorRecord {
+  std::uint32_t width;
+  static std::uint32_t delta(std::uint32_t v) { return v >> 1; }
+  bool value(const std::uint8_t*& p, const std::uint8_t* end, std::uint32_t v, std::size_t index, ColumnSink& sink) {
     std::span<const std::uint8_t> b;
-    if (raw == 0) {
-      if ((v & 1) == 0 || !take(p, end, 8, b)) return false;
-      return sink.real(index, read_double(b, endian_));
-    }
-    if (raw == 1) {
-      std::uint32_t k = 0;
-      if (!next_varint(p, end, k) || !take(p, end, k, b)) return false;
-      return sink.value(index, convert_value(FstSignalValue::string(as_chars(b))));
-    }
-    const std::uint32_t width = info_.bit_length();
     if ((v & 1) == 0) {
       if (!take(p, end, (static_cast<std::size_t>(width) + 7) / 8, b)) return false;
       return sink.bits(index, packed_bits(b, width));
     }
     if (!take(p, end, width, b)) return false;
-    return text(index, as_chars(b), sink);
-  }
-
-  // One character per bit: plain 0/1 text is folded here, anything else converted.
-  static bool text(std::size_t index, std::string_view chars, ColumnSink& sink) {
+    // Plain 0/1 text is folded here, anything else converted.
     std::uint64_t bits = 0;
-    for (const char c : chars) {
-      if (c != '0' && c != '1') return sink.value(index, convert_value(FstSignalValue::string(chars)));
+    for (const auto c : b) {
+      if (c != '0' && c != '1') return sink.value(index, convert_value(FstSignalValue::string(as_chars(b))));
       bits = (bits << 1) | static_cast<std::uint64_t>(c == '1');
     }
     return sink.bits(index, bits);
   }
-
-  SignalInfo info_;
-  FloatEndian endian_;
-  OneBitValues& one_bit_;
 };
+
+struct RealRecord {
+  FloatEndian endian;
+  static std::uint32_t delta(std::uint32_t v) { return v >> 1; }
+  bool value(const std::uint8_t*& p, const std::uint8_t* end, std::uint32_t v, std::size_t index, ColumnSink& sink) {
+    std::span<const std::uint8_t> b;
+    // The other form is not decoded (the time-ordered reading says so).
+    if ((v & 1) == 0 || !take(p, end, 8, b)) return false;
+    return sink.real(index, read_double(b, endian));
+  }
+};
+
+// A zero-width signal: a varint length and that many bytes of text.
+struct VariableRecord {
+  static std::uint32_t delta(std::uint32_t v) { return v >> 1; }
+  bool value(const std::uint8_t*& p, const std::uint8_t* end, std::uint32_t, std::size_t index, ColumnSink& sink) {
+    std::uint32_t k = 0;
+    std::span<const std::uint8_t> b;
+    if (!next_varint(p, end, k) || !take(p, end, k, b)) return false;
+    return sink.value(index, convert_value(FstSignalValue::string(as_chars(b))));
+  }
+};
+
+// Decodes one signal's records of a section in chain order. Reads and checks
+// exactly the bytes the time-ordered reading reads for it: every record whose
+// time index lies below place.stop, and the time delta of the record after
+// the last one reported. False on anything that reading reports as an error,
+// and when the store refuses a value (one that goes back in time).
+template <class Record>
+bool read_chain(std::span<const std::uint8_t> chain, const SectionPlace& place, ColumnSink& sink, Record record) {
+  const std::uint8_t* p = chain.data();
+  const std::uint8_t* const end = p + chain.size();
+  if (p == end) return true;
+  std::uint32_t v = 0;
+  if (!next_varint(p, end, v)) return false;
+  std::size_t t = Record::delta(v);
+  if (t >= place.limit) return false;
+  while (t < place.stop) {
+    if (!record.value(p, end, v, place.at(t), sink)) return false;
+    if (p == end) return true;
+    if (!next_varint(p, end, v)) return false;
+    const std::size_t d = Record::delta(v);
+    if (d >= place.limit - t) return false;
+    t += d;
+  }
+  return true;
+}
+
+bool read_chain(SignalInfo info, FloatEndian endian, OneBitValues& states, std::span<const std::uint8_t> chain,
+                const SectionPlace& place, ColumnSink& sink) {
+  switch (info.raw()) {
+    case 0: return read_chain(chain, place, sink, RealRecord{endian});
+    case 1: return read_chain(chain, place, sink, VariableRecord{});
+    case 2: return read_chain(chain, place, sink, OneBitRecord{states});
+    default: return read_chain(chain, place, sink, VectorRecord{info.bit_length()});
+  }
+}
 
 // The signals whose trace ids lie in [first_id, end_id), decoded by one
 // thread into one appender (ids counted from first_id), plus any signals no
@@ -315,6 +349,14 @@ class ColumnDecoder {
     index_.resize(place_.stop);
     for (std::size_t t = 0; t < place_.stop; ++t) index_[t] = static_cast<std::uint32_t>(time_index_.of(times[t]));
     place_.index = index_;
+    // The longest run at the end where the trace index steps with the time index.
+    std::size_t steady = place_.stop;
+    while (steady > 0 && index_[steady - 1] >= steady - 1 &&
+           (steady == place_.stop || index_[steady - 1] + 1 == index_[steady])) {
+      --steady;
+    }
+    place_.steady = steady;
+    place_.offset = steady < place_.stop ? index_[steady] - steady : 0;
   }
 
   // Splits the trace ids into contiguous ranges of about equal unpacked
@@ -382,8 +424,7 @@ class ColumnDecoder {
           part.ok = false;
           return;
         }
-        ChainReader reader(meta_.signals[s], meta_.float_endian, part.one_bit);
-        if (!reader.read(chains_.unpacked(s), place_, sink)) {
+        if (!read_chain(meta_.signals[s], meta_.float_endian, part.one_bit, chains_.unpacked(s), place_, sink)) {
           part.ok = false;
           return;
         }
