@@ -52,7 +52,9 @@ void put_word(std::uint8_t* p, std::uint8_t width, std::uint64_t word) noexcept 
 // Re-packs the column's words `width` bytes apart.
 void widen(ValueColumn& column, std::uint8_t width) {
   const std::size_t n = column.index.size();
-  std::vector<std::uint8_t> words(n * width);
+  std::vector<std::uint8_t> words;
+  words.reserve(column.index.capacity() * width);  // keeps room reserved for changes to come
+  words.resize(n * width);
   for (std::size_t k = 0; k < n; ++k) put_word(words.data() + k * width, width, column.word(k));
   column.words = std::move(words);
   column.width = width;
@@ -252,6 +254,18 @@ std::optional<std::size_t> ValueAppender::latest(std::uint32_t id) const noexcep
 void ValueAppender::grow(std::uint32_t id) {
   pending_.resize(static_cast<std::size_t>(id) + 1);
   store_.columns_.resize(pending_.size());
+}
+
+void ValueAppender::reserve(std::uint32_t id, std::size_t more) {
+  if (id >= pending_.size()) grow(id);
+  detail::ValueColumn& column = store_.columns_[id];
+  // One more for the change that ends the column. Growing by half at least
+  // keeps many small reservations from copying the list each time.
+  const std::size_t changes = column.index.size() + more + 1;
+  if (changes <= column.index.capacity()) return;
+  const std::size_t room = std::max(changes, column.index.capacity() + column.index.capacity() / 2);
+  column.index.reserve(room);
+  column.words.reserve(room * column.width);
 }
 
 std::uint64_t ValueAppender::pool_slot(const SignalValue& value) { return pool_->pool.slot(value); }

@@ -318,6 +318,9 @@ class ValueAppender {
     p.held = true;
     return true;
   }
+  // Room for `more` further changes of `id`, for a reader that knows how
+  // many a signal takes: its change list then grows without copying.
+  void reserve(std::uint32_t id, std::size_t more);
   // The payload word of a WideBits, Logic or Str value: its slot in this
   // appender's pool. A reader that repeats a few such values (the states of
   // a one-bit signal) looks each up once and appends it with append_inline.

@@ -124,13 +124,26 @@ struct SectionPlace {
   std::size_t at(std::size_t t) const { return t >= steady ? t + offset : index[t]; }
 };
 
-// Hands one signal's decoded values of one section to the store. A value
-// equal to the signal's latest record is not handed on: the appender would
-// only find it equal to the run it holds (records at a later index) or
-// replace the record with itself (at the same index).
+// One value on its way to the store.
+struct Staged {
+  std::uint32_t index;
+  SignalValue::Tag tag;
+  std::uint64_t word;  // as ValueAppender::append_inline takes it
+};
+
+// Collects one signal's decoded values of one section (in batches of a
+// bounded size), then hands them to the store together, which can make room
+// for all of them in one step. A value equal to the latest one is dropped:
+// the appender would only find it equal to the run it holds (at a later
+// index) or replace the record with itself (at the same index).
 class ColumnSink {
  public:
-  ColumnSink(ValueAppender* values, std::uint32_t id) : values_(values), id_(id) {}
+  static constexpr std::size_t kBatch = std::size_t{1} << 14;
+
+  // `values` null: a signal no name refers to (decoded to be checked only).
+  // `staged` has room for kBatch values.
+  ColumnSink(ValueAppender* values, std::uint32_t id, std::vector<Staged>& staged)
+      : values_(values), id_(id), staged_(staged.data()) {}
 
   bool bits(std::size_t index, std::uint64_t word) { return add(index, SignalValue::Tag::Bits, word); }
   bool real(std::size_t index, double v) { return add(index, SignalValue::Tag::Real, std::bit_cast<std::uint64_t>(v)); }
@@ -139,27 +152,43 @@ class ColumnSink {
   // Any other value (rare: text, four-state vectors, empty values).
   bool value(std::size_t index, const SignalValue& v) {
     if (values_ == nullptr) return true;
-    held_ = false;  // its tag and word are the appender's business
-    return values_->append(id_, index, v);
+    switch (v.tag()) {
+      case SignalValue::Tag::Bits: return bits(index, v.as_bits());
+      case SignalValue::Tag::Real: return real(index, v.as_real());
+      case SignalValue::Tag::Empty: return add(index, v.tag(), 0);
+      default: return add(index, v.tag(), values_->pool_slot(v));
+    }
+  }
+
+  // Hands the collected values over; false when the store refuses one (one
+  // that goes back in time).
+  bool flush() {
+    if (count_ == 0) return true;
+    values_->reserve(id_, count_);
+    for (std::size_t k = 0; k < count_; ++k) {
+      if (!values_->append_inline(id_, staged_[k].index, staged_[k].tag, staged_[k].word)) return false;
+    }
+    count_ = 0;
+    return true;
   }
 
  private:
   bool add(std::size_t index, SignalValue::Tag tag, std::uint64_t word) {
     if (values_ == nullptr) return true;
-    if (held_ && index >= index_ && word == word_ && tag == tag_) return true;
+    if (held_ && index >= last_.index && word == last_.word && tag == last_.tag) return true;
+    if (count_ == kBatch && !flush()) return false;
+    last_ = {static_cast<std::uint32_t>(index), tag, word};
     held_ = true;
-    index_ = index;
-    tag_ = tag;
-    word_ = word;
-    return values_->append_inline(id_, index, tag, word);
+    staged_[count_++] = last_;
+    return true;
   }
 
-  ValueAppender* values_;  // null: a signal no name refers to (decoded to be checked only)
+  ValueAppender* values_;
   std::uint32_t id_;
-  bool held_ = false;  // the latest record's value is the one below
-  std::size_t index_ = 0;
-  SignalValue::Tag tag_ = SignalValue::Tag::Empty;
-  std::uint64_t word_ = 0;
+  Staged* staged_;
+  std::size_t count_ = 0;
+  bool held_ = false;  // a value was taken; the latest is last_
+  Staged last_{};
 };
 
 // The values of the one-bit states (x, z, ...), made once per part and
@@ -280,6 +309,7 @@ struct Part {
   std::vector<std::uint32_t> signals;  // geometry indices
   ValueAppender values{FillOrder::AfterChanges};
   OneBitValues one_bit{values};
+  std::vector<Staged> staged = std::vector<Staged>(ColumnSink::kBatch);  // one signal's values of a section
   bool ok = true;
 };
 
@@ -419,12 +449,13 @@ class ColumnDecoder {
     try {
       for (const std::uint32_t s : part.signals) {
         const std::uint32_t id = s < layout_.ids.size() ? layout_.ids[s] : kNoTraceId;
-        ColumnSink sink(id == kNoTraceId ? nullptr : &part.values, id - part.first_id);
+        ColumnSink sink(id == kNoTraceId ? nullptr : &part.values, id - part.first_id, part.staged);
         if (chains_.has_frame() && !frame_value(s, sink)) {
           part.ok = false;
           return;
         }
-        if (!read_chain(meta_.signals[s], meta_.float_endian, part.one_bit, chains_.unpacked(s), place_, sink)) {
+        if (!read_chain(meta_.signals[s], meta_.float_endian, part.one_bit, chains_.unpacked(s), place_, sink) ||
+            !sink.flush()) {
           part.ok = false;
           return;
         }

@@ -280,6 +280,13 @@ Status SectionChains::locate(const SectionLocation& section) {
 void SectionChains::clear_unpacked() {
   const std::size_t signal_count = meta_.signals.size();
   chain_bytes_.clear();
+  // Stored chains unpack to their own length: room for them all at once.
+  // Chains do not overlap, so their lengths add up to at most the section's.
+  std::uint64_t stored = 0;
+  for (const auto& chain : chains_) {
+    if (chain.owner == chain.signal_index) stored += chain.length;
+  }
+  chain_bytes_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(stored, in_.size())));
   start_.assign(signal_count, 0);
   length_.assign(signal_count, 0);
   unpacked_at_.assign(signal_count, kNoSignal);

@@ -45,6 +45,14 @@ class RandomFst {
   // table (malformed, as in a hostile file).
   explicit RandomFst(std::uint32_t seed, bool overshoot = false) : rng_(seed), overshoot_(overshoot) {}
 
+  // Sections of `times` time indices whose chains hold up to `records`
+  // records each: long enough to cross the decoder's batches.
+  RandomFst& long_chains(std::size_t times, std::size_t records) {
+    long_times_ = times;
+    long_records_ = records;
+    return *this;
+  }
+
   Buf make() {
     const std::size_t n = 1 + pick(12);
     signals_.clear();
@@ -86,7 +94,7 @@ class RandomFst {
     s.start = time;
     // Writers repeat the last time of a section as the next one's first.
     if (!first && pick(2)) time += 1 + pick(5);
-    const std::size_t count = 1 + pick(30);
+    const std::size_t count = long_times_ ? long_times_ : 1 + pick(30);
     for (std::size_t i = 0; i < count; ++i) {
       s.times.push_back(time);
       time += pick(6) == 0 ? 0 : 1 + pick(4);
@@ -165,7 +173,7 @@ class RandomFst {
       has_chain[i] = true;
       Buf records;
       std::uint64_t t = 0;
-      const std::size_t count = pick(12);
+      const std::size_t count = long_records_ ? long_records_ : pick(12);
       for (std::size_t k = 0; k < count; ++k) {
         const std::uint32_t delta = k == 0 ? pick(3) : pick(3) == 0 ? 0 : 1 + pick(3);
         if (t + delta >= s.times.size()) break;
@@ -236,7 +244,8 @@ class RandomFst {
   // unnamed); some signals get a second name.
   Buf hierarchy() {
     Buf h = scope_entry("top");
-    const std::size_t named = pick(3) == 0 ? pick(static_cast<std::uint32_t>(signals_.size())) : signals_.size();
+    const bool all = long_times_ > 0 || pick(3) != 0;
+    const std::size_t named = all ? signals_.size() : pick(static_cast<std::uint32_t>(signals_.size()));
     for (std::uint32_t i = 0; i < named; ++i) {
       const std::string name = "s" + std::to_string(i);
       append(h, var_entry(16, name, signals_[i].bits()));
@@ -248,6 +257,8 @@ class RandomFst {
 
   std::mt19937 rng_;
   bool overshoot_;
+  std::size_t long_times_ = 0;
+  std::size_t long_records_ = 0;
   std::vector<RandomSignal> signals_;
 };
 
@@ -296,6 +307,21 @@ TEST(FstColumnDecoder, RandomFilesLoadAsTheTimeOrderedReadingLoadsThem) {
     }
   }
   EXPECT_GT(loaded, 200u);
+}
+
+TEST(FstColumnDecoder, LongChainsLoadAsTheTimeOrderedReadingLoadsThem) {
+  const std::string path = temp_path("long.fst");
+  for (std::uint32_t seed = 1; seed <= 3; ++seed) {
+    write_file(path, RandomFst(seed).long_chains(60000, 50000).make());
+    const auto want = load(path, Order::TimeOrdered, 1);
+    ASSERT_TRUE(want.ok()) << want.error().message();
+    std::size_t most = 0;
+    for (std::uint32_t id = 0; id < want.value().signal_names_.size(); ++id) {
+      most = std::max(most, want.value().store.change_count(id));
+    }
+    EXPECT_GT(most, 20000u) << seed;
+    for (const unsigned threads : {1u, 2u}) expect_same(load(path, Order::ByChain, threads), want, "long " + std::to_string(seed));
+  }
 }
 
 TEST(FstColumnDecoder, CorruptedFilesFailOrLoadAsTheTimeOrderedReadingDoes) {
