@@ -322,8 +322,9 @@ class ValueAppender {
   // many a signal takes: its change list then grows without copying.
   void reserve(std::uint32_t id, std::size_t more);
   // The payload word of a WideBits, Logic or Str value: its slot in this
-  // appender's pool. A reader that repeats a few such values (the states of
-  // a one-bit signal) looks each up once and appends it with append_inline.
+  // appender's pool. append_inline(id, index, value.tag(), pool_slot(value))
+  // appends the value, so a reader that repeats a few such values (the
+  // states of a one-bit signal) looks each up once.
   std::uint64_t pool_slot(const SignalValue& value);
   // The latest index recorded for `id`, if any.
   std::optional<std::size_t> latest(std::uint32_t id) const noexcept;
