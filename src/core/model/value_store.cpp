@@ -265,7 +265,8 @@ void ValueAppender::reserve(std::uint32_t id, std::size_t more) {
   if (changes <= column.index.capacity()) return;
   const std::size_t room = std::max(changes, column.index.capacity() + column.index.capacity() / 2);
   column.index.reserve(room);
-  column.words.reserve(room * column.width);
+  // While the column is built its words run ahead of the changes.
+  if (column.words.size() < room * column.width) column.words.resize(room * column.width);
 }
 
 std::uint64_t ValueAppender::pool_slot(const SignalValue& value) { return pool_->pool.slot(value); }
