@@ -70,13 +70,20 @@ inline bool same_value(const SignalValue& a, const SignalValue& b) {
 // the values of every signal at a few indices.
 struct Fingerprint {
   std::vector<std::string> names;
+  // The scope tree as (parent, name) per node, the listed nodes, and the full
+  // paths of a few of them: every full path would cost depth squared.
+  std::vector<std::pair<std::uint32_t, std::string>> scope_nodes;
+  std::vector<std::uint32_t> listed_scopes;
   std::vector<std::string> scopes;
   std::vector<std::uint32_t> widths;
   std::vector<std::uint64_t> times;
   std::vector<SignalValue> values;
 
   bool operator==(const Fingerprint& o) const {
-    if (names != o.names || scopes != o.scopes || widths != o.widths || times != o.times) return false;
+    if (names != o.names || scope_nodes != o.scope_nodes || listed_scopes != o.listed_scopes || scopes != o.scopes ||
+        widths != o.widths || times != o.times) {
+      return false;
+    }
     if (values.size() != o.values.size()) return false;
     for (std::size_t i = 0; i < values.size(); ++i)
       if (!same_value(values[i], o.values[i])) return false;
@@ -98,8 +105,16 @@ inline Fingerprint read_back(const Trace& trace, bool unique_ids = true) {
   Fingerprint fp;
   const auto names = trace.signal_names();
   fp.names.assign(names.begin(), names.end());
-  const auto scopes = trace.scopes();
-  fp.scopes.assign(scopes.begin(), scopes.end());
+  const ScopeTree& tree = trace.scope_tree();
+  for (std::uint32_t node = 0; node < tree.size(); ++node) {
+    check(tree.parent(node) == ScopeTree::kRoot || tree.parent(node) < node, "scope parent after its child");
+    fp.scope_nodes.emplace_back(tree.parent(node), tree.name(node));
+  }
+  fp.listed_scopes = tree.listed();
+  const std::size_t listed = fp.listed_scopes.size();
+  for (std::size_t k = 0; k < listed; k = k < 16 || k + 16 >= listed ? k + 1 : listed - 16) {
+    fp.scopes.push_back(tree.path(fp.listed_scopes[k]));
+  }
 
   const std::size_t last = trace.max_index();
   const std::size_t probes = std::min<std::size_t>(last + 1, 64);
