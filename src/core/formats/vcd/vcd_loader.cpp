@@ -234,20 +234,9 @@ class LoadTasks {
     }
   }
 
+  // A worker's loop: once stopping, what is still queued is not wanted any more.
   void work() {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-      if (stopping_) return;  // what is still queued is not wanted any more
-      Task task;
-      if (take(task)) {
-        lock.unlock();
-        task();
-        lock.lock();
-        changed_.notify_all();
-        continue;
-      }
-      changed_.wait(lock);
-    }
+    run_until([this] { return stopping_; });
   }
 
   const VcdCodeTable& codes_;
