@@ -99,7 +99,8 @@ class PrefixTrie {
   }
 
   std::uint32_t glued_child(std::string_view piece) {
-    std::string glued = "." + std::string(piece);
+    std::string glued(1, '.');
+    glued += piece;
     if (const auto it = by_key_.find(Key{kTop, glued}); it != by_key_.end()) return it->second;
     return child(kTop, glued_.emplace_back(std::move(glued)));
   }
