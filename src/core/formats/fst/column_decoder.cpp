@@ -9,50 +9,13 @@
 #include <vector>
 
 #include "formats/fst/fst_trace.h"
+#include "formats/fst/time_index.h"
 #include "formats/fst/value_changes.h"
 
 namespace velk::fst {
 namespace {
 
 constexpr char kOneBitStates[] = "xzhuwl-?";
-
-// The trace index of a time, as the time-ordered placement finds it: the
-// first index holding the time, or the index before the first later time (0
-// when there is none before). A sorted table (every writer's) is searched
-// onwards from the previous answer; an unsorted one exactly as that
-// placement's binary search over the whole table does.
-class TimeIndex {
- public:
-  explicit TimeIndex(std::span<const std::uint64_t> ts) : ts_(ts), sorted_(std::is_sorted(ts.begin(), ts.end())) {}
-
-  std::size_t of(std::uint64_t time) {
-    if (cached_ && time == cached_time_) return cached_index_;
-    auto it = sorted_ ? search_onwards(time) : std::lower_bound(ts_.begin(), ts_.end(), time);
-    std::size_t index = static_cast<std::size_t>(it - ts_.begin());
-    if (it == ts_.end() || *it != time) index = index == 0 ? 0 : index - 1;
-    cached_ = true;
-    cached_time_ = time;
-    cached_index_ = index;
-    return index;
-  }
-
- private:
-  // Every time before the previous answer is below a later time.
-  std::span<const std::uint64_t>::iterator search_onwards(std::uint64_t time) const {
-    auto it = ts_.begin();
-    if (cached_ && time > cached_time_) it += static_cast<std::ptrdiff_t>(cached_index_);
-    // Consecutive times usually sit at consecutive indices.
-    for (int step = 0; step < 4 && it != ts_.end() && *it < time; ++step) ++it;
-    if (it != ts_.end() && *it < time) it = std::lower_bound(it, ts_.end(), time);
-    return it;
-  }
-
-  std::span<const std::uint64_t> ts_;
-  bool sorted_;
-  bool cached_ = false;
-  std::uint64_t cached_time_ = 0;
-  std::size_t cached_index_ = 0;
-};
 
 // An unsigned LEB128 number of at most 5 bytes, kept to 32 bits, as the
 // time-ordered reading takes it. False for a number that runs past `end` or

@@ -6,6 +6,7 @@
 
 #include "formats/fst/column_decoder.h"
 #include "formats/fst/fst_reader.h"
+#include "formats/fst/time_index.h"
 #include "io/file_bytes.h"
 #include "io/text.h"
 #include "model/column_builder.h"
@@ -106,7 +107,7 @@ class ValuePlacer {
   void operator()(std::uint64_t time, fst::FstSignalHandle handle, const FstSignalValue& value) {
     const std::uint32_t index = handle.index();
     if (index >= ids_.size() || ids_[index] == kUnregistered) return;
-    const std::size_t slot = index_of(time);
+    const std::size_t slot = time_index_.of(time);
     if (slot >= trace_.timestamps.size()) return;
     if (in_order_) {
       in_order_ = values_.append(ids_[index], slot, convert_value(value));
@@ -120,7 +121,6 @@ class ValuePlacer {
   void collect_all() {
     in_order_ = false;
     collecting_ = true;
-    cached_ = false;
   }
   void store_into(LoadedTrace& trace) {
     if (collecting_) {
@@ -131,29 +131,13 @@ class ValuePlacer {
   }
 
  private:
-  // Writers repeat a section's last time as the next section's first, so a
-  // time may appear several times: values go to the first index holding it.
-  std::size_t index_of(std::uint64_t time) {
-    if (cached_ && time == cached_time_) return cached_index_;
-    const auto& ts = trace_.timestamps;
-    const auto it = std::lower_bound(ts.begin(), ts.end(), time);
-    std::size_t index = static_cast<std::size_t>(it - ts.begin());
-    if (it == ts.end() || *it != time) index = index == 0 ? 0 : index - 1;
-    cached_ = true;
-    cached_time_ = time;
-    cached_index_ = index;
-    return index;
-  }
-
   LoadedTrace& trace_;
   std::vector<std::uint32_t> ids_;
   ValueAppender values_{FillOrder::AfterChanges};
   ColumnBuilder columns_;
   bool in_order_ = true;
   bool collecting_ = false;
-  bool cached_ = false;
-  std::uint64_t cached_time_ = 0;
-  std::size_t cached_index_ = 0;
+  fst::TimeIndex time_index_{trace_.timestamps};
 };
 
 Expected<fst::FstInput> open_input(const std::string& path) {
