@@ -41,10 +41,9 @@ bool ends_empty(const ValueColumn& column) noexcept;
 // index the column cannot hold.
 void append_run(ValueColumn& column, ValuePool& pool, std::size_t index, const SignalValue& v);
 
-// Bytes a payload word needs (0, 1, 2, 4 or 8), writing one `width` bytes
-// wide, and re-packing a column's words `width` bytes apart.
+// Bytes a payload word needs (0, 1, 2, 4 or 8), and re-packing a column's
+// words `width` bytes apart (put_word, in value_store.h, writes one).
 std::uint8_t width_of(std::uint64_t word) noexcept;
-void put_word(std::uint8_t* p, std::uint8_t width, std::uint64_t word) noexcept;
 void widen(ValueColumn& column, std::uint8_t width);
 
 // Trims the column's spare capacity.

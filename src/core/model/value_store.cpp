@@ -39,16 +39,6 @@ std::uint8_t width_of(std::uint64_t word) noexcept {
   return 8;
 }
 
-void put_word(std::uint8_t* p, std::uint8_t width, std::uint64_t word) noexcept {
-  switch (width) {
-    case 1: *p = static_cast<std::uint8_t>(word); break;
-    case 2: { const auto v = static_cast<std::uint16_t>(word); std::memcpy(p, &v, 2); break; }
-    case 4: { const auto v = static_cast<std::uint32_t>(word); std::memcpy(p, &v, 4); break; }
-    case 8: std::memcpy(p, &word, 8); break;
-    default: break;
-  }
-}
-
 // Re-packs the column's words `width` bytes apart.
 void widen(ValueColumn& column, std::uint8_t width) {
   const std::size_t n = column.index.size();
@@ -307,6 +297,52 @@ void ValueAppender::push_run_slow(Pending& p, detail::ValueColumn& column, std::
   detail::put_word(column.words.data() + n * column.width, column.width, word);
   p.last_tag = tag;
   p.last_word = word;
+}
+
+bool ValueAppender::BatchWriter::start(std::size_t more) {
+  constexpr auto kBits = static_cast<std::uint8_t>(SignalValue::Tag::Bits);
+  constexpr auto kEmpty = static_cast<std::uint8_t>(SignalValue::Tag::Empty);
+  if (active_ || more == 0) return active_;
+  width_ = column_.width;
+  const std::uint64_t limit = width_ >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * width_)) - 1;
+  // The held record must make a run this path can write.
+  if (slot_.held && ((slot_.tag != kBits && slot_.tag != kEmpty) || slot_.word > limit || slot_.index >= UINT32_MAX)) {
+    return false;
+  }
+  // The room is made once and cut back by stop(): the list has the capacity.
+  size_ = column_.index.size();
+  const std::size_t room = size_ + more;
+  column_.index.resize(room);
+  index_ = column_.index.data();
+  tags_ = nullptr;
+  if (!column_.tag.empty()) {
+    column_.tag.resize(room);
+    tags_ = column_.tag.data();
+  }
+  if (column_.words.size() < room * width_) column_.words.resize(room * width_);
+  words_ = column_.words.data();
+  held_ = slot_.held;
+  held_index_ = slot_.index;
+  held_tag_ = slot_.tag;
+  held_word_ = slot_.word;
+  last_tag_ = slot_.last_tag;
+  last_word_ = slot_.last_word;
+  active_ = true;
+  return true;
+}
+
+void ValueAppender::BatchWriter::stop() noexcept {
+  if (!active_) return;
+  // Shrinking never reallocates: no throw.
+  column_.index.resize(size_);
+  if (tags_ != nullptr) column_.tag.resize(size_);
+  slot_.held = held_;
+  slot_.index = held_index_;
+  slot_.tag = held_tag_;
+  slot_.word = held_word_;
+  slot_.last_tag = last_tag_;
+  slot_.last_word = last_word_;
+  active_ = false;
 }
 
 ValueStore ValueAppender::finish(std::size_t indices) {

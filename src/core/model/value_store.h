@@ -54,6 +54,17 @@ struct ValueColumn {
   }
 };
 
+// Writes `word` `width` bytes wide (0, 1, 2, 4 or 8) at p.
+inline void put_word(std::uint8_t* p, std::uint8_t width, std::uint64_t word) noexcept {
+  switch (width) {
+    case 1: *p = static_cast<std::uint8_t>(word); break;
+    case 2: { const auto v = static_cast<std::uint16_t>(word); std::memcpy(p, &v, 2); break; }
+    case 4: { const auto v = static_cast<std::uint32_t>(word); std::memcpy(p, &v, 4); break; }
+    case 8: std::memcpy(p, &word, 8); break;
+    default: break;
+  }
+}
+
 }  // namespace detail
 
 // When an index with a recorded value takes its value relative to the one
@@ -318,6 +329,21 @@ class ValueAppender {
     p.held = true;
     return true;
   }
+  // One record of append_batch: what append_inline takes.
+  struct InlineRecord {
+    std::size_t index;
+    SignalValue::Tag tag;
+    std::uint64_t word;
+  };
+  // Records `n` values of `id` exactly as n calls of append_inline would, in
+  // order; record(k) gives the k-th and is called once for each, in order.
+  // A reader that has one signal's changes together appends them this way:
+  // the records that need no more than a copy (plain bits and Empty within
+  // the column's width) skip the per-record bookkeeping. Returns false at
+  // the first record whose index is below the latest one recorded for `id`,
+  // having recorded those before it.
+  template <class Record>
+  bool append_batch(std::uint32_t id, std::size_t n, Record&& record);
   // Room for `more` further changes of `id`, for a reader that knows how
   // many a signal takes: its change list then grows without copying.
   void reserve(std::uint32_t id, std::size_t more);
@@ -369,24 +395,147 @@ class ValueAppender {
     // A word that fits the column's width, with room for it, and no tags to start.
     if (!column.tag.empty()) column.tag.push_back(tag);
     column.index.push_back(static_cast<std::uint32_t>(index));
-    std::uint8_t* at = column.words.data() + n * column.width;
-    switch (column.width) {
-      case 1: *at = static_cast<std::uint8_t>(word); break;
-      case 2: { const auto v = static_cast<std::uint16_t>(word); std::memcpy(at, &v, 2); break; }
-      case 4: { const auto v = static_cast<std::uint32_t>(word); std::memcpy(at, &v, 4); break; }
-      case 8: std::memcpy(at, &word, 8); break;
-      default: break;
-    }
+    detail::put_word(column.words.data() + n * column.width, column.width, word);
     p.last_tag = tag;
     p.last_word = word;
   }
   void push_run_slow(Pending& p, detail::ValueColumn& column, std::size_t index, std::uint8_t tag, std::uint64_t word);
+
+  // append_batch's copying path: one signal's held record and last run in
+  // locals, and its runs written straight into room made in the change list
+  // up front. It takes the records whose run, if any, fits the column as it
+  // is (Bits or Empty within the width, a tag list already there for an
+  // Empty), which is all of them for a settled column; it stops at any other
+  // record, for append_inline to take.
+  class BatchWriter {
+   public:
+    BatchWriter(FillOrder fill, Pending& slot, detail::ValueColumn& column) noexcept
+        : fill_(fill), slot_(slot), column_(column) {}
+    ~BatchWriter() { stop(); }
+    BatchWriter(const BatchWriter&) = delete;
+    BatchWriter& operator=(const BatchWriter&) = delete;
+
+    // Starts taking records, with room for `more` runs (the change list
+    // must have the capacity); false when the held record does not suit.
+    bool start(std::size_t more);
+    // Takes records k, k + 1, ... up to n; returns where it stopped, with
+    // the record it could not take in `refused`.
+    template <class Record>
+    std::size_t take(std::size_t k, std::size_t n, Record& record, InlineRecord& refused) {
+      switch (width_) {
+        case 0: return take_as<0>(k, n, record, refused);
+        case 1: return take_as<1>(k, n, record, refused);
+        case 2: return take_as<2>(k, n, record, refused);
+        case 4: return take_as<4>(k, n, record, refused);
+        default: return take_as<8>(k, n, record, refused);
+      }
+    }
+    // Writes the state back into the signal's pending record and column.
+    void stop() noexcept;
+
+   private:
+    // The loop, with the column's width fixed and every piece of state in a
+    // local: the words are written through a byte pointer, which would make
+    // the compiler reload members after each write.
+    template <unsigned kWidth, class Record>
+    std::size_t take_as(std::size_t k, std::size_t n, Record& record, InlineRecord& refused) {
+      constexpr auto kBits = static_cast<std::uint8_t>(SignalValue::Tag::Bits);
+      constexpr auto kEmpty = static_cast<std::uint8_t>(SignalValue::Tag::Empty);
+      std::uint32_t* const index = index_;
+      std::uint8_t* const tags = tags_;
+      std::uint8_t* const words = words_;
+      const std::uint64_t limit = kWidth >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * kWidth)) - 1;
+      const bool after_changes = fill_ == FillOrder::AfterChanges;
+      std::size_t size = size_;
+      bool held = held_;
+      std::size_t held_index = held_index_;
+      std::uint8_t held_tag = held_tag_;
+      std::uint64_t held_word = held_word_;
+      std::uint8_t last_tag = last_tag_;
+      std::uint64_t last_word = last_word_;
+      for (; k < n; ++k) {
+        const InlineRecord r = record(k);
+        refused = r;
+        const auto tag = static_cast<std::uint8_t>(r.tag);
+        if ((tag != kBits && tag != kEmpty) || r.word > limit || r.index >= UINT32_MAX) break;
+        if (held && r.index != held_index) {
+          if (r.index < held_index) break;
+          // The held record becomes a run, as commit() and push_run() decide.
+          bool push;
+          if (held_tag == kBits) {
+            push = !(last_tag == kBits && held_word == last_word);
+          } else {
+            const bool carried = held_index > 0 && last_tag != kEmpty;
+            push = !(after_changes && carried) && last_tag != kEmpty;
+            if (push && tags == nullptr) break;
+          }
+          if (push) {
+            index[size] = static_cast<std::uint32_t>(held_index);
+            if (tags != nullptr) tags[size] = held_tag;
+            if constexpr (kWidth != 0) detail::put_word(words + size * kWidth, kWidth, held_word);
+            ++size;
+            last_tag = held_tag;
+            last_word = held_word;
+          }
+        }
+        held = true;
+        held_index = r.index;
+        held_tag = tag;
+        held_word = r.word;
+      }
+      size_ = size;
+      held_ = held;
+      held_index_ = held_index;
+      held_tag_ = held_tag;
+      held_word_ = held_word;
+      last_tag_ = last_tag;
+      last_word_ = last_word;
+      return k;
+    }
+
+    FillOrder fill_;
+    Pending& slot_;
+    detail::ValueColumn& column_;
+    bool active_ = false;
+    std::uint32_t* index_ = nullptr;
+    std::uint8_t* tags_ = nullptr;
+    std::uint8_t* words_ = nullptr;
+    std::size_t size_ = 0;
+    std::uint8_t width_ = 0;
+    bool held_ = false;
+    std::size_t held_index_ = 0;
+    std::uint8_t held_tag_ = 0;
+    std::uint64_t held_word_ = 0;
+    std::uint8_t last_tag_ = 0;
+    std::uint64_t last_word_ = 0;
+  };
 
   FillOrder fill_;
   ValueStore store_;
   std::vector<Pending> pending_;
   std::unique_ptr<detail::ValuePoolHolder> pool_;
 };
+
+template <class Record>
+bool ValueAppender::append_batch(std::uint32_t id, std::size_t n, Record&& record) {
+  if (n == 0) return true;
+  reserve(id, n);  // every record makes at most one run
+  BatchWriter batch(fill_, pending_[id], store_.columns_[id]);
+  for (std::size_t k = 0; k < n; ++k) {
+    InlineRecord r;
+    if (batch.start(n - k)) {
+      k = batch.take(k, n, record, r);
+      batch.stop();
+      if (k == n) break;
+    } else {
+      r = record(k);
+    }
+    // Anything else goes the general way; a column changes kind (tags,
+    // width) only a few times, so the copying path soon takes over again.
+    if (!append_inline(id, r.index, r.tag, r.word)) return false;
+  }
+  return true;
+}
 
 // Calls f(index, value) for the value at `start` and then for every stored
 // change in (start, end), in index order: the runs of the signal over the range.

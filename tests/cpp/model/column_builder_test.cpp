@@ -227,6 +227,78 @@ TEST(ValueAppender, WordsWidenWithoutLosingValues) {
   for (std::size_t i = 0; i < 8; ++i) EXPECT_EQ(store.get(0, i), SignalValue::bits(values[i])) << i;
 }
 
+// Batches of one signal's records against the same records appended one by
+// one: every kind of value (the copying path takes plain bits and Empty, the
+// rest falls back mid-batch), widths that grow, equal indices that replace,
+// an index going back, indices at the limit, both fill orders.
+TEST(ValueAppender, BatchesMatchRecordsAppendedOneByOne) {
+  using Record = ValueAppender::InlineRecord;
+  using Tag = SignalValue::Tag;
+  std::mt19937 rng(21);
+  for (int round = 0; round < 3000; ++round) {
+    const std::size_t indices = 2 + rng() % 40;
+    const auto fill = rng() % 2 ? FillOrder::BeforeChanges : FillOrder::AfterChanges;
+    ValueAppender one(fill), batched(fill);
+    std::vector<std::size_t> next(4, 0);
+    const unsigned kinds = 1 + rng() % 5;  // some rounds hold plain bits only
+    for (int b = 0, batches = static_cast<int>(rng() % 12); b < batches; ++b) {
+      const auto id = static_cast<std::uint32_t>(rng() % 4);
+      std::vector<SignalValue> pooled;
+      std::vector<Record> batch;
+      for (int k = 0, n = static_cast<int>(rng() % 20); k < n; ++k) {
+        if (rng() % 3 == 0 && next[id] + 1 < indices) ++next[id];
+        std::size_t index = next[id];
+        if (rng() % 60 == 0 && index > 0) index -= 1;  // going back: refused
+        switch (rng() % kinds) {
+          case 0: batch.push_back({index, Tag::Bits, rng() % 3}); break;
+          case 1: batch.push_back({index, Tag::Empty, 0}); break;
+          case 2: batch.push_back({index, Tag::Bits, rng() % 2 ? rng() % 70000 : std::uint64_t{rng()} << 31}); break;
+          case 3: batch.push_back({index, Tag::Real, rng() % 2 ? 0 : std::bit_cast<std::uint64_t>(-0.0)}); break;
+          default: {
+            const std::uint8_t level = static_cast<std::uint8_t>(2 + rng() % 2);
+            pooled.push_back(SignalValue::logic({&level, 1}));
+            batch.push_back({index, Tag::Logic, pooled.size() - 1});  // word: position in `pooled`
+          }
+        }
+      }
+      // Pooled values take a slot in each appender's own pool.
+      const auto resolve = [&](ValueAppender& a, Record r) {
+        if (r.tag == Tag::Logic) r.word = a.pool_slot(pooled[r.word]);
+        return r;
+      };
+      bool accepted = true;
+      for (const Record& r0 : batch) {
+        const Record r = resolve(one, r0);
+        if (!one.append_inline(id, r.index, r.tag, r.word)) {
+          accepted = false;
+          break;
+        }
+      }
+      const bool got = batched.append_batch(id, batch.size(), [&](std::size_t k) { return resolve(batched, batch[k]); });
+      ASSERT_EQ(got, accepted) << round;
+      if (!accepted) {
+        // Both stop at the refused record; the signal goes on from its latest index.
+        next[id] = *one.latest(id);
+        ASSERT_EQ(batched.latest(id), one.latest(id)) << round;
+      }
+    }
+    const ValueStore a = one.finish(indices), b = batched.finish(indices);
+    for (std::uint32_t id = 0; id < 4; ++id) {
+      ASSERT_EQ(a.change_count(id), b.change_count(id)) << round << " id " << id;
+      for (std::size_t i = 0; i <= indices; ++i) {
+        ASSERT_TRUE(identical(a.get(id, i), b.get(id, i))) << round << " id " << id << " @" << i;
+      }
+    }
+  }
+  // An index the store cannot hold is refused when it would become a run,
+  // as one by one.
+  ValueAppender a(FillOrder::BeforeChanges);
+  ASSERT_TRUE(a.append_batch(0, 2, [](std::size_t k) {
+    return ValueAppender::InlineRecord{k == 0 ? 1 : std::size_t{UINT32_MAX}, Tag::Bits, k};
+  }));
+  EXPECT_THROW(a.append_bits(0, std::size_t{UINT32_MAX} + 1, 0), std::length_error);
+}
+
 TEST(ColumnBuilder, OutOfOrderRecordsKeepTheLastWrite) {
   ColumnBuilder b;
   b.record(0, 5, SignalValue::bits(5));

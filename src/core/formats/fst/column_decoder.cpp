@@ -127,12 +127,12 @@ class ColumnSink {
   // that goes back in time).
   bool flush() {
     if (count_ == 0) return true;
-    values_->reserve(id_, count_);
-    for (std::size_t k = 0; k < count_; ++k) {
-      if (!values_->append_inline(id_, staged_[k].index, staged_[k].tag, staged_[k].word)) return false;
-    }
+    const Staged* staged = staged_;
+    const bool ok = values_->append_batch(id_, count_, [staged](std::size_t k) {
+      return ValueAppender::InlineRecord{staged[k].index, staged[k].tag, staged[k].word};
+    });
     count_ = 0;
-    return true;
+    return ok;
   }
 
  private:

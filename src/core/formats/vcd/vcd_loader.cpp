@@ -69,24 +69,38 @@ class StoreParts {
   // Appends the changes of `run` that belong to part t, as of index `base` - 1
   // for the run's step 0. Changes before the first timestamp line of the file
   // (base + step == 0) are not kept. A value holds from its change to the
-  // next one: nothing is done for a quiet signal.
+  // next one: nothing is done for a quiet signal. The changes are grouped by
+  // signal, so each signal's go to the store as one batch.
   void join(unsigned t, const VcdRun& run, std::size_t base) {
+    using Tag = SignalValue::Tag;
     const auto by_id = [](const VcdChange& c, std::uint32_t id) { return c.id < id; };
     const auto& changes = run.changes;
     const auto first = std::lower_bound(changes.begin(), changes.end(), first_id_[t], by_id);
     const auto last = t + 1 < count() ? std::lower_bound(first, changes.end(), first_id_[t + 1], by_id) : changes.end();
     ValueAppender& out = *appenders_[t];
     const std::uint32_t offset = first_id_[t];
-    for (auto c = first; c != last; ++c) {
-      const std::size_t at = base + c->step();
-      if (at == 0) continue;
-      const std::uint32_t id = c->id - offset;
-      switch (c->kind()) {
-        case VcdChange::Kind::Bits: out.append_inline(id, at - 1, SignalValue::Tag::Bits, c->word); break;
-        case VcdChange::Kind::Empty: out.append_inline(id, at - 1, SignalValue::Tag::Empty, 0); break;
-        case VcdChange::Kind::Real: out.append_inline(id, at - 1, SignalValue::Tag::Real, c->word); break;
-        case VcdChange::Kind::Listed: out.append(id, at - 1, run.listed[c->word]); break;
-      }
+    for (auto c = first; c != last;) {
+      const std::uint32_t id = c->id;
+      auto end = c;
+      while (end != last && end->id == id) ++end;
+      // Steps ascend within a signal: the changes not kept come first.
+      while (c != end && base + c->step() == 0) ++c;
+      if (c == end) continue;
+      const VcdChange* batch = &*c;
+      out.append_batch(id - offset, static_cast<std::size_t>(end - c), [&, batch](std::size_t k) {
+        const VcdChange& x = batch[k];
+        const std::size_t at = base + x.step() - 1;
+        switch (x.kind()) {
+          case VcdChange::Kind::Bits: return ValueAppender::InlineRecord{at, Tag::Bits, x.word};
+          case VcdChange::Kind::Real: return ValueAppender::InlineRecord{at, Tag::Real, x.word};
+          case VcdChange::Kind::Listed: {
+            const SignalValue& v = run.listed[x.word];
+            return ValueAppender::InlineRecord{at, v.tag(), out.pool_slot(v)};
+          }
+          default: return ValueAppender::InlineRecord{at, Tag::Empty, 0};
+        }
+      });
+      c = end;
     }
   }
 
