@@ -1,9 +1,14 @@
 #include "formats/vcd/vcd_chunk_parser.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <stdexcept>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "io/text.h"
 #include "model/bitpack.h"
@@ -105,6 +110,33 @@ std::uint64_t gather_bits(std::uint64_t w, unsigned k) noexcept {
 // character that is not a digit.
 const char* scan_known_bits(const char* p, const char* end, std::uint64_t& bits) noexcept {
   std::uint64_t acc = 0;
+#ifdef __SSE2__
+  // Sixteen characters at a time: one mask bit per '1' and per digit,
+  // first character in the lowest bit, turned around so it is the highest.
+  static constexpr auto kReversed = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (unsigned b = 0; b < 256; ++b) {
+      for (unsigned i = 0; i < 8; ++i) table[b] |= static_cast<std::uint8_t>(((b >> i) & 1u) << (7 - i));
+    }
+    return table;
+  }();
+  const auto reversed16 = [](unsigned m) { return static_cast<unsigned>(kReversed[m & 0xFF]) << 8 | kReversed[m >> 8]; };
+  while (end - p >= 16) {
+    const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const auto ones = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chars, _mm_set1_epi8('1'))));
+    const auto zeros = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chars, _mm_set1_epi8('0'))));
+    const unsigned digits = ones | zeros;
+    if (digits == 0xFFFF) {
+      acc = (acc << 16) | reversed16(ones);
+      p += 16;
+      continue;
+    }
+    const auto k = static_cast<unsigned>(std::countr_zero(~digits));
+    if (k > 0) acc = (acc << k) | (reversed16(ones & ((1u << k) - 1)) >> (16 - k));
+    bits = acc;
+    return p + k;
+  }
+#endif
   while (end - p >= 8) {
     const std::uint64_t w = load8(p);
     const std::uint64_t other = (w & ~kOnes) ^ (kOnes * '0');  // a zero byte per '0' or '1'
@@ -138,6 +170,21 @@ template <class Add>
   std::uint64_t bits = 0;
   if (c == '0' || c == '1' || c == 'x' || c == 'X') {
     code = p + 1;
+    if (end - code >= 8) {
+      // The usual line: a code of one or two characters, both above the
+      // space, and the line feed, all in the word after the value.
+      const std::uint64_t w = load8(code);
+      const auto len = static_cast<unsigned>(std::countr_zero(zero_bytes(w ^ (kOnes * '\n')))) >> 3;
+      const auto above_space = [&](unsigned i) { return static_cast<signed char>(w >> (8 * i)) > ' '; };
+      if ((len == 1 && above_space(0)) || (len == 2 && above_space(0) && above_space(1))) {
+        if (const std::uint32_t id = codes.id_of_short(static_cast<std::uint32_t>(w & (len == 1 ? 0xFF : 0xFFFF)));
+            id != VcdCodeTable::kNone) {
+          add(id, c == '0' || c == '1' ? Kind::Bits : Kind::Empty, c == '1' ? 1 : 0);
+        }
+        p = code + len + 1;
+        return true;
+      }
+    }
     nl = find_newline(code, end);
     kind = c == '0' || c == '1' ? Kind::Bits : Kind::Empty;
     bits = c == '1' ? 1 : 0;
@@ -173,11 +220,19 @@ std::size_t parse_lines(std::string_view text, const VcdCodeTable& codes, VcdRun
   const char* const end = begin + text.size();
   const char* p = begin;
 
-  // Every change line takes at least three bytes ("1!\n"): reserving for
-  // that keeps the appends below free of reallocation.
-  out.changes.reserve(out.changes.size() + text.size() / 3 + 1);
+  // Every change line takes at least three bytes ("1!\n"), so the text
+  // holds at most size / 3 + 1 changes: room for them is made up front and
+  // the list is cut to what was written on the way out.
+  struct Changes {
+    VcdChanges& list;
+    std::size_t count;
+    VcdChange* slots;
+    ~Changes() { list.resize(count); }
+  } changes{out.changes, out.changes.size(), nullptr};
+  out.changes.resize(changes.count + text.size() / 3 + 1);
+  changes.slots = out.changes.data();
   const auto add = [&](std::uint32_t id, Kind kind, std::uint64_t word) __attribute__((always_inline)) {
-    out.changes.push_back(VcdChange::make(id, step, kind, word));
+    changes.slots[changes.count++] = VcdChange::make(id, step, kind, word);
   };
   const auto add_value = [&](std::uint32_t id, SignalValue value) {
     switch (value.tag()) {

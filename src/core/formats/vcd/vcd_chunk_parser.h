@@ -5,7 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "formats/vcd/vcd_code_table.h"
@@ -37,9 +40,31 @@ struct VcdChange {
 };
 static_assert(sizeof(VcdChange) == 16);
 
+// Leaves the elements a vector grows by uninitialised: the parser sizes the
+// change list for the most changes a text can hold, then writes them.
+template <class T>
+struct UninitialisedAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = UninitialisedAllocator<U>;
+  };
+  UninitialisedAllocator() = default;
+  template <class U>
+  UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+  template <class U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+};
+using VcdChanges = std::vector<VcdChange, UninitialisedAllocator<VcdChange>>;
+
 struct VcdRun {
   std::vector<std::uint64_t> timestamps;
-  std::vector<VcdChange> changes;
+  VcdChanges changes;
   std::vector<SignalValue> listed;
 
   void clear() noexcept {
@@ -54,7 +79,7 @@ struct VcdRun {
   SignalValue value(const VcdChange& change) const;
 
  private:
-  std::vector<VcdChange> spare_;
+  VcdChanges spare_;
   std::vector<std::uint32_t> starts_;
 };
 

@@ -50,7 +50,7 @@ void expect_matches_reference(const LoadedTrace& trace, const ReferenceVcd& ref,
 // declarations among the values, changes before the first timestamp, CRLF,
 // white space of every kind, invalid UTF-8, keyword blocks, odd timestamps.
 std::string messy_dump(std::mt19937& rng) {
-  const std::vector<std::string> codes = {"!", "\"", "#", "%a", "xy", "b", "r1", "&&", "abc", "!!!"};
+  const std::vector<std::string> codes = {"!", "\"", "#", "%a", "xy", "b", "r1", "&&", "abc", "!!!", "~", "\xC3\xA9"};
   const auto pick = [&](const auto& v) { return v[rng() % v.size()]; };
   const auto nl = [&] { return rng() % 4 == 0 ? std::string("\r\n") : std::string("\n"); };
   const auto space = [&] {
