@@ -6,6 +6,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,7 +20,9 @@ namespace velk {
 
 class VcdCodeTable {
  public:
-  VcdCodeTable() : short_(kShortSlots, kNone) {}
+  VcdCodeTable() : short_(static_cast<std::uint32_t*>(std::calloc(kShortSlots, sizeof(std::uint32_t)))) {
+    if (!short_) throw std::bad_alloc();
+  }
 
   static constexpr std::uint32_t kNone = UINT32_MAX;
 
@@ -25,18 +30,18 @@ class VcdCodeTable {
 
   // The id of `code`, or kNone.
   std::uint32_t id_of(std::string_view code) const {
-    if (is_short(code)) return short_[short_key(code)];
+    if (is_short(code)) return id_of_short(static_cast<std::uint32_t>(short_key(code)));
     if (long_.empty()) return kNone;
     const auto it = long_.find(code);
     return it == long_.end() ? kNone : it->second;
   }
   // id_of for a code of one or two bytes, none of them NUL, given as its
   // bytes with the first in the low byte (a one-byte code's high byte is 0).
-  std::uint32_t id_of_short(std::uint32_t key) const { return short_[key & 0xFFFF]; }
+  std::uint32_t id_of_short(std::uint32_t key) const { return short_.get()[key & 0xFFFF] - 1; }
 
   void insert(std::string_view code, std::uint32_t id) {
     if (is_short(code)) {
-      short_[short_key(code)] = id;
+      short_.get()[short_key(code)] = id + 1;
     } else {
       long_.emplace(std::string(code), id);
     }
@@ -57,7 +62,13 @@ class VcdCodeTable {
     return v;
   }
 
-  std::vector<std::uint32_t> short_;
+  struct Free {
+    void operator()(std::uint32_t* p) const noexcept { std::free(p); }
+  };
+  // id + 1 per code, 0 for none (so that none reads back as kNone). Zeroed
+  // by calloc, which takes fresh pages from the system for a table this
+  // size: only the pages that codes fall into are ever touched.
+  std::unique_ptr<std::uint32_t, Free> short_;
   NameMap<std::uint32_t> long_;
 };
 

@@ -127,10 +127,10 @@ class StoreParts {
 // the loading thread whenever it waits.
 class LoadTasks {
  public:
+  // The workers start with the first parse handed out: a dump of one block
+  // is read on the loading thread alone.
   LoadTasks(unsigned workers, const VcdCodeTable& codes, StoreParts& parts)
-      : codes_(codes), parts_(parts), joins_(parts.count()), joining_(parts.count(), false) {
-    for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this] { work(); });
-  }
+      : codes_(codes), parts_(parts), joins_(parts.count()), joining_(parts.count(), false), workers_(workers) {}
   ~LoadTasks() {
     {
       std::lock_guard lock(mutex_);
@@ -142,7 +142,13 @@ class LoadTasks {
   LoadTasks(const LoadTasks&) = delete;
   LoadTasks& operator=(const LoadTasks&) = delete;
 
+  // Whether worker threads have been started.
+  bool started() const noexcept { return !threads_.empty(); }
+
   void submit_parse(Piece& piece) {
+    if (threads_.empty()) {
+      for (unsigned i = 0; i < workers_; ++i) threads_.emplace_back([this] { work(); });
+    }
     {
       std::lock_guard lock(mutex_);
       piece.state = Piece::State::Queued;
@@ -262,6 +268,7 @@ class LoadTasks {
   std::vector<bool> joining_;
   std::exception_ptr join_error_;
   bool stopping_ = false;
+  unsigned workers_;
   std::vector<std::thread> threads_;
 };
 
@@ -364,12 +371,20 @@ void run_load(LoadedTrace& trace, const VcdLoadOptions& options, const std::func
   tasks.wait_all_joined();
   recycle_joined(false);
 
-  // Each part trims its columns on its own thread.
+  // Each part trims its columns on its own thread, when the load was big
+  // enough to start workers.
   const std::size_t indices = trace.timestamps.size();
   {
     std::vector<std::thread> finishing;
     std::vector<std::exception_ptr> errors(parts.count());
-    for (unsigned t = 1; t < parts.count(); ++t) {
+    for (unsigned t = 1; t < parts.count() && !tasks.started(); ++t) {
+      try {
+        parts.finish(t, indices);
+      } catch (...) {
+        errors[t] = std::current_exception();
+      }
+    }
+    for (unsigned t = 1; t < parts.count() && tasks.started(); ++t) {
       finishing.emplace_back([&, t] {
         try {
           parts.finish(t, indices);
