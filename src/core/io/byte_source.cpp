@@ -1,5 +1,7 @@
 #include "io/byte_source.h"
 
+#include "io/inflate.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -20,94 +22,217 @@ std::size_t FileByteSource::read(char* out, std::size_t capacity) {
   return total;
 }
 
-struct GzipByteSource::Stream {
-  z_stream z{};
-};
-
 namespace {
 constexpr std::size_t kCompressedBlock = 256 * 1024;
-constexpr int kGzipOnly = 16 + MAX_WBITS;  // gzip wrapper, no zlib or raw streams
+constexpr std::uint8_t kMagic0 = 0x1f;
+constexpr std::uint8_t kMagic1 = 0x8b;
+constexpr std::uint8_t kDeflateMethod = 8;
+constexpr std::uint8_t kFlagHeaderCrc = 0x02;
+constexpr std::uint8_t kFlagExtra = 0x04;
+constexpr std::uint8_t kFlagName = 0x08;
+constexpr std::uint8_t kFlagComment = 0x10;
+constexpr std::uint8_t kFlagReserved = 0xe0;
+
+std::uint32_t crc_update(std::uint32_t crc, const std::uint8_t* p, std::size_t n) {
+  while (n > 0) {
+    const uInt piece = static_cast<uInt>(std::min<std::size_t>(n, UINT_MAX));
+    crc = static_cast<std::uint32_t>(crc32(crc, p, piece));
+    p += piece;
+    n -= piece;
+  }
+  return crc;
+}
+
+std::uint32_t le32(const std::uint8_t* p) {
+  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+}
 }  // namespace
 
 GzipByteSource::GzipByteSource(ByteSource& compressed)
-    : compressed_(compressed), stream_(std::make_unique<Stream>()), input_(kCompressedBlock) {
-  if (inflateInit2(&stream_->z, kGzipOnly) != Z_OK) {
-    failure_ = "cannot start the gzip decoder";
-    done_ = true;
-    return;
+    : compressed_(compressed),
+      inflater_(std::make_unique<Inflater>()),
+      input_(kCompressedBlock + Inflater::kInputMargin) {}
+
+GzipByteSource::~GzipByteSource() = default;
+
+// Moves the unread bytes to the front and appends the next compressed block.
+void GzipByteSource::refill() {
+  if (in_eof_) return;
+  if (in_pos_ > 0) {
+    std::memmove(input_.data(), input_.data() + in_pos_, in_end_ - in_pos_);
+    in_end_ -= in_pos_;
+    in_pos_ = 0;
   }
-  initialised_ = true;
-}
-
-GzipByteSource::~GzipByteSource() {
-  if (initialised_) inflateEnd(&stream_->z);
-}
-
-// Reads the next block of compressed bytes; false at the end of the input.
-bool GzipByteSource::refill() {
-  const std::size_t got = compressed_.read(input_.data(), input_.size());
-  stream_->z.next_in = reinterpret_cast<Bytef*>(input_.data());
-  stream_->z.avail_in = static_cast<uInt>(got);
-  return got > 0;
-}
-
-// After a member's end: another member follows only when the next bytes are
-// a gzip header; anything else (zero padding, trailing bytes) ends the input,
-// as gunzip treats it.
-bool GzipByteSource::start_next_member() {
-  z_stream& z = stream_->z;
-  if (z.avail_in == 0 && !refill()) return false;
-  if (z.avail_in < 2) {
-    // The magic may straddle a read; keep the byte and look again.
-    const unsigned char first = *z.next_in;
-    const std::size_t got = compressed_.read(input_.data() + 1, input_.size() - 1);
-    input_[0] = static_cast<char>(first);
-    z.next_in = reinterpret_cast<Bytef*>(input_.data());
-    z.avail_in = static_cast<uInt>(got + 1);
-    if (got == 0) return false;
+  const std::size_t got =
+      compressed_.read(reinterpret_cast<char*>(input_.data() + in_end_), input_.size() - in_end_);
+  if (got == 0) {
+    in_eof_ = true;
+  } else {
+    in_end_ += got;
   }
-  if (z.next_in[0] != 0x1f || z.next_in[1] != 0x8b) return false;
-  inflateReset(&z);
+}
+
+// True once `want` unread bytes are buffered; false if the input ends first.
+bool GzipByteSource::fill(std::size_t want) {
+  while (in_end_ - in_pos_ < want && !in_eof_) refill();
+  return in_end_ - in_pos_ >= want;
+}
+
+// Consumes `n` header bytes (copying them to `copy` if given) into the
+// header's CRC; false if the input ends first.
+bool GzipByteSource::header_bytes(std::size_t n, std::uint8_t* copy) {
+  while (n > 0) {
+    if (!fill(1)) return false;
+    const std::size_t k = std::min(n, in_end_ - in_pos_);
+    const std::uint8_t* p = input_.data() + in_pos_;
+    if (copy != nullptr) {
+      std::memcpy(copy, p, k);
+      copy += k;
+    }
+    header_crc_ = crc_update(header_crc_, p, k);
+    in_pos_ += k;
+    n -= k;
+  }
   return true;
 }
 
-std::size_t GzipByteSource::read(char* out, std::size_t capacity) {
-  z_stream& z = stream_->z;
-  std::size_t produced = 0;
-  while (!done_ && produced < capacity) {
-    if (!in_member_) {
-      if (!started_) {
-        started_ = true;
-        if (!refill()) {
-          failure_ = "truncated gzip stream";  // an empty file is no gzip stream
-          done_ = true;
-          break;
-        }
-      } else if (!start_next_member()) {
-        done_ = true;
+bool GzipByteSource::skip_zero_terminated() {
+  for (;;) {
+    if (!fill(1)) return false;
+    const std::uint8_t* p = input_.data() + in_pos_;
+    const std::size_t avail = in_end_ - in_pos_;
+    const void* zero = std::memchr(p, 0, avail);
+    const std::size_t k = zero != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - p) + 1 : avail;
+    header_crc_ = crc_update(header_crc_, p, k);
+    in_pos_ += k;
+    if (zero != nullptr) return true;
+  }
+}
+
+void GzipByteSource::fail(std::string text) {
+  deferred_failure_ = std::move(text);
+  stage_ = Stage::kDone;
+}
+
+// A member header. The first member must have one ("incorrect header
+// check" otherwise, as zlib says); after a member, the input ends quietly
+// unless the next two bytes are the gzip magic.
+void GzipByteSource::read_header(bool first) {
+  if (!fill(2)) {
+    if (first) {
+      fail("truncated gzip stream");  // an empty file is no gzip stream
+    } else {
+      stage_ = Stage::kDone;
+    }
+    return;
+  }
+  const std::uint8_t* p = input_.data() + in_pos_;
+  if (p[0] != kMagic0 || p[1] != kMagic1) {
+    if (first) {
+      fail("corrupt gzip stream: incorrect header check");
+    } else {
+      stage_ = Stage::kDone;
+    }
+    return;
+  }
+  header_crc_ = 0;
+  std::uint8_t fixed[10];
+  if (!header_bytes(2, fixed) || !header_bytes(2, fixed + 2)) return fail("truncated gzip stream");
+  if (fixed[2] != kDeflateMethod) return fail("corrupt gzip stream: unknown compression method");
+  const std::uint8_t flags = fixed[3];
+  if (flags & kFlagReserved) return fail("corrupt gzip stream: unknown header flags set");
+  if (!header_bytes(6, fixed + 4)) return fail("truncated gzip stream");  // time, extra flags, system
+  if (flags & kFlagExtra) {
+    std::uint8_t xlen[2];
+    if (!header_bytes(2, xlen)) return fail("truncated gzip stream");
+    if (!header_bytes(std::size_t{xlen[0]} | std::size_t{xlen[1]} << 8, nullptr)) {
+      return fail("truncated gzip stream");
+    }
+  }
+  if ((flags & kFlagName) && !skip_zero_terminated()) return fail("truncated gzip stream");
+  if ((flags & kFlagComment) && !skip_zero_terminated()) return fail("truncated gzip stream");
+  if (flags & kFlagHeaderCrc) {
+    if (!fill(2)) return fail("truncated gzip stream");
+    const std::uint8_t* q = input_.data() + in_pos_;
+    const std::uint32_t stored = std::uint32_t{q[0]} | std::uint32_t{q[1]} << 8;
+    if (stored != (header_crc_ & 0xffff)) return fail("corrupt gzip stream: header crc mismatch");
+    in_pos_ += 2;
+  }
+  inflater_->start();
+  crc_ = 0;
+  member_size_ = 0;
+  stage_ = Stage::kBody;
+}
+
+// Decodes until the window has bytes to hand out or the member's data ends.
+void GzipByteSource::inflate_body() {
+  for (;;) {
+    const std::size_t before = inflater_->pending_size();
+    const Inflater::Status status = inflater_->run(input_.data(), in_pos_, in_end_, in_eof_);
+    const std::size_t made = inflater_->pending_size() - before;
+    crc_ = crc_update(crc_, inflater_->pending() + before, made);
+    member_size_ += made;
+    switch (status) {
+      case Inflater::Status::kOutputFull:
+        return;
+      case Inflater::Status::kNeedInput:
+        refill();
         break;
-      }
-      in_member_ = true;
+      case Inflater::Status::kEnd:
+        stage_ = Stage::kTrailer;
+        return;
+      case Inflater::Status::kTruncated:
+        return fail("truncated gzip stream");
+      case Inflater::Status::kError:
+        return fail(std::string("corrupt gzip stream: ") + inflater_->message());
     }
-    if (z.avail_in == 0 && !refill()) {
-      failure_ = "truncated gzip stream";
-      done_ = true;
-      break;
-    }
-    const std::size_t room = std::min<std::size_t>(capacity - produced, UINT_MAX);
-    z.next_out = reinterpret_cast<Bytef*>(out + produced);
-    z.avail_out = static_cast<uInt>(room);
-    const int rc = inflate(&z, Z_NO_FLUSH);
-    produced += room - z.avail_out;
-    if (rc == Z_STREAM_END) {
-      in_member_ = false;
-    } else if (rc == Z_BUF_ERROR) {
-      // No progress possible with the bytes at hand: more input is needed
-      // (handled at the top of the loop) unless the output is full.
+    if (made > 0) return;
+  }
+}
+
+// The member's CRC-32 and length (modulo 2^32) of its uncompressed data.
+void GzipByteSource::read_trailer() {
+  if (!fill(4)) return fail("truncated gzip stream");
+  if (le32(input_.data() + in_pos_) != crc_) return fail("corrupt gzip stream: incorrect data check");
+  in_pos_ += 4;
+  if (!fill(4)) return fail("truncated gzip stream");
+  if (le32(input_.data() + in_pos_) != static_cast<std::uint32_t>(member_size_)) {
+    return fail("corrupt gzip stream: incorrect length check");
+  }
+  in_pos_ += 4;
+  stage_ = Stage::kNextHeader;
+}
+
+std::size_t GzipByteSource::read(char* out, std::size_t capacity) {
+  std::size_t produced = 0;
+  while (produced < capacity) {
+    const std::size_t ready = inflater_->pending_size();
+    if (ready > 0) {
+      const std::size_t n = std::min(ready, capacity - produced);
+      std::memcpy(out + produced, inflater_->pending(), n);
+      inflater_->take(n);
+      produced += n;
       continue;
-    } else if (rc != Z_OK) {
-      failure_ = z.msg ? std::string("corrupt gzip stream: ") + z.msg : "corrupt gzip stream";
-      done_ = true;
+    }
+    switch (stage_) {
+      case Stage::kFirstHeader:
+        read_header(true);
+        break;
+      case Stage::kNextHeader:
+        read_header(false);
+        break;
+      case Stage::kBody:
+        inflate_body();
+        break;
+      case Stage::kTrailer:
+        read_trailer();
+        break;
+      case Stage::kDone:
+        if (deferred_failure_) {
+          failure_ = std::move(deferred_failure_);
+          deferred_failure_.reset();
+        }
+        return produced;
     }
   }
   return produced;

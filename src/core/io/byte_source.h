@@ -12,6 +12,8 @@
 
 namespace velk {
 
+class Inflater;
+
 class ByteSource {
  public:
   virtual ~ByteSource() = default;
@@ -39,7 +41,9 @@ class FileByteSource final : public ByteSource {
 
 // Inflates a gzip stream (one or more concatenated members) read from
 // `compressed`. A stream that is not gzip, is corrupt or ends inside a member
-// ends the input with a failure text.
+// ends the input with a failure text (zlib's wording for the fault). After a
+// member, anything but another gzip header (zero padding, trailing bytes)
+// ends the input quietly, as gunzip treats it.
 class GzipByteSource final : public ByteSource {
  public:
   explicit GzipByteSource(ByteSource& compressed);
@@ -51,17 +55,27 @@ class GzipByteSource final : public ByteSource {
   std::optional<std::string> failure() const override { return failure_; }
 
  private:
-  struct Stream;
-  bool refill();
-  bool start_next_member();
+  enum class Stage { kFirstHeader, kNextHeader, kBody, kTrailer, kDone };
+  void refill();
+  bool fill(std::size_t want);
+  bool header_bytes(std::size_t n, std::uint8_t* copy);
+  bool skip_zero_terminated();
+  void read_header(bool first);
+  void read_trailer();
+  void inflate_body();
+  void fail(std::string text);
 
   ByteSource& compressed_;
-  std::unique_ptr<Stream> stream_;
-  std::vector<char> input_;
-  bool initialised_ = false;
-  bool started_ = false;
-  bool in_member_ = false;
-  bool done_ = false;
+  std::unique_ptr<Inflater> inflater_;
+  std::vector<std::uint8_t> input_;
+  std::size_t in_pos_ = 0;
+  std::size_t in_end_ = 0;
+  bool in_eof_ = false;
+  Stage stage_ = Stage::kFirstHeader;
+  std::uint32_t header_crc_ = 0;
+  std::uint32_t crc_ = 0;
+  std::uint64_t member_size_ = 0;
+  std::optional<std::string> deferred_failure_;  // reported once the bytes before it are read
   std::optional<std::string> failure_;
 };
 
