@@ -4,10 +4,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <unistd.h>
-#include <zlib.h>
 
 namespace velk {
 
@@ -32,16 +30,6 @@ constexpr std::uint8_t kFlagExtra = 0x04;
 constexpr std::uint8_t kFlagName = 0x08;
 constexpr std::uint8_t kFlagComment = 0x10;
 constexpr std::uint8_t kFlagReserved = 0xe0;
-
-std::uint32_t crc_update(std::uint32_t crc, const std::uint8_t* p, std::size_t n) {
-  while (n > 0) {
-    const uInt piece = static_cast<uInt>(std::min<std::size_t>(n, UINT_MAX));
-    crc = static_cast<std::uint32_t>(crc32(crc, p, piece));
-    p += piece;
-    n -= piece;
-  }
-  return crc;
-}
 
 std::uint32_t le32(const std::uint8_t* p) {
   return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
@@ -89,7 +77,7 @@ bool GzipByteSource::header_bytes(std::size_t n, std::uint8_t* copy) {
       std::memcpy(copy, p, k);
       copy += k;
     }
-    header_crc_ = crc_update(header_crc_, p, k);
+    header_crc_ = gzip_crc32(header_crc_, p, k);
     in_pos_ += k;
     n -= k;
   }
@@ -103,7 +91,7 @@ bool GzipByteSource::skip_zero_terminated() {
     const std::size_t avail = in_end_ - in_pos_;
     const void* zero = std::memchr(p, 0, avail);
     const std::size_t k = zero != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - p) + 1 : avail;
-    header_crc_ = crc_update(header_crc_, p, k);
+    header_crc_ = gzip_crc32(header_crc_, p, k);
     in_pos_ += k;
     if (zero != nullptr) return true;
   }
@@ -170,7 +158,7 @@ void GzipByteSource::inflate_body() {
     const std::size_t before = inflater_->pending_size();
     const Inflater::Status status = inflater_->run(input_.data(), in_pos_, in_end_, in_eof_);
     const std::size_t made = inflater_->pending_size() - before;
-    crc_ = crc_update(crc_, inflater_->pending() + before, made);
+    crc_ = gzip_crc32(crc_, inflater_->pending() + before, made);
     member_size_ += made;
     switch (status) {
       case Inflater::Status::kOutputFull:

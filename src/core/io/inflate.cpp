@@ -1,8 +1,15 @@
 #include "io/inflate.h"
 
+#include <zlib.h>
+
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <optional>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace velk {
 namespace {
@@ -181,16 +188,34 @@ std::uint64_t load64(const std::uint8_t* p) {
 void store64(std::uint8_t* p, std::uint64_t v) { std::memcpy(p, &v, 8); }
 
 // Copies a match of `len` bytes from `dist` bytes back, in words: may write
-// up to 16 bytes past the match (the window's slack).
+// up to 31 bytes past the match (the window's slack). Most matches are short
+// and far: one or two 16-byte moves without a loop.
 inline void copy_match_fast(std::uint8_t* out, std::size_t dist, std::size_t len) {
   std::uint8_t* const end = out + len;
   const std::uint8_t* src = out - dist;
-  if (dist >= 8) {
-    do {
-      store64(out, load64(src));
-      out += 8;
-      src += 8;
-    } while (out < end);
+  if (dist >= 16) {
+    std::memcpy(out, src, 16);
+    if (len > 16) {
+      out += 16;
+      src += 16;
+      do {
+        std::memcpy(out, src, 16);
+        out += 16;
+        src += 16;
+      } while (out < end);
+    }
+  } else if (dist >= 8) {
+    store64(out, load64(src));
+    store64(out + 8, load64(src + 8));
+    if (len > 16) {
+      out += 16;
+      src += 16;
+      do {
+        store64(out, load64(src));
+        out += 8;
+        src += 8;
+      } while (out < end);
+    }
   } else if (dist == 1) {
     const std::uint64_t v = 0x0101010101010101ull * src[0];
     do {
@@ -213,6 +238,89 @@ inline void copy_match_fast(std::uint8_t* out, std::size_t dist, std::size_t len
 }
 
 }  // namespace
+
+namespace {
+
+std::uint32_t zlib_crc32(std::uint32_t crc, const std::uint8_t* p, std::size_t n) {
+  while (n > 0) {
+    const uInt piece = static_cast<uInt>(std::min<std::size_t>(n, UINT_MAX));
+    crc = static_cast<std::uint32_t>(crc32(crc, p, piece));
+    p += piece;
+    n -= piece;
+  }
+  return crc;
+}
+
+#if defined(__x86_64__)
+#define VELK_CLMUL __attribute__((target("pclmul,sse4.1")))
+
+VELK_CLMUL inline __m128i load(const std::uint8_t* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); }
+
+// x * x^k: moves a lane forward and adds it to the lane there.
+VELK_CLMUL inline __m128i fold(__m128i x, __m128i k, __m128i next) {
+  return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11)), next);
+}
+
+// CRC-32 (bit-reflected, polynomial 0xEDB88320) of `n` bytes, n >= 64 and a
+// multiple of 16, without the pre- and post-inversion: four 128-bit lanes
+// are folded forward 512 bits at a time (x^(512+-32) mod P), then into one
+// lane, then reduced to 64 and 32 bits and by Barrett reduction to the CRC.
+VELK_CLMUL std::uint32_t crc32_fold(std::uint32_t crc, const std::uint8_t* p, std::size_t n) {
+  const __m128i k1k2 = _mm_set_epi64x(0x1c6e41596, 0x154442bd4);
+  const __m128i k3k4 = _mm_set_epi64x(0x0ccaa009e, 0x1751997d0);
+  const __m128i k5 = _mm_set_epi64x(0, 0x163cd6124);
+  const __m128i poly_mu = _mm_set_epi64x(0x1f7011641, 0x1db710641);
+  const __m128i mask32 = _mm_set_epi32(0, 0, 0, -1);
+  __m128i x1 = _mm_xor_si128(load(p), _mm_cvtsi32_si128(static_cast<int>(crc)));
+  __m128i x2 = load(p + 16);
+  __m128i x3 = load(p + 32);
+  __m128i x4 = load(p + 48);
+  p += 64;
+  n -= 64;
+  while (n >= 64) {
+    x1 = fold(x1, k1k2, load(p));
+    x2 = fold(x2, k1k2, load(p + 16));
+    x3 = fold(x3, k1k2, load(p + 32));
+    x4 = fold(x4, k1k2, load(p + 48));
+    p += 64;
+    n -= 64;
+  }
+  x1 = fold(x1, k3k4, x2);
+  x1 = fold(x1, k3k4, x3);
+  x1 = fold(x1, k3k4, x4);
+  while (n >= 16) {
+    x1 = fold(x1, k3k4, load(p));
+    p += 16;
+    n -= 16;
+  }
+  // 128 -> 64 bits, then 64 -> 32.
+  x1 = _mm_xor_si128(_mm_clmulepi64_si128(k3k4, x1, 0x01), _mm_srli_si128(x1, 8));
+  x1 = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x1, mask32), k5, 0x00), _mm_srli_si128(x1, 4));
+  // Barrett reduction.
+  __m128i t = _mm_clmulepi64_si128(_mm_and_si128(x1, mask32), poly_mu, 0x10);
+  t = _mm_clmulepi64_si128(_mm_and_si128(t, mask32), poly_mu, 0x00);
+  return static_cast<std::uint32_t>(_mm_extract_epi32(_mm_xor_si128(t, x1), 1));
+}
+
+bool has_clmul() {
+  static const bool yes = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+  return yes;
+}
+#endif
+
+}  // namespace
+
+std::uint32_t gzip_crc32(std::uint32_t crc, const std::uint8_t* data, std::size_t size) {
+#if defined(__x86_64__)
+  if (size >= 64 && has_clmul()) {
+    const std::size_t blocks = size & ~std::size_t{15};
+    crc = ~crc32_fold(~crc, data, blocks);
+    data += blocks;
+    size -= blocks;
+  }
+#endif
+  return zlib_crc32(crc, data, size);
+}
 
 struct Inflater::Tables {
   std::uint32_t litlen[kLitTableSize];
@@ -509,8 +617,13 @@ Inflater::Status Inflater::decode_huffman(const std::uint8_t* in, std::size_t& p
 
   if (end - pos >= kFastInput) {
     // Fast loop: at least kFastInput bytes of input and room for a whole
-    // match remain. The bit buffer is refilled eight bytes at a time
-    // without branches; bits above `bitsleft` may hold the next input bits.
+    // match remain. Each round refills the bit buffer with one unaligned
+    // 8-byte load (no branches) and then decodes either up to three
+    // literals or one match: at most 48 bits, so the refill covers it. A
+    // refill leaves all 64 bits of the buffer holding input (`bitsleft`
+    // counts only whole bytes' worth), so after a round at least 16 bits are
+    // still real and the next entry is looked up before the next refill,
+    // which then overlaps with it.
     const std::uint8_t* ip = in + pos;
     const std::uint8_t* const ip_end = in + end - kFastInput;
     const auto refill = [&] {
@@ -524,25 +637,28 @@ Inflater::Status Inflater::decode_huffman(const std::uint8_t* in, std::size_t& p
     };
     Status status = Status::kOutputFull;
     bool stopped = false;
+    refill();
+    std::uint32_t e = lt[bitbuf & kLitMask];
     while (ip <= ip_end && out < out_limit) {
       refill();
-      std::uint32_t e = lt[bitbuf & kLitMask];
       if (e & kLiteral) {
-        // Up to three literals per refill (each at most 15 bits).
         consume(e & 0xff);
-        *out++ = static_cast<std::uint8_t>(e >> 16);
+        std::uint8_t lit = static_cast<std::uint8_t>(e >> 16);
         e = lt[bitbuf & kLitMask];
+        *out++ = lit;
         if (e & kLiteral) {
           consume(e & 0xff);
-          *out++ = static_cast<std::uint8_t>(e >> 16);
+          lit = static_cast<std::uint8_t>(e >> 16);
           e = lt[bitbuf & kLitMask];
+          *out++ = lit;
           if (e & kLiteral) {
             consume(e & 0xff);
-            *out++ = static_cast<std::uint8_t>(e >> 16);
-            continue;
+            lit = static_cast<std::uint8_t>(e >> 16);
+            e = lt[bitbuf & kLitMask];
+            *out++ = lit;
           }
         }
-        // At least 26 bits remain: enough for a length with its extra bits.
+        continue;
       }
       if (e & kExceptional) {
         if (e & kSubtable) {
@@ -551,6 +667,7 @@ Inflater::Status Inflater::decode_huffman(const std::uint8_t* in, std::size_t& p
           if (e & kLiteral) {
             consume(e & 0xff);
             *out++ = static_cast<std::uint8_t>(e >> 16);
+            e = lt[bitbuf & kLitMask];
             continue;
           }
         }
@@ -569,7 +686,6 @@ Inflater::Status Inflater::decode_huffman(const std::uint8_t* in, std::size_t& p
       }
       const std::uint32_t length = (e >> 16) + extra_value(e, bitbuf);
       consume(e & 0xff);
-      refill();
       std::uint32_t d = dt[bitbuf & kDistMask];
       if (d & kExceptional) {
         if (d & kSubtable) {
@@ -584,6 +700,7 @@ Inflater::Status Inflater::decode_huffman(const std::uint8_t* in, std::size_t& p
       }
       const std::uint32_t dist = (d >> 16) + extra_value(d, bitbuf);
       consume(d & 0xff);
+      e = lt[bitbuf & kLitMask];
       if (dist > static_cast<std::size_t>(out - hist)) {
         stopped = true;
         status = fail("invalid distance too far back");

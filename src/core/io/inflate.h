@@ -25,6 +25,11 @@
 
 namespace velk {
 
+// The CRC-32 of gzip trailers (zlib's crc32()): `crc` is the value so far,
+// 0 to begin. Folds 16-byte blocks with carry-less multiplication where the
+// processor has it.
+std::uint32_t gzip_crc32(std::uint32_t crc, const std::uint8_t* data, std::size_t size);
+
 class Inflater {
  public:
   enum class Status {

@@ -641,6 +641,19 @@ TEST(GzipByteSource, HeaderAndTrailerFaults) {
   expect_failure(b, "truncated gzip stream", "second header cut");
 }
 
+TEST(GzipCrc32, SameAsZlibForEveryLengthAndAlignment) {
+  std::mt19937_64 rng(8);
+  Bytes data(1 << 20);
+  for (auto& c : data) c = static_cast<std::uint8_t>(rng());
+  for (int i = 0; i < 3000; ++i) {
+    const std::size_t at = rng() % 64;
+    const std::size_t n = i < 600 ? static_cast<std::size_t>(i) : rng() % (i % 10 == 0 ? data.size() - 64 : 5000);
+    const auto seed = static_cast<std::uint32_t>(i % 3 == 0 ? 0 : rng());
+    const auto expected = static_cast<std::uint32_t>(crc32(seed, data.data() + at, static_cast<uInt>(n)));
+    ASSERT_EQ(gzip_crc32(seed, data.data() + at, n), expected) << n << " bytes at " << at;
+  }
+}
+
 // The decoder alone with a small window and input trickling in: the history
 // must survive every slide, and pieces may end anywhere.
 TEST(Inflater, SmallWindowAndTricklingInput) {
