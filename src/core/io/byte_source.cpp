@@ -22,6 +22,7 @@ std::size_t FileByteSource::read(char* out, std::size_t capacity) {
 
 namespace {
 constexpr std::size_t kCompressedBlock = 256 * 1024;
+constexpr std::size_t kInputSize = kCompressedBlock + Inflater::kInputMargin;
 constexpr std::uint8_t kMagic0 = 0x1f;
 constexpr std::uint8_t kMagic1 = 0x8b;
 constexpr std::uint8_t kDeflateMethod = 8;
@@ -39,7 +40,7 @@ std::uint32_t le32(const std::uint8_t* p) {
 GzipByteSource::GzipByteSource(ByteSource& compressed)
     : compressed_(compressed),
       inflater_(std::make_unique<Inflater>()),
-      input_(kCompressedBlock + Inflater::kInputMargin) {}
+      input_(new std::uint8_t[kInputSize]) {}
 
 GzipByteSource::~GzipByteSource() = default;
 
@@ -47,12 +48,12 @@ GzipByteSource::~GzipByteSource() = default;
 void GzipByteSource::refill() {
   if (in_eof_) return;
   if (in_pos_ > 0) {
-    std::memmove(input_.data(), input_.data() + in_pos_, in_end_ - in_pos_);
+    std::memmove(input_.get(), input_.get() + in_pos_, in_end_ - in_pos_);
     in_end_ -= in_pos_;
     in_pos_ = 0;
   }
   const std::size_t got =
-      compressed_.read(reinterpret_cast<char*>(input_.data() + in_end_), input_.size() - in_end_);
+      compressed_.read(reinterpret_cast<char*>(input_.get() + in_end_), kInputSize - in_end_);
   if (got == 0) {
     in_eof_ = true;
   } else {
@@ -72,7 +73,7 @@ bool GzipByteSource::header_bytes(std::size_t n, std::uint8_t* copy) {
   while (n > 0) {
     if (!fill(1)) return false;
     const std::size_t k = std::min(n, in_end_ - in_pos_);
-    const std::uint8_t* p = input_.data() + in_pos_;
+    const std::uint8_t* p = input_.get() + in_pos_;
     if (copy != nullptr) {
       std::memcpy(copy, p, k);
       copy += k;
@@ -87,7 +88,7 @@ bool GzipByteSource::header_bytes(std::size_t n, std::uint8_t* copy) {
 bool GzipByteSource::skip_zero_terminated() {
   for (;;) {
     if (!fill(1)) return false;
-    const std::uint8_t* p = input_.data() + in_pos_;
+    const std::uint8_t* p = input_.get() + in_pos_;
     const std::size_t avail = in_end_ - in_pos_;
     const void* zero = std::memchr(p, 0, avail);
     const std::size_t k = zero != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - p) + 1 : avail;
@@ -114,7 +115,7 @@ void GzipByteSource::read_header(bool first) {
     }
     return;
   }
-  const std::uint8_t* p = input_.data() + in_pos_;
+  const std::uint8_t* p = input_.get() + in_pos_;
   if (p[0] != kMagic0 || p[1] != kMagic1) {
     if (first) {
       fail("corrupt gzip stream: incorrect header check");
@@ -141,7 +142,7 @@ void GzipByteSource::read_header(bool first) {
   if ((flags & kFlagComment) && !skip_zero_terminated()) return fail("truncated gzip stream");
   if (flags & kFlagHeaderCrc) {
     if (!fill(2)) return fail("truncated gzip stream");
-    const std::uint8_t* q = input_.data() + in_pos_;
+    const std::uint8_t* q = input_.get() + in_pos_;
     const std::uint32_t stored = std::uint32_t{q[0]} | std::uint32_t{q[1]} << 8;
     if (stored != (header_crc_ & 0xffff)) return fail("corrupt gzip stream: header crc mismatch");
     in_pos_ += 2;
@@ -156,7 +157,7 @@ void GzipByteSource::read_header(bool first) {
 void GzipByteSource::inflate_body() {
   for (;;) {
     const std::size_t before = inflater_->pending_size();
-    const Inflater::Status status = inflater_->run(input_.data(), in_pos_, in_end_, in_eof_);
+    const Inflater::Status status = inflater_->run(input_.get(), in_pos_, in_end_, in_eof_);
     const std::size_t made = inflater_->pending_size() - before;
     crc_ = gzip_crc32(crc_, inflater_->pending() + before, made);
     member_size_ += made;
@@ -181,10 +182,10 @@ void GzipByteSource::inflate_body() {
 // The member's CRC-32 and length (modulo 2^32) of its uncompressed data.
 void GzipByteSource::read_trailer() {
   if (!fill(4)) return fail("truncated gzip stream");
-  if (le32(input_.data() + in_pos_) != crc_) return fail("corrupt gzip stream: incorrect data check");
+  if (le32(input_.get() + in_pos_) != crc_) return fail("corrupt gzip stream: incorrect data check");
   in_pos_ += 4;
   if (!fill(4)) return fail("truncated gzip stream");
-  if (le32(input_.data() + in_pos_) != static_cast<std::uint32_t>(member_size_)) {
+  if (le32(input_.get() + in_pos_) != static_cast<std::uint32_t>(member_size_)) {
     return fail("corrupt gzip stream: incorrect length check");
   }
   in_pos_ += 4;

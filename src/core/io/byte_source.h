@@ -67,7 +67,7 @@ class GzipByteSource final : public ByteSource {
 
   ByteSource& compressed_;
   std::unique_ptr<Inflater> inflater_;
-  std::vector<std::uint8_t> input_;
+  std::unique_ptr<std::uint8_t[]> input_;  // compressed bytes, kInputSize of them
   std::size_t in_pos_ = 0;
   std::size_t in_end_ = 0;
   bool in_eof_ = false;

@@ -332,7 +332,7 @@ Inflater::Inflater(std::size_t chunk_bytes)
     : chunk_(std::max<std::size_t>(chunk_bytes, 1024)),
       window_(new std::uint8_t[kHistory + chunk_ + kWindowSlack]),
       limit_(kHistory + chunk_),
-      tables_(std::make_unique<Tables>()) {}
+      tables_(new Tables) {}  // not zero-filled: each entry is written before it is read
 
 Inflater::~Inflater() = default;
 
