@@ -6,15 +6,21 @@
 // type byte, and the rest is the compressed piece. The last routine is a
 // round trip: the rest is compressed with zlib, raw DEFLATE, gzip or LZ4 and
 // must come back unchanged, which checks the decoded bytes, not only safety.
+// Routine 9 is the streaming gzip input (velk's own DEFLATE decoder): the
+// rest, as is or gzip-compressed, is read through GzipByteSource in small
+// random pieces and reads, and must give zlib's bytes and failure text.
 #include <lz4.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 
+#include "../tests/cpp/support/zlib_gzip_source.h"
 #include "formats/fst/decompress.h"
 #include "formats/fst/fastlz.h"
 #include "fuzz_support.h"
+#include "io/byte_source.h"
 
 namespace {
 
@@ -88,11 +94,68 @@ void round_trip(std::uint8_t kind, const ByteVec& plain) {
   }
 }
 
+// Reads at most `limit` bytes (a small stream may inflate to a lot).
+velk::testing::Drained drain_some(velk::ByteSource& source, std::mt19937_64& rng, std::size_t max_read,
+                                  std::size_t limit) {
+  velk::testing::Drained d;
+  static std::vector<char> buf;  // reused: zero-filling megabytes per run would dominate
+  if (buf.size() < max_read) buf.resize(max_read);
+  while (d.bytes.size() < limit) {
+    const std::size_t cap = std::uniform_int_distribution<std::size_t>(1, max_read)(rng);
+    const std::size_t n = source.read(buf.data(), cap);
+    if (n == 0) break;
+    d.bytes.append(buf.data(), n);
+  }
+  d.failure = source.failure();
+  return d;
+}
+
+void gzip_stream(std::uint32_t seed, std::uint8_t options, const ByteVec& piece) {
+  constexpr std::size_t kLimit = 4u << 20;
+  const bool compress = (options & 1) != 0;
+  ByteVec stream = piece;
+  if (compress) {
+    static constexpr int kStrategies[] = {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED};
+    z_stream zs{};
+    if (deflateInit2(&zs, (options >> 1) % 10, Z_DEFLATED, 16 + 15, 8, kStrategies[(options >> 5) % 5]) != Z_OK) {
+      velk::fuzz::fail("deflateInit2");
+    }
+    stream.resize(deflateBound(&zs, piece.size()) + 32);
+    zs.next_in = const_cast<Bytef*>(piece.data());
+    zs.avail_in = static_cast<uInt>(piece.size());
+    zs.next_out = stream.data();
+    zs.avail_out = static_cast<uInt>(stream.size());
+    if (deflate(&zs, Z_FINISH) != Z_STREAM_END) velk::fuzz::fail("deflate");
+    stream.resize(zs.total_out);
+    deflateEnd(&zs);
+  }
+  std::mt19937_64 rng(seed);
+  const std::size_t max_piece = 1 + (seed & 0x3ff);
+  velk::testing::PieceSource ours_in(stream, seed, max_piece), zlib_in(stream, seed, max_piece);
+  velk::GzipByteSource ours(ours_in);
+  velk::testing::ZlibGzipSource reference(zlib_in);
+  const auto got = drain_some(ours, rng, 1 + ((seed >> 10) & 0xfff), kLimit);
+  // zlib reads with room to spare (see the reference's notes on truncation).
+  const auto want = drain_some(reference, rng, kLimit, kLimit);
+  if (got.bytes.size() < kLimit && want.bytes.size() < kLimit) {
+    check(got.failure == want.failure, "gzip failure differs from zlib's",
+          got.failure.value_or("none") + " / " + want.failure.value_or("none"));
+    check(got.bytes == want.bytes, "gzip bytes differ from zlib's");
+  } else {
+    const std::size_t n = std::min(got.bytes.size(), want.bytes.size());
+    check(got.bytes.compare(0, n, want.bytes, 0, n) == 0, "gzip bytes differ from zlib's");
+  }
+  if (compress) {
+    check(!got.failure.has_value(), "gzip round trip failed", got.failure.value_or(""));
+    check(got.bytes == std::string(piece.begin(), piece.end()), "gzip round trip changed the bytes");
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 6) return 0;
-  const std::uint8_t mode = data[0] % 9;
+  const std::uint8_t mode = data[0] % 10;
   std::uint32_t claimed = 0;
   std::memcpy(&claimed, data + 1, 4);
   const std::uint8_t pack_byte = data[5];
@@ -154,8 +217,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       touch_error(r);
       break;
     }
-    default:
+    case 8:
       round_trip(pack_byte, piece);
+      break;
+    default:
+      gzip_stream(claimed, pack_byte, piece);
       break;
   }
   return 0;
