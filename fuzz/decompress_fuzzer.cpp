@@ -98,7 +98,7 @@ void round_trip(std::uint8_t kind, const ByteVec& plain) {
 velk::testing::Drained drain_some(velk::ByteSource& source, std::mt19937_64& rng, std::size_t max_read,
                                   std::size_t limit) {
   velk::testing::Drained d;
-  static std::vector<char> buf;  // reused: zero-filling megabytes per run would dominate
+  static std::vector<char> buf;  // grown once: zero-filling megabytes per run would dominate
   if (buf.size() < max_read) buf.resize(max_read);
   while (d.bytes.size() < limit) {
     const std::size_t cap = std::uniform_int_distribution<std::size_t>(1, max_read)(rng);

@@ -163,7 +163,7 @@ Drained run_zlib(const Bytes& gz, std::uint64_t seed, std::size_t piece) {
   PieceSource src(gz, seed, piece);
   ZlibGzipSource source(src);
   Drained d;
-  std::string buf(std::size_t{1} << 23, '\0');
+  static std::string buf(std::size_t{1} << 23, '\0');  // one buffer for every call
   while (const std::size_t n = source.read(buf.data(), buf.size())) d.bytes.append(buf.data(), n);
   d.failure = source.failure();
   return d;
@@ -283,7 +283,7 @@ TEST(GzipByteSource, RandomDeflateDataFailsLikeZlib) {
   // A valid header followed by random bits: random block types, code sets,
   // symbols and distances, mostly ending in one of zlib's complaints.
   std::mt19937_64 rng(4);
-  for (int i = 0; i < 20000; ++i) {
+  for (int i = 0; i < 12000; ++i) {
     Bytes gz = {0x1f, 0x8b, 8, 0, 0, 0, 0, 0, 0, 3};
     const std::size_t n = rng() % 3 == 0 ? rng() % 5000 : rng() % 60;
     for (std::size_t k = 0; k < n; ++k) gz.push_back(static_cast<std::uint8_t>(rng()));

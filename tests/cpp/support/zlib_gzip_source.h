@@ -141,7 +141,8 @@ struct Drained {
 inline Drained drain(ByteSource& source, std::uint64_t seed, std::size_t max_read) {
   std::mt19937_64 rng(seed);
   Drained d;
-  std::vector<char> buf(max_read);
+  static std::vector<char> buf;  // grown once: zero-filling megabytes per call would dominate
+  if (buf.size() < max_read) buf.resize(max_read);
   for (;;) {
     const std::size_t cap = std::uniform_int_distribution<std::size_t>(1, max_read)(rng);
     const std::size_t n = source.read(buf.data(), cap);
