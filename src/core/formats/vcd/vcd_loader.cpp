@@ -90,15 +90,12 @@ class StoreParts {
       out.append_batch(id - offset, static_cast<std::size_t>(end - c), [&, batch](std::size_t k) {
         const VcdChange& x = batch[k];
         const std::size_t at = base + x.step() - 1;
-        switch (x.kind()) {
-          case VcdChange::Kind::Bits: return ValueAppender::InlineRecord{at, Tag::Bits, x.word};
-          case VcdChange::Kind::Real: return ValueAppender::InlineRecord{at, Tag::Real, x.word};
-          case VcdChange::Kind::Listed: {
-            const SignalValue& v = run.listed[x.word];
-            return ValueAppender::InlineRecord{at, v.tag(), out.pool_slot(v)};
-          }
-          default: return ValueAppender::InlineRecord{at, Tag::Empty, 0};
-        }
+        const VcdChange::Kind kind = x.kind();
+        if (kind == VcdChange::Kind::Bits) [[likely]] return ValueAppender::InlineRecord{at, Tag::Bits, x.word};
+        if (kind == VcdChange::Kind::Empty) return ValueAppender::InlineRecord{at, Tag::Empty, 0};
+        if (kind == VcdChange::Kind::Real) return ValueAppender::InlineRecord{at, Tag::Real, x.word};
+        const SignalValue& v = run.listed[x.word];
+        return ValueAppender::InlineRecord{at, v.tag(), out.pool_slot(v)};
       });
       c = end;
     }
