@@ -1,6 +1,7 @@
 #include "io/line_reader.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace velk {
@@ -14,9 +15,28 @@ void LineBlock::reserve(std::size_t bytes, std::size_t keep) {
   capacity_ = grown;
 }
 
+namespace {
+// Where a buffer starts when the size of the input is not known (a gzip
+// stream): it doubles up to the block size as the input turns out larger.
+constexpr std::size_t kUnknownStart = std::size_t{16} << 10;
+}  // namespace
+
+// The first buffer of a load: a whole block when the input is known to fill
+// one; a small input gets a buffer of its own size (plus one byte, so that the
+// first read also sees the end). Only the allocation depends on this, never
+// where blocks are cut, and an input that outgrows its size hint still reads
+// to its end (the buffer grows).
+std::size_t LineBlockReader::first_reserve() const {
+  const std::uint64_t hint = source_.size_hint();
+  if (hint == 0) return std::min(block_bytes_, kUnknownStart);
+  if (hint >= block_bytes_) return block_bytes_;
+  return static_cast<std::size_t>(hint) + 1;
+}
+
 bool LineBlockReader::next(LineBlock& block) {
   block.size_ = 0;
-  block.reserve(std::max(block_bytes_, carry_.size_ + block_bytes_ / 2), 0);
+  // Bytes carried over mean the input has filled a block before.
+  block.reserve(carry_.size_ > 0 ? std::max(block_bytes_, carry_.size_ + block_bytes_ / 2) : first_reserve(), 0);
   if (carry_.size_ > 0) {
     std::memcpy(block.data_.get(), carry_.data_.get(), carry_.size_);
     block.size_ = carry_.size_;
@@ -24,7 +44,11 @@ bool LineBlockReader::next(LineBlock& block) {
   }
   std::size_t scanned = 0;  // bytes known to hold no line feed
   while (!ended_) {
-    if (block.size_ == block.capacity_) block.reserve(block.capacity_ + block_bytes_, block.size_);
+    if (block.size_ == block.capacity_) {
+      // Doubling while below a block, a block at a time beyond.
+      const std::size_t step = block.capacity_ < block_bytes_ ? std::max<std::size_t>(block.capacity_, 64) : block_bytes_;
+      block.reserve(block.capacity_ + step, block.size_);
+    }
     const std::size_t got = source_.read(block.data_.get() + block.size_, block.capacity_ - block.size_);
     if (got == 0) {
       ended_ = true;

@@ -37,6 +37,8 @@ class LineBlockReader {
   bool next(LineBlock& block);
 
  private:
+  std::size_t first_reserve() const;
+
   ByteSource& source_;
   std::size_t block_bytes_;
   LineBlock carry_;  // bytes after the last line feed of the previous block
