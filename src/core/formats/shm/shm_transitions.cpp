@@ -90,9 +90,11 @@ std::uint8_t bit_at(std::uint8_t byte, int bit) { return (byte >> bit) & 1; }
 // plus the signal's position in the block; g only ever addresses names.
 class BlockDecoder {
  public:
-  BlockDecoder(Bytes data, std::uint64_t unit, std::uint64_t names, std::uint64_t max_events)
-      : data_(data), unit_(unit), names_(names), max_events_(max_events), fill_steps_left_(max_events),
-        scan_left_(max_events), timed_(names, false) {}
+  // `max_events` bounds the events built, `max_steps` the work done for them
+  // (fill steps claimed by counts, region bytes read by blocks).
+  BlockDecoder(Bytes data, std::uint64_t unit, std::uint64_t names, std::uint64_t max_events, std::uint64_t max_steps)
+      : data_(data), unit_(unit), names_(names), max_events_(max_events), fill_steps_left_(max_steps),
+        scan_left_(max_steps), timed_(names, false) {}
 
   std::vector<Event> decode(const std::vector<Block>& blocks) {
     std::int64_t g = 0;
@@ -175,12 +177,9 @@ class BlockDecoder {
     const std::uint64_t c = b.count;
     // n == 0 also covers a base past the last name, where g indexes nothing.
     if (n == 0 || c == 0 || c > kMaxToggleCount || b.time == 0) return;
-    // Count x signals events: a fill that would pass the file's budget is
-    // skipped whole, like an oversized count.
-    if (c > (max_events_ - std::min<std::uint64_t>(events_.size(), max_events_)) / n) return;
     // The count is four header bytes, so it is charged as claimed (steps that
     // collapse onto one time still cost a loop turn): all fills of a file
-    // together run at most the file's event budget of steps.
+    // together run at most the file's budget of steps.
     if (c > fill_steps_left_ / n) return;
     fill_steps_left_ -= c * n;
     if (std::any_of(timed_.begin() + static_cast<std::ptrdiff_t>(g),
@@ -188,11 +187,18 @@ class BlockDecoder {
       return;
     }
     const std::uint64_t span = scale_time(unit_, b.time);
+    // Steps that land on the same time as the next one are overwritten by it
+    // when stored, so they are not materialised.
+    const auto kept = [&](std::uint64_t k) { return k == c || spaced_time(span, k + 1, c) != spaced_time(span, k, c); };
+    // Distinct times x signals events, each a new index at worst: a fill
+    // that would pass the file's event budget is skipped whole, like an
+    // oversized count.
+    std::uint64_t times = 0;
+    for (std::uint64_t k = 1; k <= c; ++k) times += kept(k) ? 1 : 0;
+    if (times > (max_events_ - std::min<std::uint64_t>(events_.size(), max_events_)) / n) return;
     for (std::uint64_t k = 1; k <= c; ++k) {
+      if (!kept(k)) continue;
       const std::uint64_t time = spaced_time(span, k, c);
-      // Steps that land on the same time as the next one are overwritten by
-      // it when stored, so they are not materialised.
-      if (k < c && spaced_time(span, k + 1, c) == time) continue;
       for (std::uint64_t j = 0; j < n; ++j) {
         const bool initial = (data_[b.start + j] & 0x18) == 0x10;
         add(time, g + j, ((k & 1) != 0) != initial);
@@ -277,15 +283,24 @@ std::vector<std::uint64_t> file_times(const std::vector<Event>& events, std::uin
 
 bool has_magic(Bytes data) { return read_u32_be(data, 0) == kMagic; }
 
-// Limit on the events a transition file of `size` bytes may make the reader
-// build. It grows linearly with the file above a small floor: real databases
-// spend bytes on every change they record, so 16 events per file byte leave
-// them untouched; what it stops are counts claimed by a few header bytes
+// Limits on what a transition file of `size` bytes may make the reader do.
+// Both grow linearly with the file above a floor: real databases spend bytes
+// on every change they record, so 16 events per file byte leave them
+// untouched; what the limits stop are counts claimed by a few header bytes
 // (toggling fills, blocks sharing one value region) that would multiply into
 // billions of values.
-constexpr std::uint64_t kMinEvents = std::uint64_t{1} << 16;
+//
+// The events built (each may open an index on the time axis) have a small
+// floor: a file of a few hundred bytes yields at most 4 Ki events, where a
+// floor of 64 Ki let one 4-byte count of a tiny file spread a signal over
+// 64 Ki indices. The work (fill steps looped over, region bytes read) keeps a
+// larger floor: steps that collapse onto few times cost little and build
+// nothing.
+constexpr std::uint64_t kMinEvents = std::uint64_t{1} << 12;
+constexpr std::uint64_t kMinSteps = std::uint64_t{1} << 16;
 constexpr std::uint64_t kEventsPerFileByte = 16;
 std::uint64_t event_budget(std::uint64_t size) { return std::max(kMinEvents, size * kEventsPerFileByte); }
+std::uint64_t step_budget(std::uint64_t size) { return std::max(kMinSteps, size * kEventsPerFileByte); }
 
 }  // namespace
 
@@ -294,7 +309,8 @@ void decode_transitions(Bytes data, LoadedTrace& trace) {
   if (data.size() < kMinFileSize || !has_magic(data) || names == 0) return;
   const std::uint64_t unit = time_unit(*read_u32_be(data, 8));
   const BlockScan scan = scan_blocks(data);
-  const std::vector<Event> events = BlockDecoder(data, unit, names, event_budget(data.size())).decode(scan.blocks);
+  BlockDecoder decoder(data, unit, names, event_budget(data.size()), step_budget(data.size()));
+  const std::vector<Event> events = decoder.decode(scan.blocks);
   const std::uint64_t last_time = scan.max_time != 0 ? scale_time(unit, scan.max_time) : 0;
 
   apply_events(trace, static_cast<std::uint32_t>(names), events, file_times(events, last_time));

@@ -433,6 +433,37 @@ TEST(ShmTransitions, TogglingFillIsSkippedForHugeCounts) {
   EXPECT_EQ(decode({"s0"}, {b.bytes()}).timestamps.size(), 1001u);
 }
 
+// What a fill builds is charged too: distinct times x signals events, each a
+// potential index. A file of a few hundred bytes may build 4 Ki events, a
+// larger one 16 per byte; a fill past that is skipped whole, so that one
+// count in a tiny file cannot spread a signal over tens of thousands of
+// indices. The same fill in a file whose bytes justify it is kept.
+TEST(ShmTransitions, TogglingFillIsSkippedWhenItsDistinctTimesPassTheEventBudget) {
+  TrnBuilder small;
+  small.block(1000000, 5000, {0x08});  // 5000 distinct times over one signal
+  const auto skipped = decode({"s0"}, {small.bytes()});
+  EXPECT_EQ(skipped.timestamps, (Times{0, 1000000}));
+  EXPECT_EQ(bits_of(skipped, "s0"), (Bits{0, 0}));
+
+  TrnBuilder padded;
+  padded.block(1000000, 5000, {0x08});
+  append(padded.bytes(), ByteVec(400, 0));  // 529 bytes: 8464 events allowed
+  const auto kept = decode({"s0"}, {padded.bytes()});
+  ASSERT_EQ(kept.timestamps.size(), 5002u);  // 0, the 5000 steps, the block time
+  EXPECT_EQ(kept.timestamps[1], 1000000u / 5001);
+  EXPECT_EQ(kept.signal_value("s0", 1), SignalValue::bits(1));
+  EXPECT_EQ(kept.signal_value("s0", 2), SignalValue::bits(0));
+
+  // 3000 times over two signals is 6000 events: past 4 Ki as well.
+  TrnBuilder two;
+  two.block(1000000, 3000, {0x08, 0x10});
+  EXPECT_EQ(decode({"s0", "s1"}, {two.bytes()}).timestamps.size(), 2u);
+  // Many claimed steps over few times build few events: kept.
+  TrnBuilder collapsed;
+  collapsed.block(100, 50000, {0x08});
+  EXPECT_EQ(decode({"s0"}, {collapsed.bytes()}).timestamps.size(), 101u);
+}
+
 // Blocks pointing at one shared region read it once each: thousands of them
 // over a megabyte without a terminator would read gigabytes. The bytes the
 // blocks read are charged against the file's budget, so decoding stops early
@@ -455,8 +486,8 @@ TEST(ShmTransitions, BlocksSharingOneRegionShareTheFilesBudget) {
 }
 
 // Count x signals steps, charged as claimed: a small file may not ask for more
-// than its budget (64 Ki events, or 16 per file byte); such a fill is skipped
-// whole, and all fills of a file share the budget.
+// than its budget of steps (64 Ki, or 16 per file byte); such a fill is
+// skipped whole, and all fills of a file share the budget.
 TEST(ShmTransitions, TogglingFillIsSkippedWhenItWouldPassTheEventBudget) {
   const Names eight = {"s0", "s1", "s2", "s3", "s4", "s5", "s6", "s7"};
   TrnBuilder wide;
