@@ -100,7 +100,10 @@ void apply_widths(LoadedTrace& trace, const std::vector<std::uint32_t>& widths) 
 // the timestamps) leave real files untouched, while a crafted file whose few
 // bytes multiply (offset records repeating every timed pair, clock trailers,
 // blocks inflated from zlib bombs) is cut down to the same linear bound.
-constexpr std::size_t kMinEvents = std::size_t{1} << 16;
+// The event floor, 4 Ki, is what 256 bytes earn: a file of a few hundred
+// bytes cannot spread its values over tens of thousands of timestamps
+// (each event may open one), as it could under a floor of 64 Ki.
+constexpr std::size_t kMinEvents = std::size_t{1} << 12;
 constexpr std::size_t kEventsPerFileByte = 16;
 constexpr std::size_t kMinCells = std::size_t{1} << 20;
 constexpr std::size_t kCellsPerFileByte = 64;

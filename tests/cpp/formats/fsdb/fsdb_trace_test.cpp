@@ -399,6 +399,36 @@ TEST(FsdbValueTest, EventsAreCappedByTheBudget) {
   EXPECT_EQ(grid.cells_after(*capped, 3000), 3000u * (1u + 12345u));
 }
 
+// The file's event budget: 16 events per file byte, at least 4 Ki. A block
+// of a thousand timed pairs and twenty offset records compresses to a few
+// dozen bytes but describes 21,000 events; in a file of under a kilobyte the
+// later offset signals get none, while the same block in a file whose size
+// justifies them loads whole.
+TEST(FsdbValueTest, EventsAreCappedByTheFileSize) {
+  Blob region;
+  for (int i = 0; i < 1000; ++i) region.insert(region.end(), {0x01, 0x05});
+  for (int i = 0; i < 20; ++i) region.insert(region.end(), {0x81, 0x81});
+  const Blob block = fsdb_data_block({0, 0, 0, 0}, region);
+  const auto file_of = [&](std::size_t padding) {
+    FsdbFile f;
+    f.stream(fsdb_name_block(numbered("top.n", 21)));
+    f.append(Blob(padding, 0));
+    f.table_block(block);
+    return f.build();
+  };
+  const Blob small = file_of(0);
+  ASSERT_LT(small.size() * 16, 21000u);
+  const LoadedTrace cut = load(small);
+  const std::size_t last = cut.timestamps.size() - 1;
+  EXPECT_EQ(cut.signal_value("top.n0", last).as_bits(), 5u);
+  EXPECT_EQ(cut.signal_value("top.n20", last).as_bits(), 0u);  // past the budget
+
+  const Blob large = file_of(1500);
+  ASSERT_GE(large.size() * 16, 21000u);
+  const LoadedTrace whole = load(large);
+  EXPECT_EQ(whole.signal_value("top.n20", whole.timestamps.size() - 1).as_bits(), 5u);
+}
+
 // Mode 1: chunks split at 08, the last chunk describing a clock on signal 0.
 Blob mode1_block(std::uint8_t half_byte) {
   const Blob region = {0x01, 0x0A, 0x02, 0x0B, 0x09,  // 0 -> 10, 20 -> 11, left over: 30 -> 9
