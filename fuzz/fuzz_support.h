@@ -71,7 +71,9 @@ inline bool same_value(const SignalValue& a, const SignalValue& b) {
 struct Fingerprint {
   std::vector<std::string> names;
   // The scope tree as (parent, name) per node, the listed nodes, and the full
-  // paths of a few of them: every full path would cost depth squared.
+  // paths of a few of them (the first and last four listed: the tree already
+  // fixes every path, and each one costs its depth; every full path would
+  // cost depth squared).
   std::vector<std::pair<std::uint32_t, std::string>> scope_nodes;
   std::vector<std::uint32_t> listed_scopes;
   std::vector<std::string> scopes;
@@ -112,7 +114,7 @@ inline Fingerprint read_back(const Trace& trace, bool unique_ids = true) {
   }
   fp.listed_scopes = tree.listed();
   const std::size_t listed = fp.listed_scopes.size();
-  for (std::size_t k = 0; k < listed; k = k < 16 || k + 16 >= listed ? k + 1 : listed - 16) {
+  for (std::size_t k = 0; k < listed; k = k < 4 || k + 4 >= listed ? k + 1 : listed - 4) {
     fp.scopes.push_back(tree.path(fp.listed_scopes[k]));
   }
 
