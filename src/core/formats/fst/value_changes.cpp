@@ -260,8 +260,12 @@ Status SectionChains::locate(const SectionLocation& section) {
     return ReaderError::malformed("value-change signal count exceeds the geometry");
   }
   const std::uint64_t section_end = section.offset + section.length;
-  // The offset table length sits just before the time data.
-  if (time_bytes_ + 8 > section_end - in_.position()) return ReaderError::malformed("offset table overlaps the chains");
+  // The offset table length sits just before the time data. The signal
+  // count may already have run past the section's end.
+  const std::uint64_t chains_start = in_.position();
+  if (chains_start > section_end || time_bytes_ + 8 > section_end - chains_start) {
+    return ReaderError::malformed("offset table overlaps the chains");
+  }
   const std::uint64_t length_field = section_end - time_bytes_ - 8;
   in_.seek(length_field);
   const std::uint64_t table_length = in_.read_u64();
