@@ -95,16 +95,20 @@ void apply_widths(LoadedTrace& trace, const std::vector<std::uint32_t>& widths) 
 
 // Limits on what a file of `file_size` bytes may make the reader build:
 // events decoded and dense store slots. Both grow linearly with the file
-// above a small floor: a real dump spends at least a byte on every few value
-// changes, so 16 events per file byte (and 64 store slots, the names times
-// the timestamps) leave real files untouched, while a crafted file whose few
-// bytes multiply (offset records repeating every timed pair, clock trailers,
-// blocks inflated from zlib bombs) is cut down to the same linear bound.
-// The event floor, 4 Ki, is what 256 bytes earn: a file of a few hundred
-// bytes cannot spread its values over tens of thousands of timestamps
-// (each event may open one), as it could under a floor of 64 Ki.
+// above a small floor: a real dump spends at least two bytes on every value
+// change before compression (a time step and a value), so 8 events per
+// stored byte (and 64 store slots, the names times the timestamps) leave
+// real files untouched unless zlib gains more than 16x on their value
+// blocks, while a crafted file whose few bytes multiply (offset records
+// repeating every timed pair, clock trailers, blocks inflated from zlib
+// bombs) is cut down to the same linear bound. Each event may open a
+// timestamp, and the grid costs a few tree operations per event: at 16 per
+// byte a 3.7 KB file built 59,000 timestamps (1.7 s under the sanitizers).
+// The event floor, 4 Ki, is what 512 bytes earn: a file of a few hundred
+// bytes cannot spread its values over tens of thousands of timestamps, as
+// it could under a floor of 64 Ki.
 constexpr std::size_t kMinEvents = std::size_t{1} << 12;
-constexpr std::size_t kEventsPerFileByte = 16;
+constexpr std::size_t kEventsPerFileByte = 8;
 constexpr std::size_t kMinCells = std::size_t{1} << 20;
 constexpr std::size_t kCellsPerFileByte = 64;
 std::size_t event_budget(std::size_t file_size) { return std::max(kMinEvents, file_size * kEventsPerFileByte); }

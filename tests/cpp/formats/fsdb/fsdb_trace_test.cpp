@@ -399,7 +399,7 @@ TEST(FsdbValueTest, EventsAreCappedByTheBudget) {
   EXPECT_EQ(grid.cells_after(*capped, 3000), 3000u * (1u + 12345u));
 }
 
-// The file's event budget: 16 events per file byte, at least 4 Ki. A block
+// The file's event budget: 8 events per file byte, at least 4 Ki. A block
 // of a thousand timed pairs and twenty offset records compresses to a few
 // dozen bytes but describes 21,000 events; in a file of under a kilobyte the
 // later offset signals get none, while the same block in a file whose size
@@ -417,14 +417,14 @@ TEST(FsdbValueTest, EventsAreCappedByTheFileSize) {
     return f.build();
   };
   const Blob small = file_of(0);
-  ASSERT_LT(small.size() * 16, 21000u);
+  ASSERT_LT(small.size() * 8, 21000u);
   const LoadedTrace cut = load(small);
   const std::size_t last = cut.timestamps.size() - 1;
   EXPECT_EQ(cut.signal_value("top.n0", last).as_bits(), 5u);
   EXPECT_EQ(cut.signal_value("top.n20", last).as_bits(), 0u);  // past the budget
 
-  const Blob large = file_of(1500);
-  ASSERT_GE(large.size() * 16, 21000u);
+  const Blob large = file_of(2500);
+  ASSERT_GE(large.size() * 8, 21000u);
   const LoadedTrace whole = load(large);
   EXPECT_EQ(whole.signal_value("top.n20", whole.timestamps.size() - 1).as_bits(), 5u);
 }
