@@ -300,15 +300,11 @@ void ValueAppender::push_run_slow(Pending& p, detail::ValueColumn& column, std::
 }
 
 bool ValueAppender::BatchWriter::start(std::size_t more) {
-  constexpr auto kBits = static_cast<std::uint8_t>(SignalValue::Tag::Bits);
-  constexpr auto kEmpty = static_cast<std::uint8_t>(SignalValue::Tag::Empty);
   if (active_ || more == 0) return active_;
   width_ = column_.width;
   const std::uint64_t limit = width_ >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * width_)) - 1;
   // The held record must make a run this path can write.
-  if (slot_.held && ((slot_.tag != kBits && slot_.tag != kEmpty) || slot_.word > limit || slot_.index >= UINT32_MAX)) {
-    return false;
-  }
+  if (slot_.held && (slot_.word > limit || slot_.index >= UINT32_MAX)) return false;
   // The room is made once and cut back by stop(): the list has the capacity.
   size_ = column_.index.size();
   const std::size_t room = size_ + more;

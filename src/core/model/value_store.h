@@ -338,8 +338,8 @@ class ValueAppender {
   // Records `n` values of `id` exactly as n calls of append_inline would, in
   // order; record(k) gives the k-th and is called once for each, in order.
   // A reader that has one signal's changes together appends them this way:
-  // the records that need no more than a copy (plain bits and Empty within
-  // the column's width) skip the per-record bookkeeping. Returns false at
+  // the records that need no more than a copy (a payload within the
+  // column's width) skip the per-record bookkeeping. Returns false at
   // the first record whose index is below the latest one recorded for `id`,
   // having recorded those before it.
   template <class Record>
@@ -404,9 +404,11 @@ class ValueAppender {
   // append_batch's copying path: one signal's held record and last run in
   // locals, and its runs written straight into room made in the change list
   // up front. It takes the records whose run, if any, fits the column as it
-  // is (Bits or Empty within the width, a tag list already there for an
-  // Empty), which is all of them for a settled column; it stops at any other
-  // record, for append_inline to take.
+  // is (a payload within the width, a tag list already there for a run that
+  // is not plain bits), which is all of them for a settled column; it stops
+  // at any other record, for append_inline to take. A column changes shape
+  // a few times at most (a tag list once, its width up to four times), so
+  // the stops, each of which makes room again, keep a batch linear.
   class BatchWriter {
    public:
     BatchWriter(FillOrder fill, Pending& slot, detail::ValueColumn& column) noexcept
@@ -457,18 +459,19 @@ class ValueAppender {
         const InlineRecord r = record(k);
         refused = r;
         const auto tag = static_cast<std::uint8_t>(r.tag);
-        if ((tag != kBits && tag != kEmpty) || r.word > limit || r.index >= UINT32_MAX) break;
+        if (r.word > limit || r.index >= UINT32_MAX) break;
         if (held && r.index != held_index) {
           if (r.index < held_index) break;
           // The held record becomes a run, as commit() and push_run() decide.
           bool push;
-          if (held_tag == kBits) {
-            push = !(last_tag == kBits && held_word == last_word);
-          } else {
+          if (held_tag == kEmpty) {
             const bool carried = held_index > 0 && last_tag != kEmpty;
             push = !(after_changes && carried) && last_tag != kEmpty;
-            if (push && tags == nullptr) break;
+          } else {
+            push = !(held_tag == last_tag && held_word == last_word);
           }
+          // The first run of another kind than bits starts the tag list.
+          if (push && held_tag != kBits && tags == nullptr) break;
           if (push) {
             index[size] = static_cast<std::uint32_t>(held_index);
             if (tags != nullptr) tags[size] = held_tag;
