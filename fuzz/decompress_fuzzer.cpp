@@ -94,22 +94,6 @@ void round_trip(std::uint8_t kind, const ByteVec& plain) {
   }
 }
 
-// Reads at most `limit` bytes (a small stream may inflate to a lot).
-velk::testing::Drained drain_some(velk::ByteSource& source, std::mt19937_64& rng, std::size_t max_read,
-                                  std::size_t limit) {
-  velk::testing::Drained d;
-  static std::vector<char> buf;  // grown once: zero-filling megabytes per run would dominate
-  if (buf.size() < max_read) buf.resize(max_read);
-  while (d.bytes.size() < limit) {
-    const std::size_t cap = std::uniform_int_distribution<std::size_t>(1, max_read)(rng);
-    const std::size_t n = source.read(buf.data(), cap);
-    if (n == 0) break;
-    d.bytes.append(buf.data(), n);
-  }
-  d.failure = source.failure();
-  return d;
-}
-
 void gzip_stream(std::uint32_t seed, std::uint8_t options, const ByteVec& piece) {
   constexpr std::size_t kLimit = 4u << 20;
   const bool compress = (options & 1) != 0;
@@ -134,9 +118,9 @@ void gzip_stream(std::uint32_t seed, std::uint8_t options, const ByteVec& piece)
   velk::testing::PieceSource ours_in(stream, seed, max_piece), zlib_in(stream, seed, max_piece);
   velk::GzipByteSource ours(ours_in);
   velk::testing::ZlibGzipSource reference(zlib_in);
-  const auto got = drain_some(ours, rng, 1 + ((seed >> 10) & 0xfff), kLimit);
+  const auto got = velk::testing::drain(ours, rng, 1 + ((seed >> 10) & 0xfff), kLimit);
   // zlib reads with room to spare (see the reference's notes on truncation).
-  const auto want = drain_some(reference, rng, kLimit, kLimit);
+  const auto want = velk::testing::drain(reference, rng, kLimit, kLimit);
   if (got.bytes.size() < kLimit && want.bytes.size() < kLimit) {
     check(got.failure == want.failure, "gzip failure differs from zlib's",
           got.failure.value_or("none") + " / " + want.failure.value_or("none"));

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <random>
@@ -137,13 +138,14 @@ struct Drained {
   bool operator==(const Drained&) const = default;
 };
 
-// Reads `source` to its end with read sizes of 1..max_read bytes.
-inline Drained drain(ByteSource& source, std::uint64_t seed, std::size_t max_read) {
-  std::mt19937_64 rng(seed);
+// Reads `source` with read sizes of 1..max_read bytes drawn from `rng`, to
+// its end or until at least `limit` bytes came (a small stream may inflate
+// to a lot).
+inline Drained drain(ByteSource& source, std::mt19937_64& rng, std::size_t max_read, std::size_t limit = SIZE_MAX) {
   Drained d;
   static std::vector<char> buf;  // grown once: zero-filling megabytes per call would dominate
   if (buf.size() < max_read) buf.resize(max_read);
-  for (;;) {
+  while (d.bytes.size() < limit) {
     const std::size_t cap = std::uniform_int_distribution<std::size_t>(1, max_read)(rng);
     const std::size_t n = source.read(buf.data(), cap);
     if (n == 0) break;
@@ -151,6 +153,12 @@ inline Drained drain(ByteSource& source, std::uint64_t seed, std::size_t max_rea
   }
   d.failure = source.failure();
   return d;
+}
+
+// The same to the end, with read sizes drawn from `seed`.
+inline Drained drain(ByteSource& source, std::uint64_t seed, std::size_t max_read) {
+  std::mt19937_64 rng(seed);
+  return drain(source, rng, max_read);
 }
 
 }  // namespace velk::testing
