@@ -42,7 +42,7 @@ std::uint8_t width_of(std::uint64_t word) noexcept {
 // Re-packs the column's words `width` bytes apart.
 void widen(ValueColumn& column, std::uint8_t width) {
   const std::size_t n = column.index.size();
-  std::vector<std::uint8_t> words;
+  decltype(column.words) words;
   words.reserve(column.index.capacity() * width);  // keeps room reserved for changes to come
   words.resize(n * width);
   for (std::size_t k = 0; k < n; ++k) put_word(words.data() + k * width, width, column.word(k));
@@ -107,10 +107,22 @@ void append_run(ValueColumn& column, ValuePool& pool, std::size_t index, const S
   put_word(column.words.data() + column.words.size() - column.width, column.width, word);
 }
 
+namespace {
+
+// Copying a list to give back a little room costs more than the room: a
+// list is cut to size only when more than a third of it is unused. (Room a
+// list never wrote is not resident either.)
+template <class List>
+void shrink_when_slack(List& list) {
+  if (list.capacity() - list.size() > list.capacity() / 3) list.shrink_to_fit();
+}
+
+}  // namespace
+
 void trim(ValueColumn& column) {
-  column.index.shrink_to_fit();
-  column.words.shrink_to_fit();
-  column.tag.shrink_to_fit();
+  shrink_when_slack(column.index);
+  shrink_when_slack(column.words);
+  shrink_when_slack(column.tag);
 }
 
 struct ValuePoolHolder {
@@ -249,11 +261,11 @@ void ValueAppender::grow(std::uint32_t id) {
 void ValueAppender::reserve(std::uint32_t id, std::size_t more) {
   if (id >= pending_.size()) grow(id);
   detail::ValueColumn& column = store_.columns_[id];
-  // One more for the change that ends the column. Growing by half at least
-  // keeps many small reservations from copying the list each time.
+  // One more for the change that ends the column. Doubling at least keeps
+  // many small reservations from copying the list each time.
   const std::size_t changes = column.index.size() + more + 1;
   if (changes <= column.index.capacity()) return;
-  const std::size_t room = std::max(changes, column.index.capacity() + column.index.capacity() / 2);
+  const std::size_t room = std::max(changes, 2 * column.index.capacity());
   column.index.reserve(room);
   // While the column is built its words run ahead of the changes.
   if (column.words.size() < room * column.width) column.words.resize(room * column.width);

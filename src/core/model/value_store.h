@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "model/signal_value.h"
+#include "model/uninitialised_allocator.h"
 
 namespace velk {
 
@@ -37,8 +38,10 @@ struct ValuePoolHolder;
 // or 8: as many as the largest payload needs); `tag` is empty when every
 // value is Bits.
 struct ValueColumn {
-  std::vector<std::uint32_t> index;
-  std::vector<std::uint8_t> words;
+  // Room made ahead of the changes is not zero-filled: it is written before
+  // it is read.
+  std::vector<std::uint32_t, UninitialisedAllocator<std::uint32_t>> index;
+  std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_t>> words;
   std::vector<std::uint8_t> tag;
   std::uint8_t width = 0;
 
@@ -463,23 +466,22 @@ class ValueAppender {
         if (held && r.index != held_index) {
           if (r.index < held_index) break;
           // The held record becomes a run, as commit() and push_run() decide.
-          bool push;
-          if (held_tag == kEmpty) {
-            const bool carried = held_index > 0 && last_tag != kEmpty;
-            push = !(after_changes && carried) && last_tag != kEmpty;
-          } else {
-            push = !(held_tag == last_tag && held_word == last_word);
-          }
+          // Values repeat and alternate with Empty at random in a dump, so
+          // the decision is computed rather than branched on, and the run is
+          // written in any case: only the size decides whether it stays.
+          // (Bitwise operators on purpose: they keep the compiler from branching.)
+          const bool held_empty = held_tag == kEmpty;
+          const bool push_empty = (last_tag != kEmpty) & !(after_changes & (held_index > 0));
+          const bool push_value = (held_tag != last_tag) | (held_word != last_word);
+          const bool push = (held_empty & push_empty) | (!held_empty & push_value);
           // The first run of another kind than bits starts the tag list.
-          if (push && held_tag != kBits && tags == nullptr) break;
-          if (push) {
-            index[size] = static_cast<std::uint32_t>(held_index);
-            if (tags != nullptr) tags[size] = held_tag;
-            if constexpr (kWidth != 0) detail::put_word(words + size * kWidth, kWidth, held_word);
-            ++size;
-            last_tag = held_tag;
-            last_word = held_word;
-          }
+          if (tags == nullptr && push && held_tag != kBits) break;
+          index[size] = static_cast<std::uint32_t>(held_index);
+          if (tags != nullptr) tags[size] = held_tag;
+          if constexpr (kWidth != 0) detail::put_word(words + size * kWidth, kWidth, held_word);
+          size += push;
+          last_tag = push ? held_tag : last_tag;
+          last_word = push ? held_word : last_word;
         }
         held = true;
         held_index = r.index;

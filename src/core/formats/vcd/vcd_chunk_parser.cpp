@@ -351,25 +351,32 @@ std::size_t parse_lines(std::string_view text, const VcdCodeTable& codes, VcdRun
 
 void VcdRun::group_by_signal() {
   const std::size_t n = changes.size();
-  if (n < 2) return;
+  groups.clear();
   std::uint32_t lo = UINT32_MAX;
   std::uint32_t hi = 0;
   for (const VcdChange& c : changes) {
     lo = std::min(lo, c.id);
     hi = std::max(hi, c.id);
   }
-  const std::size_t span = std::size_t{hi} - lo + 1;
+  const std::size_t span = n == 0 ? 0 : std::size_t{hi} - lo + 1;
   if (span > 4 * n + 1024) {
     // Few changes over many signals: sorting costs less than a count per signal.
     std::stable_sort(changes.begin(), changes.end(), [](const VcdChange& a, const VcdChange& b) { return a.id < b.id; });
-    return;
+    for (std::size_t k = 0; k < n; ++k) {
+      if (k == 0 || changes[k].id != changes[k - 1].id) groups.push_back({changes[k].id, static_cast<std::uint32_t>(k)});
+    }
+  } else if (n != 0) {
+    starts_.assign(span + 1, 0);
+    for (const VcdChange& c : changes) ++starts_[c.id - lo + 1];
+    for (std::size_t i = 1; i < starts_.size(); ++i) {
+      if (starts_[i] != 0) groups.push_back({static_cast<std::uint32_t>(lo + i - 1), starts_[i - 1]});
+      starts_[i] += starts_[i - 1];
+    }
+    spare_.resize(n);
+    for (const VcdChange& c : changes) spare_[starts_[c.id - lo]++] = c;
+    changes.swap(spare_);
   }
-  starts_.assign(span + 1, 0);
-  for (const VcdChange& c : changes) ++starts_[c.id - lo + 1];
-  for (std::size_t i = 1; i < starts_.size(); ++i) starts_[i] += starts_[i - 1];
-  spare_.resize(n);
-  for (const VcdChange& c : changes) spare_[starts_[c.id - lo]++] = c;
-  changes.swap(spare_);
+  groups.push_back({UINT32_MAX, static_cast<std::uint32_t>(n)});
 }
 
 SignalValue VcdRun::value(const VcdChange& change) const {

@@ -5,15 +5,13 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
-#include <new>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "formats/vcd/vcd_code_table.h"
 #include "formats/vcd/vcd_declarations.h"
 #include "model/signal_value.h"
+#include "model/uninitialised_allocator.h"
 
 namespace velk {
 
@@ -40,40 +38,31 @@ struct VcdChange {
 };
 static_assert(sizeof(VcdChange) == 16);
 
-// Leaves the elements a vector grows by uninitialised: the parser sizes the
-// change list for the most changes a text can hold, then writes them.
-template <class T>
-struct UninitialisedAllocator : std::allocator<T> {
-  template <class U>
-  struct rebind {
-    using other = UninitialisedAllocator<U>;
-  };
-  UninitialisedAllocator() = default;
-  template <class U>
-  UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
-  template <class U, class... Args>
-  void construct(U* p, Args&&... args) {
-    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-  }
-  template <class U>
-  void construct(U* p) noexcept {
-    ::new (static_cast<void*>(p)) U;
-  }
-};
 using VcdChanges = std::vector<VcdChange, UninitialisedAllocator<VcdChange>>;
+
+// The changes of one signal in a run grouped by signal: they begin at
+// changes[begin] and end where the next group begins.
+struct VcdGroup {
+  std::uint32_t id;
+  std::uint32_t begin;
+};
 
 struct VcdRun {
   std::vector<std::uint64_t> timestamps;
   VcdChanges changes;
   std::vector<SignalValue> listed;
+  // After group_by_signal: one group per signal that changed, by ascending
+  // id, and a last entry {UINT32_MAX, changes.size()} that ends them.
+  std::vector<VcdGroup> groups;
 
   void clear() noexcept {
     timestamps.clear();
     changes.clear();
     listed.clear();
+    groups.clear();
   }
   // Orders the changes by signal, keeping file order within each signal, so
-  // that the join writes one signal's changes at a time.
+  // that the join writes one signal's changes at a time, and lists the groups.
   void group_by_signal();
   // The value of a change.
   SignalValue value(const VcdChange& change) const;

@@ -73,31 +73,34 @@ class StoreParts {
   // signal, so each signal's go to the store as one batch.
   void join(unsigned t, const VcdRun& run, std::size_t base) {
     using Tag = SignalValue::Tag;
-    const auto by_id = [](const VcdChange& c, std::uint32_t id) { return c.id < id; };
-    const auto& changes = run.changes;
-    const auto first = std::lower_bound(changes.begin(), changes.end(), first_id_[t], by_id);
-    const auto last = t + 1 < count() ? std::lower_bound(first, changes.end(), first_id_[t + 1], by_id) : changes.end();
+    const auto by_id = [](const VcdGroup& g, std::uint32_t id) { return g.id < id; };
+    const auto& groups = run.groups;
+    const auto first = std::lower_bound(groups.begin(), groups.end() - 1, first_id_[t], by_id);
+    const auto last = t + 1 < count() ? std::lower_bound(first, groups.end() - 1, first_id_[t + 1], by_id) : groups.end() - 1;
     ValueAppender& out = *appenders_[t];
     const std::uint32_t offset = first_id_[t];
-    for (auto c = first; c != last;) {
-      const std::uint32_t id = c->id;
-      auto end = c;
-      while (end != last && end->id == id) ++end;
+    for (auto g = first; g != last; ++g) {
+      const std::uint32_t id = g->id;
+      const VcdChange* c = run.changes.data() + g->begin;
+      const VcdChange* const end = run.changes.data() + g[1].begin;
       // Steps ascend within a signal: the changes not kept come first.
       while (c != end && base + c->step() == 0) ++c;
       if (c == end) continue;
-      const VcdChange* batch = &*c;
+      const VcdChange* batch = c;
       out.append_batch(id - offset, static_cast<std::size_t>(end - c), [&, batch](std::size_t k) {
         const VcdChange& x = batch[k];
         const std::size_t at = base + x.step() - 1;
         const VcdChange::Kind kind = x.kind();
-        if (kind == VcdChange::Kind::Bits) [[likely]] return ValueAppender::InlineRecord{at, Tag::Bits, x.word};
-        if (kind == VcdChange::Kind::Empty) return ValueAppender::InlineRecord{at, Tag::Empty, 0};
+        // Bits and Empty (whose word is 0) mix at random in a dump: no branch between them.
+        if (kind <= VcdChange::Kind::Empty) [[likely]] {
+          static_assert(static_cast<unsigned>(VcdChange::Kind::Bits) == 0 && static_cast<unsigned>(VcdChange::Kind::Empty) == 1);
+          const auto tag = static_cast<Tag>(static_cast<std::uint32_t>(kind) * static_cast<std::uint32_t>(Tag::Empty));
+          return ValueAppender::InlineRecord{at, tag, x.word};
+        }
         if (kind == VcdChange::Kind::Real) return ValueAppender::InlineRecord{at, Tag::Real, x.word};
         const SignalValue& v = run.listed[x.word];
         return ValueAppender::InlineRecord{at, v.tag(), out.pool_slot(v)};
       });
-      c = end;
     }
   }
 
