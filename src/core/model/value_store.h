@@ -427,22 +427,28 @@ class ValueAppender {
     // the record it could not take in `refused`.
     template <class Record>
     std::size_t take(std::size_t k, std::size_t n, Record& record, InlineRecord& refused) {
-      switch (width_) {
-        case 0: return take_as<0>(k, n, record, refused);
-        case 1: return take_as<1>(k, n, record, refused);
-        case 2: return take_as<2>(k, n, record, refused);
-        case 4: return take_as<4>(k, n, record, refused);
-        default: return take_as<8>(k, n, record, refused);
-      }
+      return fill_ == FillOrder::BeforeChanges ? take_with<FillOrder::BeforeChanges>(k, n, record, refused)
+                                               : take_with<FillOrder::AfterChanges>(k, n, record, refused);
     }
     // Writes the state back into the signal's pending record and column.
     void stop() noexcept;
 
    private:
-    // The loop, with the column's width fixed and every piece of state in a
+    template <FillOrder kFill, class Record>
+    std::size_t take_with(std::size_t k, std::size_t n, Record& record, InlineRecord& refused) {
+      switch (width_) {
+        case 0: return take_as<0, kFill>(k, n, record, refused);
+        case 1: return take_as<1, kFill>(k, n, record, refused);
+        case 2: return take_as<2, kFill>(k, n, record, refused);
+        case 4: return take_as<4, kFill>(k, n, record, refused);
+        default: return take_as<8, kFill>(k, n, record, refused);
+      }
+    }
+
+    // The loop, with the column's width and the fill order fixed and every piece of state in a
     // local: the words are written through a byte pointer, which would make
     // the compiler reload members after each write.
-    template <unsigned kWidth, class Record>
+    template <unsigned kWidth, FillOrder kFill, class Record>
     std::size_t take_as(std::size_t k, std::size_t n, Record& record, InlineRecord& refused) {
       constexpr auto kBits = static_cast<std::uint8_t>(SignalValue::Tag::Bits);
       constexpr auto kEmpty = static_cast<std::uint8_t>(SignalValue::Tag::Empty);
@@ -450,7 +456,7 @@ class ValueAppender {
       std::uint8_t* const tags = tags_;
       std::uint8_t* const words = words_;
       const std::uint64_t limit = kWidth >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * kWidth)) - 1;
-      const bool after_changes = fill_ == FillOrder::AfterChanges;
+      constexpr bool after_changes = kFill == FillOrder::AfterChanges;
       std::size_t size = size_;
       bool held = held_;
       std::size_t held_index = held_index_;
@@ -462,7 +468,7 @@ class ValueAppender {
         const InlineRecord r = record(k);
         refused = r;
         const auto tag = static_cast<std::uint8_t>(r.tag);
-        if (r.word > limit || r.index >= UINT32_MAX) break;
+        if ((r.word > limit) | (r.index >= UINT32_MAX)) break;
         if (held && r.index != held_index) {
           if (r.index < held_index) break;
           // The held record becomes a run, as commit() and push_run() decide.
