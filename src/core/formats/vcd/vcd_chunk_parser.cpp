@@ -372,6 +372,9 @@ void VcdRun::group_by_signal() {
       if (starts_[i] != 0) groups.push_back({static_cast<std::uint32_t>(lo + i - 1), starts_[i - 1]});
       starts_[i] += starts_[i - 1];
     }
+    // The two lists trade places: both keep the room the parser makes, so
+    // that a run reused for the next block of lines does not allocate again.
+    if (spare_.capacity() < changes.capacity()) spare_.reserve(changes.capacity());
     spare_.resize(n);
     for (const VcdChange& c : changes) spare_[starts_[c.id - lo]++] = c;
     changes.swap(spare_);
