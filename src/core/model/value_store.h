@@ -445,9 +445,9 @@ class ValueAppender {
       }
     }
 
-    // The loop, with the column's width and the fill order fixed and every piece of state in a
-    // local: the words are written through a byte pointer, which would make
-    // the compiler reload members after each write.
+    // The loop, with the column's width and the fill order fixed and every
+    // piece of state in a local: the words are written through a byte
+    // pointer, which would make the compiler reload members after each write.
     template <unsigned kWidth, FillOrder kFill, class Record>
     std::size_t take_as(std::size_t k, std::size_t n, Record& record, InlineRecord& refused) {
       constexpr auto kBits = static_cast<std::uint8_t>(SignalValue::Tag::Bits);

@@ -86,14 +86,14 @@ class StoreParts {
       // Steps ascend within a signal: the changes not kept come first.
       while (c != end && base + c->step() == 0) ++c;
       if (c == end) continue;
-      const VcdChange* batch = c;
-      out.append_batch(id - offset, static_cast<std::size_t>(end - c), [&, batch](std::size_t k) {
-        const VcdChange& x = batch[k];
+      out.append_batch(id - offset, static_cast<std::size_t>(end - c), [&](std::size_t k) {
+        const VcdChange& x = c[k];
         const std::size_t at = base + x.step() - 1;
         const VcdChange::Kind kind = x.kind();
         // Bits and Empty (whose word is 0) mix at random in a dump: no branch between them.
         if (kind <= VcdChange::Kind::Empty) [[likely]] {
-          static_assert(static_cast<unsigned>(VcdChange::Kind::Bits) == 0 && static_cast<unsigned>(VcdChange::Kind::Empty) == 1);
+          static_assert(static_cast<unsigned>(VcdChange::Kind::Bits) == 0 &&
+                        static_cast<unsigned>(VcdChange::Kind::Empty) == 1);
           const auto tag = static_cast<Tag>(static_cast<std::uint32_t>(kind) * static_cast<std::uint32_t>(Tag::Empty));
           return ValueAppender::InlineRecord{at, tag, x.word};
         }
