@@ -265,7 +265,8 @@ void ValueAppender::reserve(std::uint32_t id, std::size_t more) {
   // many small reservations from copying the list each time.
   const std::size_t changes = column.index.size() + more + 1;
   if (changes <= column.index.capacity()) return;
-  const std::size_t room = std::max(changes, 2 * column.index.capacity());
+  // A power of two fills the arena's block (bulk_allocator.h) exactly.
+  const std::size_t room = std::bit_ceil(std::max(changes, 2 * column.index.capacity()));
   column.index.reserve(room);
   // While the column is built its words run ahead of the changes.
   if (column.words.size() < room * column.width) column.words.resize(room * column.width);

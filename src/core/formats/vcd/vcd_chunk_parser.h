@@ -11,7 +11,7 @@
 #include "formats/vcd/vcd_code_table.h"
 #include "formats/vcd/vcd_declarations.h"
 #include "model/signal_value.h"
-#include "model/uninitialised_allocator.h"
+#include "model/bulk_allocator.h"
 
 namespace velk {
 
@@ -38,7 +38,7 @@ struct VcdChange {
 };
 static_assert(sizeof(VcdChange) == 16);
 
-using VcdChanges = std::vector<VcdChange, UninitialisedAllocator<VcdChange>>;
+using VcdChanges = std::vector<VcdChange, BulkAllocator<VcdChange>>;
 
 // The changes of one signal in a run grouped by signal: they begin at
 // changes[begin] and end where the next group begins.

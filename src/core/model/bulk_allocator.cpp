@@ -1,0 +1,53 @@
+#include "model/bulk_allocator.h"
+
+#include <mutex>
+
+#include "model/huge_page_arena.h"
+
+namespace velk::detail {
+
+static_assert(kBulkMinBytes == HugePageArena::kMinBytes);
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VELK_BULK_FROM_HEAP 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VELK_BULK_FROM_HEAP 1
+#endif
+#endif
+
+#ifdef VELK_BULK_FROM_HEAP
+// Under AddressSanitizer the lists come from the heap it watches, so that a
+// write past a list's end is caught.
+void* bulk_allocate(std::size_t bytes) { return ::operator new(bytes); }
+void bulk_deallocate(void* block, std::size_t) noexcept { ::operator delete(block); }
+#else
+namespace {
+
+struct SharedArena {
+  std::mutex mutex;
+  HugePageArena arena;
+};
+
+// Never destroyed: lists may be freed while the process exits.
+SharedArena& shared_arena() {
+  static SharedArena* const shared = new SharedArena;
+  return *shared;
+}
+
+}  // namespace
+
+void* bulk_allocate(std::size_t bytes) {
+  SharedArena& s = shared_arena();
+  std::lock_guard lock(s.mutex);
+  return s.arena.allocate(bytes);
+}
+
+void bulk_deallocate(void* block, std::size_t bytes) noexcept {
+  SharedArena& s = shared_arena();
+  std::lock_guard lock(s.mutex);
+  s.arena.deallocate(block, bytes);
+}
+#endif
+
+}  // namespace velk::detail

@@ -1,0 +1,141 @@
+#include "model/huge_page_arena.h"
+
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <bit>
+#include <new>
+
+namespace velk {
+namespace {
+
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+// `bytes` (a multiple of kHugePage) of fresh memory starting at a multiple
+// of kHugePage, or nullptr.
+char* map_aligned(std::size_t bytes) noexcept {
+  const std::size_t padded = bytes + kHugePage;
+  void* raw = mmap(nullptr, padded, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED) return nullptr;
+  char* const start = static_cast<char*>(raw);
+  const std::size_t head = (kHugePage - reinterpret_cast<std::uintptr_t>(start) % kHugePage) % kHugePage;
+  if (head != 0) munmap(start, head);
+  munmap(start + head + bytes, kHugePage - head);
+#ifdef MADV_HUGEPAGE
+  // A hint only: without huge pages the memory works the same.
+  madvise(start + head, bytes, MADV_HUGEPAGE);
+#endif
+  return start + head;
+}
+
+}  // namespace
+
+HugePageArena::~HugePageArena() {
+  for (const Region& r : regions_) {
+    if (r.base != nullptr) munmap(r.base, kRegionBytes);
+  }
+}
+
+std::size_t HugePageArena::regions() const noexcept {
+  return static_cast<std::size_t>(
+      std::count_if(regions_.begin(), regions_.end(), [](const Region& r) { return r.base != nullptr; }));
+}
+
+unsigned HugePageArena::order_of(std::size_t bytes) noexcept {
+  return bytes <= kMinBytes ? kMinOrder : static_cast<unsigned>(std::bit_width(bytes - 1));
+}
+
+bool HugePageArena::is_free(const Listed& b, unsigned order) const noexcept {
+  const Region& r = regions_[b.region];
+  return r.base != nullptr && r.free_order[b.page] == order;
+}
+
+void HugePageArena::add_region() {
+  auto slot = static_cast<std::size_t>(
+      std::find_if(regions_.begin(), regions_.end(), [](const Region& r) { return r.base == nullptr; }) -
+      regions_.begin());
+  if (slot == regions_.size()) regions_.emplace_back();
+  Region& r = regions_[slot];
+  r.free_order.assign(kPagesPerRegion, kNotFree);
+  free_[kMaxOrder].reserve(free_[kMaxOrder].size() + 1);
+  r.base = map_aligned(kRegionBytes);
+  if (r.base == nullptr) throw std::bad_alloc();
+  r.free_order[0] = kMaxOrder;
+  free_[kMaxOrder].push_back({static_cast<std::uint32_t>(slot), 0});
+}
+
+void* HugePageArena::allocate(std::size_t bytes) {
+  if (bytes > SIZE_MAX / 2) throw std::bad_alloc();
+  const unsigned order = order_of(bytes);
+  if (order > kMaxOrder) {
+    void* own = map_aligned(std::size_t{1} << order);
+    if (own == nullptr) throw std::bad_alloc();
+    return own;
+  }
+  // Room for the halves a split lists, so that nothing throws once a block
+  // is taken.
+  for (unsigned k = order; k < kMaxOrder; ++k) free_[k].reserve(free_[k].size() + 1);
+  // The smallest free block that will do, split down to size.
+  for (unsigned have = order;; ++have) {
+    if (have > kMaxOrder) {
+      add_region();
+      have = kMaxOrder;
+    }
+    auto& list = free_[have];
+    while (!list.empty()) {
+      const Listed b = list.back();
+      list.pop_back();
+      if (!is_free(b, have)) continue;  // taken or merged since it was listed
+      Region& r = regions_[b.region];
+      r.free_order[b.page] = kNotFree;
+      for (unsigned k = have; k > order; --k) {
+        const std::uint32_t upper = b.page + (std::uint32_t{1} << (k - 1 - kMinOrder));
+        r.free_order[upper] = static_cast<std::uint8_t>(k - 1);
+        free_[k - 1].push_back({b.region, upper});
+      }
+      return r.base + (std::size_t{b.page} << kMinOrder);
+    }
+  }
+}
+
+void HugePageArena::deallocate(void* block, std::size_t bytes) noexcept {
+  const unsigned order = order_of(bytes);
+  char* const p = static_cast<char*>(block);
+  if (order > kMaxOrder) {
+    munmap(p, std::size_t{1} << order);
+    return;
+  }
+  for (std::size_t i = 0; i < regions_.size(); ++i) {
+    const Region& r = regions_[i];
+    if (r.base != nullptr && p >= r.base && p < r.base + kRegionBytes) {
+      return release(static_cast<std::uint32_t>(i), static_cast<std::size_t>(p - r.base) >> kMinOrder, order);
+    }
+  }
+}
+
+void HugePageArena::release(std::uint32_t region, std::size_t page, unsigned order) noexcept {
+  Region& r = regions_[region];
+  // Merges with the buddy while it is free and whole.
+  while (order < kMaxOrder) {
+    const std::size_t buddy = page ^ (std::size_t{1} << (order - kMinOrder));
+    if (r.free_order[buddy] != order) break;
+    r.free_order[buddy] = kNotFree;
+    page = std::min(page, buddy);
+    ++order;
+  }
+  if (order == kMaxOrder) {
+    // The whole region is free: give it back (its listed entries go stale).
+    munmap(r.base, kRegionBytes);
+    r.base = nullptr;
+    r.free_order = {};
+    return;
+  }
+  r.free_order[page] = static_cast<std::uint8_t>(order);
+  try {
+    free_[order].push_back({region, static_cast<std::uint32_t>(page)});
+  } catch (...) {
+    // Unlisted, the block stays unused until its buddy is freed and merges it.
+  }
+}
+
+}  // namespace velk

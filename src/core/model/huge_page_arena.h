@@ -1,0 +1,72 @@
+// Memory for the big lists a load builds, backed by huge pages.
+//
+// A big dump's change lists take hundreds of megabytes. With ordinary 4 KiB
+// pages the kernel takes one fault per page as they fill, and on a virtual
+// machine that costs more than writing the changes. The arena carves blocks
+// from 64 MiB regions that the kernel is asked to back with 2 MiB pages, as
+// a buddy allocator: a block of 2^k bytes (4 KiB up to a whole region) is
+// one half of a block of 2^(k+1), and two free halves merge again. Lists
+// that double free blocks of the size the next lists to double ask for, so
+// regions are reused while the lists grow; a region left wholly free is
+// given back to the system.
+//
+// Not thread-safe.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace velk {
+
+class HugePageArena {
+ public:
+  static constexpr unsigned kMinOrder = 12;  // 4 KiB
+  static constexpr unsigned kMaxOrder = 26;  // 64 MiB: a region
+  static constexpr std::size_t kMinBytes = std::size_t{1} << kMinOrder;
+  static constexpr std::size_t kRegionBytes = std::size_t{1} << kMaxOrder;
+
+  HugePageArena() = default;
+  ~HugePageArena();
+  HugePageArena(const HugePageArena&) = delete;
+  HugePageArena& operator=(const HugePageArena&) = delete;
+
+  // A block of at least `bytes` bytes (rounded up to a power of two, at
+  // least kMinBytes), aligned to kMinBytes; above kRegionBytes, a mapping of
+  // its own. Throws std::bad_alloc.
+  void* allocate(std::size_t bytes);
+  // Gives back a block that allocate(bytes) returned, with the same `bytes`.
+  void deallocate(void* block, std::size_t bytes) noexcept;
+
+  // Regions mapped now (for tests).
+  std::size_t regions() const noexcept;
+
+ private:
+  static constexpr std::size_t kPagesPerRegion = kRegionBytes >> kMinOrder;
+  static constexpr std::uint8_t kNotFree = 0xFF;
+
+  struct Region {
+    char* base = nullptr;  // nullptr: given back, the slot is free
+    // Per 4 KiB page: the order of the free block that starts there, or
+    // kNotFree (a block in use, or a page inside a block).
+    std::vector<std::uint8_t> free_order;
+  };
+  // Where a free block was when it was listed.
+  struct Listed {
+    std::uint32_t region;
+    std::uint32_t page;
+  };
+  static unsigned order_of(std::size_t bytes) noexcept;
+  bool is_free(const Listed& b, unsigned order) const noexcept;
+  void add_region();
+  void release(std::uint32_t region, std::size_t page, unsigned order) noexcept;
+
+  std::vector<Region> regions_;
+  // Per order, blocks that were free when listed. An entry is checked
+  // against free_order when taken, so a merge leaves the entry of the block
+  // it swallowed behind instead of searching for it.
+  std::array<std::vector<Listed>, kMaxOrder + 1> free_;
+};
+
+}  // namespace velk
