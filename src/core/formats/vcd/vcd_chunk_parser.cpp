@@ -96,6 +96,15 @@ SignalValue parse_binary_ascii(std::string_view text) {
   return nl ? static_cast<const char*>(nl) : end;
 }
 
+// `x` with its bits in the opposite order.
+constexpr std::uint64_t reverse_bits(std::uint64_t x) noexcept {
+  x = __builtin_bswap64(x);
+  x = ((x >> 4) & 0x0F0F0F0F0F0F0F0FULL) | ((x & 0x0F0F0F0F0F0F0F0FULL) << 4);
+  x = ((x >> 2) & 0x3333333333333333ULL) | ((x & 0x3333333333333333ULL) << 2);
+  return ((x >> 1) & 0x5555555555555555ULL) | ((x & 0x5555555555555555ULL) << 1);
+}
+static_assert(reverse_bits(1) == std::uint64_t{1} << 63 && reverse_bits(0x8000000000000002ULL) == 0x4000000000000001ULL);
+
 // The low bits of the first `k` (1..8) characters of `w` (first character in
 // the lowest byte), first character most significant.
 std::uint64_t gather_bits(std::uint64_t w, unsigned k) noexcept {
@@ -111,6 +120,28 @@ std::uint64_t gather_bits(std::uint64_t w, unsigned k) noexcept {
 const char* scan_known_bits(const char* p, const char* end, std::uint64_t& bits) noexcept {
   std::uint64_t acc = 0;
 #ifdef __SSE2__
+  if (end - p >= 64) {
+    // Up to 63 digits, the usual vector, without a loop whose end would be
+    // mispredicted for every line: one mask bit per '1' and per digit over
+    // 64 characters, and the digits' bits turned around.
+    std::uint64_t ones = 0;
+    std::uint64_t digits = 0;
+    for (int i = 0; i < 4; ++i) {
+      const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+      const auto one = static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(chars, _mm_set1_epi8('1'))));
+      const auto zero = static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(chars, _mm_set1_epi8('0'))));
+      ones |= one << (16 * i);
+      digits |= (one | zero) << (16 * i);
+    }
+    const auto k = static_cast<unsigned>(std::countr_zero(~digits));
+    if (k < 64) {
+      // The first character ends up most significant; the characters after
+      // the digits fall off the end.
+      const std::uint64_t reversed = reverse_bits(ones);
+      bits = k == 0 ? 0 : reversed >> (64 - k);
+      return p + k;
+    }
+  }
   // Sixteen characters at a time: one mask bit per '1' and per digit,
   // first character in the lowest bit, turned around so it is the highest.
   static constexpr auto kReversed = [] {
@@ -163,12 +194,19 @@ const char* scan_known_bits(const char* p, const char* end, std::uint64_t& bits)
 template <class Add>
 [[gnu::always_inline]] inline bool fast_change(const char*& p, const char* end, const VcdCodeTable& codes, Add& add) {
   using Kind = VcdChange::Kind;
+  // A scalar change or not, in one branch: value lines fall at random, and
+  // a test per character would be mispredicted more often.
+  static constexpr auto kScalar = [] {
+    std::array<bool, 256> table{};
+    for (const unsigned char v : {'0', '1', 'x', 'X'}) table[v] = true;
+    return table;
+  }();
   const char c = *p;
   const char* code;
   const char* nl;
   Kind kind;
   std::uint64_t bits = 0;
-  if (c == '0' || c == '1' || c == 'x' || c == 'X') {
+  if (kScalar[static_cast<unsigned char>(c)]) {
     code = p + 1;
     if (end - code >= 8) {
       // The usual line: a code of one or two characters, both above the
