@@ -436,29 +436,44 @@ class ValueAppender {
    private:
     template <FillOrder kFill, class Record>
     std::size_t take_with(std::size_t k, std::size_t n, Record& record, InlineRecord& refused) {
+      return tags_ != nullptr ? take_with<kFill, true>(k, n, record, refused)
+                              : take_with<kFill, false>(k, n, record, refused);
+    }
+    template <FillOrder kFill, bool kTags, class Record>
+    std::size_t take_with(std::size_t k, std::size_t n, Record& record, InlineRecord& refused) {
       switch (width_) {
-        case 0: return take_as<0, kFill>(k, n, record, refused);
-        case 1: return take_as<1, kFill>(k, n, record, refused);
-        case 2: return take_as<2, kFill>(k, n, record, refused);
-        case 4: return take_as<4, kFill>(k, n, record, refused);
-        default: return take_as<8, kFill>(k, n, record, refused);
+        case 0: return take_as<0, kFill, kTags>(k, n, record, refused);
+        case 1: return take_as<1, kFill, kTags>(k, n, record, refused);
+        case 2: return take_as<2, kFill, kTags>(k, n, record, refused);
+        case 4: return take_as<4, kFill, kTags>(k, n, record, refused);
+        default: return take_as<8, kFill, kTags>(k, n, record, refused);
       }
     }
 
     // The loop, with the column's width and the fill order fixed and every
     // piece of state in a local: the words are written through a byte
     // pointer, which would make the compiler reload members after each write.
-    template <unsigned kWidth, FillOrder kFill, class Record>
+    template <unsigned kWidth, FillOrder kFill, bool kTags, class Record>
     std::size_t take_as(std::size_t k, std::size_t n, Record& record, InlineRecord& refused) {
       constexpr auto kBits = static_cast<std::uint8_t>(SignalValue::Tag::Bits);
       constexpr auto kEmpty = static_cast<std::uint8_t>(SignalValue::Tag::Empty);
+      constexpr std::uint64_t kLimit = kWidth >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * kWidth)) - 1;
+      constexpr bool after_changes = kFill == FillOrder::AfterChanges;
+      if (k < n && !held_) {
+        // Nothing held yet: the first record is held without a run.
+        const InlineRecord r = record(k);
+        refused = r;
+        if ((r.word > kLimit) | (r.index >= UINT32_MAX)) return k;
+        held_ = true;
+        held_index_ = r.index;
+        held_tag_ = static_cast<std::uint8_t>(r.tag);
+        held_word_ = r.word;
+        ++k;
+      }
       std::uint32_t* const index = index_;
       std::uint8_t* const tags = tags_;
       std::uint8_t* const words = words_;
-      const std::uint64_t limit = kWidth >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * kWidth)) - 1;
-      constexpr bool after_changes = kFill == FillOrder::AfterChanges;
       std::size_t size = size_;
-      bool held = held_;
       std::size_t held_index = held_index_;
       std::uint8_t held_tag = held_tag_;
       std::uint64_t held_word = held_word_;
@@ -466,11 +481,11 @@ class ValueAppender {
       std::uint64_t last_word = last_word_;
       for (; k < n; ++k) {
         const InlineRecord r = record(k);
-        refused = r;
-        const auto tag = static_cast<std::uint8_t>(r.tag);
-        if ((r.word > limit) | (r.index >= UINT32_MAX)) break;
-        if (held && r.index != held_index) {
-          if (r.index < held_index) break;
+        if ((r.word > kLimit) | (r.index >= UINT32_MAX) | (r.index < held_index)) {
+          refused = r;
+          break;
+        }
+        if (r.index != held_index) {
           // The held record becomes a run, as commit() and push_run() decide.
           // Values repeat and alternate with Empty at random in a dump, so
           // the decision is computed rather than branched on, and the run is
@@ -481,21 +496,22 @@ class ValueAppender {
           const bool push_value = (held_tag != last_tag) | (held_word != last_word);
           const bool push = (held_empty & push_empty) | (!held_empty & push_value);
           // The first run of another kind than bits starts the tag list.
-          if (tags == nullptr && push && held_tag != kBits) break;
+          if (!kTags && push && held_tag != kBits) {
+            refused = r;
+            break;
+          }
           index[size] = static_cast<std::uint32_t>(held_index);
-          if (tags != nullptr) tags[size] = held_tag;
+          if constexpr (kTags) tags[size] = held_tag;
           if constexpr (kWidth != 0) detail::put_word(words + size * kWidth, kWidth, held_word);
           size += push;
           last_tag = push ? held_tag : last_tag;
           last_word = push ? held_word : last_word;
         }
-        held = true;
         held_index = r.index;
-        held_tag = tag;
+        held_tag = static_cast<std::uint8_t>(r.tag);
         held_word = r.word;
       }
       size_ = size;
-      held_ = held;
       held_index_ = held_index;
       held_tag_ = held_tag;
       held_word_ = held_word;
