@@ -491,10 +491,13 @@ class ValueAppender {
           // the decision is computed rather than branched on, and the run is
           // written in any case: only the size decides whether it stays.
           // (Bitwise operators on purpose: they keep the compiler from branching.)
+          // Filling before changes an Empty (word 0) makes a run exactly when
+          // the last run is not Empty: the held record makes a run exactly
+          // when it differs from the last one, and is the last one after.
+          const bool push_value = (held_tag != last_tag) | (held_word != last_word);
           const bool held_empty = held_tag == kEmpty;
           const bool push_empty = (last_tag != kEmpty) & !(after_changes & (held_index > 0));
-          const bool push_value = (held_tag != last_tag) | (held_word != last_word);
-          const bool push = (held_empty & push_empty) | (!held_empty & push_value);
+          const bool push = after_changes ? (held_empty & push_empty) | (!held_empty & push_value) : push_value;
           // The first run of another kind than bits starts the tag list.
           if (!kTags && push && held_tag != kBits) {
             refused = r;
@@ -504,8 +507,8 @@ class ValueAppender {
           if constexpr (kTags) tags[size] = held_tag;
           if constexpr (kWidth != 0) detail::put_word(words + size * kWidth, kWidth, held_word);
           size += push;
-          last_tag = push ? held_tag : last_tag;
-          last_word = push ? held_word : last_word;
+          last_tag = after_changes && !push ? last_tag : held_tag;
+          last_word = after_changes && !push ? last_word : held_word;
         }
         held_index = r.index;
         held_tag = static_cast<std::uint8_t>(r.tag);
