@@ -189,10 +189,10 @@ const char* scan_known_bits(const char* p, const char* end, std::uint64_t& bits)
 // The commonest lines of an ASCII text, read without trimming: a scalar 0,
 // 1 or x change, or a bit string of known bits, whose first and last
 // characters are not white space (so the line is its own trimmed form).
-// Adds the change (if its code is known), moves `p` past the line and
-// returns true; returns false, leaving `p`, for any other line.
-template <class Add>
-[[gnu::always_inline]] inline bool fast_change(const char*& p, const char* end, const VcdCodeTable& codes, Add& add) {
+// Gives the change (id kNone for a code not declared), moves `p` past the
+// line and returns true; returns false, leaving `p`, for any other line.
+[[gnu::always_inline]] inline bool fast_change(const char*& p, const char* end, const VcdCodeTable& codes,
+                                               std::uint32_t& id, VcdChange::Kind& kind, std::uint64_t& bits) {
   using Kind = VcdChange::Kind;
   // A scalar change or not, in one branch: value lines fall at random, and
   // a test per character would be mispredicted more often.
@@ -204,8 +204,7 @@ template <class Add>
   const char c = *p;
   const char* code;
   const char* nl;
-  Kind kind;
-  std::uint64_t bits = 0;
+  bits = 0;
   if (kScalar[static_cast<unsigned char>(c)]) {
     code = p + 1;
     if (end - code >= 8) {
@@ -215,10 +214,9 @@ template <class Add>
       const auto len = static_cast<unsigned>(std::countr_zero(zero_bytes(w ^ (kOnes * '\n')))) >> 3;
       const auto above_space = [&](unsigned i) { return static_cast<signed char>(w >> (8 * i)) > ' '; };
       if ((len == 1 && above_space(0)) || (len == 2 && above_space(0) && above_space(1))) {
-        if (const std::uint32_t id = codes.id_of_short(static_cast<std::uint32_t>(w & (len == 1 ? 0xFF : 0xFFFF)));
-            id != VcdCodeTable::kNone) {
-          add(id, c == '0' || c == '1' ? Kind::Bits : Kind::Empty, c == '1' ? 1 : 0);
-        }
+        id = codes.id_of_short(static_cast<std::uint32_t>(w & (len == 1 ? 0xFF : 0xFFFF)));
+        kind = c == '0' || c == '1' ? Kind::Bits : Kind::Empty;
+        bits = c == '1' ? 1 : 0;
         p = code + len + 1;
         return true;
       }
@@ -237,9 +235,8 @@ template <class Add>
     return false;
   }
   if (nl == code || nl[-1] <= ' ') return false;
-  if (const std::uint32_t id = codes.id_of({code, static_cast<std::size_t>(nl - code)}); id != VcdCodeTable::kNone) {
-    add(id, kind, kind == Kind::Bits ? bits : 0);
-  }
+  id = codes.id_of({code, static_cast<std::size_t>(nl - code)});
+  if (kind != Kind::Bits) bits = 0;
   p = nl < end ? nl + 1 : end;
   return true;
 }
@@ -284,7 +281,22 @@ std::size_t parse_lines(std::string_view text, const VcdCodeTable& codes, VcdRun
   };
 
   while (p < end) {
-    if (ascii && fast_change(p, end, codes, add)) continue;
+    if (ascii) {
+      // The changes of the common lines are written through locals: the
+      // compiler keeps them in registers, where a write through the slots
+      // could otherwise change the count as far as it knows.
+      VcdChange* const slots = changes.slots;
+      std::size_t count = changes.count;
+      std::uint32_t id;
+      Kind kind;
+      std::uint64_t bits;
+      while (p < end && fast_change(p, end, codes, id, kind, bits)) {
+        slots[count] = VcdChange::make(id, step, kind, bits);
+        count += id != VcdCodeTable::kNone;
+      }
+      changes.count = count;
+      if (p == end) break;
+    }
     const char* const line_start = p;
     const char* const nl = find_newline(p, end);
     p = nl < end ? nl + 1 : end;
