@@ -31,6 +31,16 @@ std::uint64_t load8(const char* p) noexcept {
 bool all_ascii(std::string_view s) noexcept {
   std::size_t i = 0;
   std::uint64_t acc = 0;
+#ifdef __SSE2__
+  // A whole block is checked before it is parsed: 64 bytes at a time.
+  __m128i wide = _mm_setzero_si128();
+  for (; i + 64 <= s.size(); i += 64) {
+    const auto* p = reinterpret_cast<const __m128i*>(s.data() + i);
+    wide = _mm_or_si128(wide, _mm_or_si128(_mm_or_si128(_mm_loadu_si128(p), _mm_loadu_si128(p + 1)),
+                                           _mm_or_si128(_mm_loadu_si128(p + 2), _mm_loadu_si128(p + 3))));
+  }
+  if (_mm_movemask_epi8(wide) != 0) return false;
+#endif
   for (; i + 8 <= s.size(); i += 8) acc |= load8(s.data() + i);
   for (; i < s.size(); ++i) acc |= static_cast<unsigned char>(s[i]);
   return (acc & 0x8080808080808080ULL) == 0;
