@@ -112,9 +112,9 @@ namespace {
 // Copying a list to give back a little room costs more than the room: a
 // list is cut to size only when more than a third of it is unused. (Room a
 // list never wrote is not resident either.)
-template <class List>
-void shrink_when_slack(List& list) {
-  if (list.capacity() - list.size() > list.capacity() / 3) list.shrink_to_fit();
+template <class T>
+void shrink_when_slack(BulkList<T>& list) {
+  if (list.capacity() - list.size() > list.capacity() / 3) bulk_move(list, list.size(), list.size(), list.size());
 }
 
 }  // namespace
@@ -267,9 +267,14 @@ void ValueAppender::reserve(std::uint32_t id, std::size_t more) {
   if (changes <= column.index.capacity()) return;
   // A power of two fills the arena's block (bulk_allocator.h) exactly.
   const std::size_t room = std::bit_ceil(std::max(changes, 2 * column.index.capacity()));
-  column.index.reserve(room);
-  // While the column is built its words run ahead of the changes.
-  if (column.words.size() < room * column.width) column.words.resize(room * column.width);
+  const std::size_t n = column.index.size();
+  bulk_move(column.index, room, n, n);
+  // While the column is built its words run ahead of the changes: only
+  // those of changes made so far are copied.
+  if (column.words.size() < room * column.width) {
+    bulk_move(column.words, room * column.width, room * column.width, n * column.width);
+  }
+  if (!column.tag.empty()) bulk_move(column.tag, room, column.tag.size(), column.tag.size());
 }
 
 std::uint64_t ValueAppender::pool_slot(const SignalValue& value) { return pool_->pool.slot(value); }

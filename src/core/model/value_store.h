@@ -40,9 +40,9 @@ struct ValuePoolHolder;
 struct ValueColumn {
   // Room made ahead of the changes is not zero-filled: it is written before
   // it is read.
-  std::vector<std::uint32_t, BulkAllocator<std::uint32_t>> index;
-  std::vector<std::uint8_t, BulkAllocator<std::uint8_t>> words;
-  std::vector<std::uint8_t, BulkAllocator<std::uint8_t>> tag;
+  BulkList<std::uint32_t> index;
+  BulkList<std::uint8_t> words;
+  BulkList<std::uint8_t> tag;
   std::uint8_t width = 0;
 
   std::uint64_t word(std::size_t k) const noexcept {

@@ -38,7 +38,7 @@ struct VcdChange {
 };
 static_assert(sizeof(VcdChange) == 16);
 
-using VcdChanges = std::vector<VcdChange, BulkAllocator<VcdChange>>;
+using VcdChanges = BulkList<VcdChange>;
 
 // The changes of one signal in a run grouped by signal: they begin at
 // changes[begin] and end where the next group begins.
