@@ -262,11 +262,15 @@ void ValueAppender::reserve(std::uint32_t id, std::size_t more) {
   if (id >= pending_.size()) grow(id);
   detail::ValueColumn& column = store_.columns_[id];
   // One more for the change that ends the column. Doubling at least keeps
-  // many small reservations from copying the list each time.
+  // many small reservations from copying the list each time; a list that
+  // grows while still small (a few KiB) quadruples, to reach the arena in
+  // fewer steps of the general allocator.
   const std::size_t changes = column.index.size() + more + 1;
-  if (changes <= column.index.capacity()) return;
+  const std::size_t capacity = column.index.capacity();
+  if (changes <= capacity) return;
+  const std::size_t factor = capacity * sizeof(std::uint32_t) < detail::kBulkMinBytes ? 4 : 2;
   // A power of two fills the arena's block (bulk_allocator.h) exactly.
-  const std::size_t room = std::bit_ceil(std::max(changes, 2 * column.index.capacity()));
+  const std::size_t room = std::bit_ceil(std::max(changes, factor * capacity));
   const std::size_t n = column.index.size();
   bulk_move(column.index, room, n, n);
   // While the column is built its words run ahead of the changes: only
