@@ -2,11 +2,11 @@
 
 #include <mutex>
 
-#include "model/huge_page_arena.h"
+#include "model/buddy_arena.h"
 
 namespace velk::detail {
 
-static_assert(kBulkMinBytes == HugePageArena::kMinBytes);
+static_assert(kBulkMinBytes == BuddyArena::kMinBytes);
 
 #if defined(__SANITIZE_ADDRESS__)
 #define VELK_BULK_FROM_HEAP 1
@@ -26,7 +26,7 @@ namespace {
 
 struct SharedArena {
   std::mutex mutex;
-  HugePageArena arena;
+  BuddyArena arena;
 };
 
 // Never destroyed: lists may be freed while the process exits.

@@ -5,9 +5,8 @@
 // are left uninitialised: the lists are sized for the most elements a step
 // can write and then written, and zero-filling that room first would touch
 // memory only to overwrite it. And blocks of 4 KiB and more come from a
-// huge-page arena shared by the process (small lists, the many quiet
-// signals, stay with the general allocator), so that filling them does not
-// take a page fault every 4 KiB.
+// buddy arena (buddy_arena.h) shared by the process; small lists, the many
+// quiet signals, stay with the general allocator.
 #pragma once
 
 #include <cstddef>

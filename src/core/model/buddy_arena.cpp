@@ -1,4 +1,4 @@
-#include "model/huge_page_arena.h"
+#include "model/buddy_arena.h"
 
 #include <sys/mman.h>
 
@@ -9,48 +9,35 @@
 namespace velk {
 namespace {
 
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
-
-// `bytes` (a multiple of kHugePage) of fresh memory starting at a multiple
-// of kHugePage, or nullptr.
-char* map_aligned(std::size_t bytes) noexcept {
-  const std::size_t padded = bytes + kHugePage;
-  void* raw = mmap(nullptr, padded, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (raw == MAP_FAILED) return nullptr;
-  char* const start = static_cast<char*>(raw);
-  const std::size_t head = (kHugePage - reinterpret_cast<std::uintptr_t>(start) % kHugePage) % kHugePage;
-  if (head != 0) munmap(start, head);
-  munmap(start + head + bytes, kHugePage - head);
-#ifdef MADV_HUGEPAGE
-  // A hint only: without huge pages the memory works the same.
-  madvise(start + head, bytes, MADV_HUGEPAGE);
-#endif
-  return start + head;
+// `bytes` of fresh memory, or nullptr.
+char* map_fresh(std::size_t bytes) noexcept {
+  void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return p == MAP_FAILED ? nullptr : static_cast<char*>(p);
 }
 
 }  // namespace
 
-HugePageArena::~HugePageArena() {
+BuddyArena::~BuddyArena() {
   for (const Region& r : regions_) {
     if (r.base != nullptr) munmap(r.base, kRegionBytes);
   }
 }
 
-std::size_t HugePageArena::regions() const noexcept {
+std::size_t BuddyArena::regions() const noexcept {
   return static_cast<std::size_t>(
       std::count_if(regions_.begin(), regions_.end(), [](const Region& r) { return r.base != nullptr; }));
 }
 
-unsigned HugePageArena::order_of(std::size_t bytes) noexcept {
+unsigned BuddyArena::order_of(std::size_t bytes) noexcept {
   return bytes <= kMinBytes ? kMinOrder : static_cast<unsigned>(std::bit_width(bytes - 1));
 }
 
-bool HugePageArena::is_free(const Listed& b, unsigned order) const noexcept {
+bool BuddyArena::is_free(const Listed& b, unsigned order) const noexcept {
   const Region& r = regions_[b.region];
   return r.base != nullptr && r.free_order[b.page] == order;
 }
 
-void HugePageArena::add_region() {
+void BuddyArena::add_region() {
   auto slot = static_cast<std::size_t>(
       std::find_if(regions_.begin(), regions_.end(), [](const Region& r) { return r.base == nullptr; }) -
       regions_.begin());
@@ -58,17 +45,17 @@ void HugePageArena::add_region() {
   Region& r = regions_[slot];
   r.free_order.assign(kPagesPerRegion, kNotFree);
   free_[kMaxOrder].reserve(free_[kMaxOrder].size() + 1);
-  r.base = map_aligned(kRegionBytes);
+  r.base = map_fresh(kRegionBytes);
   if (r.base == nullptr) throw std::bad_alloc();
   r.free_order[0] = kMaxOrder;
   free_[kMaxOrder].push_back({static_cast<std::uint32_t>(slot), 0});
 }
 
-void* HugePageArena::allocate(std::size_t bytes) {
+void* BuddyArena::allocate(std::size_t bytes) {
   if (bytes > SIZE_MAX / 2) throw std::bad_alloc();
   const unsigned order = order_of(bytes);
   if (order > kMaxOrder) {
-    void* own = map_aligned(std::size_t{1} << order);
+    void* own = map_fresh(std::size_t{1} << order);
     if (own == nullptr) throw std::bad_alloc();
     return own;
   }
@@ -98,7 +85,7 @@ void* HugePageArena::allocate(std::size_t bytes) {
   }
 }
 
-void HugePageArena::deallocate(void* block, std::size_t bytes) noexcept {
+void BuddyArena::deallocate(void* block, std::size_t bytes) noexcept {
   const unsigned order = order_of(bytes);
   char* const p = static_cast<char*>(block);
   if (order > kMaxOrder) {
@@ -113,7 +100,7 @@ void HugePageArena::deallocate(void* block, std::size_t bytes) noexcept {
   }
 }
 
-void HugePageArena::release(std::uint32_t region, std::size_t page, unsigned order) noexcept {
+void BuddyArena::release(std::uint32_t region, std::size_t page, unsigned order) noexcept {
   Region& r = regions_[region];
   // Merges with the buddy while it is free and whole.
   while (order < kMaxOrder) {

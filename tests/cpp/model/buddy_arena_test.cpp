@@ -7,22 +7,22 @@
 #include <vector>
 
 #include "model/bulk_allocator.h"
-#include "model/huge_page_arena.h"
+#include "model/buddy_arena.h"
 
 namespace velk {
 namespace {
 
-constexpr std::size_t kMin = HugePageArena::kMinBytes;
-constexpr std::size_t kRegion = HugePageArena::kRegionBytes;
+constexpr std::size_t kMin = BuddyArena::kMinBytes;
+constexpr std::size_t kRegion = BuddyArena::kRegionBytes;
 
 std::size_t rounded(std::size_t bytes) { return std::max(kMin, std::bit_ceil(bytes)); }
 
 // Every block handed out is aligned, lies apart from every other live
 // block, and keeps what was written into it until it is given back: checked
 // over random sequences of the sizes a growing list asks for.
-TEST(HugePageArena, LiveBlocksNeverOverlapAndKeepTheirContents) {
+TEST(BuddyArena, LiveBlocksNeverOverlapAndKeepTheirContents) {
   std::mt19937 rng(7);
-  HugePageArena arena;
+  BuddyArena arena;
   struct Live {
     std::size_t bytes;
     unsigned char fill;
@@ -70,8 +70,8 @@ TEST(HugePageArena, LiveBlocksNeverOverlapAndKeepTheirContents) {
   EXPECT_EQ(arena.regions(), 0u);
 }
 
-TEST(HugePageArena, FreedHalvesMergeAndServeTheWhole) {
-  HugePageArena arena;
+TEST(BuddyArena, FreedHalvesMergeAndServeTheWhole) {
+  BuddyArena arena;
   void* a = arena.allocate(kRegion / 2);
   void* b = arena.allocate(kRegion / 2);
   EXPECT_EQ(arena.regions(), 1u);
@@ -89,8 +89,8 @@ TEST(HugePageArena, FreedHalvesMergeAndServeTheWhole) {
   EXPECT_EQ(arena.regions(), 0u);
 }
 
-TEST(HugePageArena, BlocksAboveARegionAreMappedApart) {
-  HugePageArena arena;
+TEST(BuddyArena, BlocksAboveARegionAreMappedApart) {
+  BuddyArena arena;
   auto* p = static_cast<char*>(arena.allocate(kRegion + 1));
   p[0] = 1;
   p[2 * kRegion - 1] = 2;  // rounded up to a power of two

@@ -1,14 +1,14 @@
-// Memory for the big lists a load builds, backed by huge pages.
+// Memory for the big lists a load builds: the change lists of the store.
 //
-// A big dump's change lists take hundreds of megabytes. With ordinary 4 KiB
-// pages the kernel takes one fault per page as they fill, and on a virtual
-// machine that costs more than writing the changes. The arena carves blocks
-// from 64 MiB regions that the kernel is asked to back with 2 MiB pages, as
-// a buddy allocator: a block of 2^k bytes (4 KiB up to a whole region) is
-// one half of a block of 2^(k+1), and two free halves merge again. Lists
-// that double free blocks of the size the next lists to double ask for, so
-// regions are reused while the lists grow; a region left wholly free is
-// given back to the system.
+// Lists that grow by doubling are what a general allocator serves worst: the
+// per-thread heaps grow a few pages at a time (a system call each) and give
+// memory back only to fault it in again, and a list that outgrows its chunk
+// is copied into a new one. This arena maps 64 MiB regions once and hands
+// out blocks as a buddy allocator: a block of 2^k bytes (4 KiB up to a whole
+// region) is one half of a block of 2^(k+1), and two free halves merge
+// again. Lists that double free blocks of the size the next lists to double
+// ask for, so the regions are reused while the lists grow; a region left
+// wholly free is given back to the system.
 //
 // Not thread-safe.
 #pragma once
@@ -20,17 +20,17 @@
 
 namespace velk {
 
-class HugePageArena {
+class BuddyArena {
  public:
   static constexpr unsigned kMinOrder = 12;  // 4 KiB
   static constexpr unsigned kMaxOrder = 26;  // 64 MiB: a region
   static constexpr std::size_t kMinBytes = std::size_t{1} << kMinOrder;
   static constexpr std::size_t kRegionBytes = std::size_t{1} << kMaxOrder;
 
-  HugePageArena() = default;
-  ~HugePageArena();
-  HugePageArena(const HugePageArena&) = delete;
-  HugePageArena& operator=(const HugePageArena&) = delete;
+  BuddyArena() = default;
+  ~BuddyArena();
+  BuddyArena(const BuddyArena&) = delete;
+  BuddyArena& operator=(const BuddyArena&) = delete;
 
   // A block of at least `bytes` bytes (rounded up to a power of two, at
   // least kMinBytes), aligned to kMinBytes; above kRegionBytes, a mapping of
