@@ -115,6 +115,11 @@ void BuddyArena::release(std::uint32_t region, std::size_t page, unsigned order)
     munmap(r.base, kRegionBytes);
     r.base = nullptr;
     r.free_order = {};
+    // With no region left every entry is stale: the lists start afresh, so
+    // that a process loading dump after dump does not pile them up.
+    if (regions() == 0) {
+      for (auto& list : free_) list = {};
+    }
     return;
   }
   r.free_order[page] = static_cast<std::uint8_t>(order);

@@ -1,5 +1,7 @@
 #include "model/bulk_allocator.h"
 
+#include <pthread.h>
+
 #include <mutex>
 
 #include "model/buddy_arena.h"
@@ -31,7 +33,14 @@ struct SharedArena {
 
 // Never destroyed: lists may be freed while the process exits.
 SharedArena& shared_arena() {
-  static SharedArena* const shared = new SharedArena;
+  static SharedArena* const shared = [] {
+    auto* arena = new SharedArena;
+    // A child forked while another thread holds the lock would wait on it
+    // for ever: the lock is taken around a fork, as malloc's are.
+    pthread_atfork([] { shared_arena().mutex.lock(); }, [] { shared_arena().mutex.unlock(); },
+                   [] { shared_arena().mutex.unlock(); });
+    return arena;
+  }();
   return *shared;
 }
 

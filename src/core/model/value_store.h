@@ -488,12 +488,12 @@ class ValueAppender {
         if (r.index != held_index) {
           // The held record becomes a run, as commit() and push_run() decide.
           // Values repeat and alternate with Empty at random in a dump, so
-          // the decision is computed rather than branched on, and the run is
+          // the decision is computed rather than branched on (bitwise
+          // operators keep the compiler from branching), and the run is
           // written in any case: only the size decides whether it stays.
-          // (Bitwise operators on purpose: they keep the compiler from branching.)
-          // Filling before changes an Empty (word 0) makes a run exactly when
-          // the last run is not Empty: the held record makes a run exactly
-          // when it differs from the last one, and is the last one after.
+          // Filling before changes, the held record (an Empty's word is 0)
+          // makes a run exactly when it differs from the last run, and is
+          // the last run afterwards either way.
           const bool push_value = (held_tag != last_tag) | (held_word != last_word);
           const bool held_empty = held_tag == kEmpty;
           const bool push_empty = (last_tag != kEmpty) & !(after_changes & (held_index > 0));

@@ -4,6 +4,10 @@
 #include <map>
 #include <random>
 #include <thread>
+#include <atomic>
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include "model/bulk_allocator.h"
@@ -116,6 +120,39 @@ TEST(BulkAllocator, ListsGrowOnSeveralThreadsAtOnce) {
   }
   for (auto& th : threads) th.join();
   for (char ok : intact) EXPECT_TRUE(ok);
+}
+
+// A child forked while another thread grows lists can grow its own: the
+// arena's lock is not left held in the child.
+TEST(BulkAllocator, AChildForkedDuringGrowthCanAllocate) {
+  std::atomic<bool> stop{false};
+  std::thread busy([&stop] {
+    while (!stop) {
+      std::vector<std::uint32_t, BulkAllocator<std::uint32_t>> list;
+      for (std::uint32_t i = 0; i < 50000; ++i) list.push_back(i);
+    }
+  });
+  for (int round = 0; round < 20; ++round) {
+    const pid_t child = fork();
+    if (child == -1) break;
+    if (child == 0) {
+      std::vector<std::uint32_t, BulkAllocator<std::uint32_t>> list(100000, 7);
+      _exit(list.back() == 7 ? 0 : 1);
+    }
+    // A child stuck on the lock is killed rather than waited for.
+    int status = 0;
+    pid_t done = 0;
+    for (int waited = 0; waited < 1000 && (done = waitpid(child, &status, WNOHANG)) == 0; ++waited) usleep(10000);
+    if (done == 0) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      ADD_FAILURE() << "the child did not finish, round " << round;
+      break;
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << round;
+  }
+  stop = true;
+  busy.join();
 }
 
 }  // namespace
