@@ -49,10 +49,7 @@ struct BulkAllocator {
     detail::bulk_deallocate(p, n * sizeof(T));
   }
 
-  template <class U, class... Args>
-  void construct(U* p, Args&&... args) {
-    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-  }
+  // Growing a list default-initialises: plain values are left as they are.
   template <class U>
   void construct(U* p) noexcept {
     ::new (static_cast<void*>(p)) U;

@@ -278,7 +278,7 @@ void ValueAppender::reserve(std::uint32_t id, std::size_t more) {
   if (column.words.size() < room * column.width) {
     bulk_move(column.words, room * column.width, room * column.width, n * column.width);
   }
-  if (!column.tag.empty()) bulk_move(column.tag, room, column.tag.size(), column.tag.size());
+  if (!column.tag.empty() && column.tag.capacity() < room) bulk_move(column.tag, room, column.tag.size(), column.tag.size());
 }
 
 std::uint64_t ValueAppender::pool_slot(const SignalValue& value) { return pool_->pool.slot(value); }

@@ -214,7 +214,6 @@ const char* scan_known_bits(const char* p, const char* end, std::uint64_t& bits)
   const char c = *p;
   const char* code;
   const char* nl;
-  bits = 0;
   if (kScalar[static_cast<unsigned char>(c)]) {
     code = p + 1;
     if (end - code >= 8) {
@@ -246,7 +245,6 @@ const char* scan_known_bits(const char* p, const char* end, std::uint64_t& bits)
   }
   if (nl == code || nl[-1] <= ' ') return false;
   id = codes.id_of({code, static_cast<std::size_t>(nl - code)});
-  if (kind != Kind::Bits) bits = 0;
   p = nl < end ? nl + 1 : end;
   return true;
 }
