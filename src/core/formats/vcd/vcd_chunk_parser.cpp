@@ -205,34 +205,38 @@ const char* scan_known_bits(const char* p, const char* end, std::uint64_t& bits)
                                                std::uint32_t& id, VcdChange::Kind& kind, std::uint64_t& bits) {
   using Kind = VcdChange::Kind;
   // A scalar change or not, in one branch: value lines fall at random, and
-  // a test per character would be mispredicted more often.
+  // a test per character would be mispredicted more often. The entry also
+  // gives the change: bit 1 its bits, bit 2 an Empty kind.
   static constexpr auto kScalar = [] {
-    std::array<bool, 256> table{};
-    for (const unsigned char v : {'0', '1', 'x', 'X'}) table[v] = true;
+    std::array<std::uint8_t, 256> table{};
+    table['0'] = 1;
+    table['1'] = 1 | 2;
+    table['x'] = table['X'] = 1 | 4;
     return table;
   }();
+  static_assert(static_cast<unsigned>(Kind::Bits) == 0 && static_cast<unsigned>(Kind::Empty) == 1);
   const char c = *p;
   const char* code;
   const char* nl;
-  if (kScalar[static_cast<unsigned char>(c)]) {
+  if (const unsigned scalar = kScalar[static_cast<unsigned char>(c)]; scalar != 0) {
     code = p + 1;
+    kind = static_cast<Kind>(scalar >> 2);
+    bits = (scalar >> 1) & 1;
     if (end - code >= 8) {
       // The usual line: a code of one or two characters, both above the
-      // space, and the line feed, all in the word after the value.
+      // space, and the line feed, all in the word after the value. In ASCII
+      // (the text is) adding 0x5F sets a byte's high bit exactly when the
+      // byte is above the space, without carrying into the next byte.
       const std::uint64_t w = load8(code);
-      const auto len = static_cast<unsigned>(std::countr_zero(zero_bytes(w ^ (kOnes * '\n')))) >> 3;
-      const auto above_space = [&](unsigned i) { return static_cast<signed char>(w >> (8 * i)) > ' '; };
-      if ((len == 1 && above_space(0)) || (len == 2 && above_space(0) && above_space(1))) {
-        id = codes.id_of_short(static_cast<std::uint32_t>(w & (len == 1 ? 0xFF : 0xFFFF)));
-        kind = c == '0' || c == '1' ? Kind::Bits : Kind::Empty;
-        bits = c == '1' ? 1 : 0;
+      const std::uint64_t stops = ~(w + kOnes * 0x5F) & (kOnes * 0x80);
+      const auto len = static_cast<unsigned>(std::countr_zero(stops)) >> 3;
+      if (len - 1 < 2 && static_cast<char>(w >> (8 * len)) == '\n') {
+        id = codes.id_of_short(static_cast<std::uint32_t>(w & (0xFFFFu >> (16 - 8 * len))));
         p = code + len + 1;
         return true;
       }
     }
     nl = find_newline(code, end);
-    kind = c == '0' || c == '1' ? Kind::Bits : Kind::Empty;
-    bits = c == '1' ? 1 : 0;
   } else if (c == 'b' || c == 'B') {
     const char* stop = scan_known_bits(p + 1, end, bits);
     if (stop == end || *stop != ' ') return false;
