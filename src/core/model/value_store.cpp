@@ -258,7 +258,7 @@ void ValueAppender::grow(std::uint32_t id) {
   store_.columns_.resize(pending_.size());
 }
 
-void ValueAppender::reserve(std::uint32_t id, std::size_t more) {
+void ValueAppender::grow_column(std::uint32_t id, std::size_t more) {
   if (id >= pending_.size()) grow(id);
   detail::ValueColumn& column = store_.columns_[id];
   // One more for the change that ends the column. Doubling at least keeps
@@ -319,48 +319,6 @@ void ValueAppender::push_run_slow(Pending& p, detail::ValueColumn& column, std::
   detail::put_word(column.words.data() + n * column.width, column.width, word);
   p.last_tag = tag;
   p.last_word = word;
-}
-
-bool ValueAppender::BatchWriter::start(std::size_t more) {
-  if (active_ || more == 0) return active_;
-  width_ = column_.width;
-  const std::uint64_t limit = width_ >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * width_)) - 1;
-  // The held record must make a run this path can write.
-  if (slot_.held && (slot_.word > limit || slot_.index >= UINT32_MAX)) return false;
-  // The room is made once and cut back by stop(): the list has the capacity.
-  size_ = column_.index.size();
-  const std::size_t room = size_ + more;
-  column_.index.resize(room);
-  index_ = column_.index.data();
-  tags_ = nullptr;
-  if (!column_.tag.empty()) {
-    column_.tag.resize(room);
-    tags_ = column_.tag.data();
-  }
-  if (column_.words.size() < room * width_) column_.words.resize(room * width_);
-  words_ = column_.words.data();
-  held_ = slot_.held;
-  held_index_ = slot_.index;
-  held_tag_ = slot_.tag;
-  held_word_ = slot_.word;
-  last_tag_ = slot_.last_tag;
-  last_word_ = slot_.last_word;
-  active_ = true;
-  return true;
-}
-
-void ValueAppender::BatchWriter::stop() noexcept {
-  if (!active_) return;
-  // Shrinking never reallocates: no throw.
-  column_.index.resize(size_);
-  if (tags_ != nullptr) column_.tag.resize(size_);
-  slot_.held = held_;
-  slot_.index = held_index_;
-  slot_.tag = held_tag_;
-  slot_.word = held_word_;
-  slot_.last_tag = last_tag_;
-  slot_.last_word = last_word_;
-  active_ = false;
 }
 
 ValueStore ValueAppender::finish(std::size_t indices) {

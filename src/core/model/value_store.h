@@ -349,7 +349,15 @@ class ValueAppender {
   bool append_batch(std::uint32_t id, std::size_t n, Record&& record);
   // Room for `more` further changes of `id`, for a reader that knows how
   // many a signal takes: its change list then grows without copying.
-  void reserve(std::uint32_t id, std::size_t more);
+  void reserve(std::uint32_t id, std::size_t more) {
+    // One more for the change that ends the column; the common case, room
+    // already there, is decided here, once per batch.
+    if (id < pending_.size()) {
+      const detail::ValueColumn& column = store_.columns_[id];
+      if (column.index.size() + more + 1 <= column.index.capacity()) return;
+    }
+    grow_column(id, more);
+  }
   // The payload word of a WideBits, Logic or Str value: its slot in this
   // appender's pool. append_inline(id, index, value.tag(), pool_slot(value))
   // appends the value, so a reader that repeats a few such values (the
@@ -375,6 +383,8 @@ class ValueAppender {
     bool held = false;
   };
   void grow(std::uint32_t id);
+  // reserve() for a column without the room.
+  void grow_column(std::uint32_t id, std::size_t more);
   // Called for nearly every record: kept inline so that a reader's loop over
   // its changes compiles into one piece.
   [[gnu::always_inline]] void commit(Pending& p, detail::ValueColumn& column) {
@@ -422,7 +432,33 @@ class ValueAppender {
 
     // Starts taking records, with room for `more` runs (the change list
     // must have the capacity); false when the held record does not suit.
-    bool start(std::size_t more);
+    bool start(std::size_t more) {
+      if (active_ || more == 0) return active_;
+      width_ = column_.width;
+      const std::uint64_t limit = width_ >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * width_)) - 1;
+      // The held record must make a run this path can write.
+      if (slot_.held && (slot_.word > limit || slot_.index >= UINT32_MAX)) return false;
+      // The room is made once and cut back by stop(): the list has the capacity.
+      size_ = column_.index.size();
+      const std::size_t room = size_ + more;
+      column_.index.resize(room);
+      index_ = column_.index.data();
+      tags_ = nullptr;
+      if (!column_.tag.empty()) {
+        column_.tag.resize(room);
+        tags_ = column_.tag.data();
+      }
+      if (column_.words.size() < room * width_) column_.words.resize(room * width_);
+      words_ = column_.words.data();
+      held_ = slot_.held;
+      held_index_ = slot_.index;
+      held_tag_ = slot_.tag;
+      held_word_ = slot_.word;
+      last_tag_ = slot_.last_tag;
+      last_word_ = slot_.last_word;
+      active_ = true;
+      return true;
+    }
     // Takes records k, k + 1, ... up to n; returns where it stopped, with
     // the record it could not take in `refused`.
     template <class Record>
@@ -431,7 +467,19 @@ class ValueAppender {
                                                : take_with<FillOrder::AfterChanges>(k, n, record, refused);
     }
     // Writes the state back into the signal's pending record and column.
-    void stop() noexcept;
+    void stop() noexcept {
+      if (!active_) return;
+      // Shrinking never reallocates: no throw.
+      column_.index.resize(size_);
+      if (tags_ != nullptr) column_.tag.resize(size_);
+      slot_.held = held_;
+      slot_.index = held_index_;
+      slot_.tag = held_tag_;
+      slot_.word = held_word_;
+      slot_.last_tag = last_tag_;
+      slot_.last_word = last_word_;
+      active_ = false;
+    }
 
    private:
     template <FillOrder kFill, class Record>
@@ -470,6 +518,7 @@ class ValueAppender {
         held_word_ = r.word;
         ++k;
       }
+      if constexpr (!after_changes && kWidth < 8) return take_keyed<kWidth, kTags>(k, n, record, refused);
       std::uint32_t* const index = index_;
       std::uint8_t* const tags = tags_;
       std::uint8_t* const words = words_;
@@ -520,6 +569,56 @@ class ValueAppender {
       held_word_ = held_word;
       last_tag_ = last_tag;
       last_word_ = last_word;
+      return k;
+    }
+
+    // take_as filling before changes with payloads narrower than a word:
+    // a run's tag and payload travel as one key (the tag in the top byte),
+    // which frees the registers the loop would otherwise spill.
+    template <unsigned kWidth, bool kTags, class Record>
+    std::size_t take_keyed(std::size_t k, std::size_t n, Record& record, InlineRecord& refused) {
+      static_assert(kWidth < 8);
+      constexpr auto kBits = static_cast<std::uint8_t>(SignalValue::Tag::Bits);
+      constexpr std::uint64_t kLimit = (std::uint64_t{1} << (8 * kWidth)) - 1;
+      const auto key_of = [](std::uint8_t tag, std::uint64_t word) { return word | std::uint64_t{tag} << 56; };
+      std::uint32_t* const index = index_;
+      std::uint8_t* const tags = tags_;
+      std::uint8_t* const words = words_;
+      std::size_t size = size_;
+      std::size_t held_index = held_index_;
+      std::uint64_t held = key_of(held_tag_, held_word_);
+      std::uint64_t last = key_of(last_tag_, last_word_);
+      for (; k < n; ++k) {
+        const InlineRecord r = record(k);
+        if ((r.word > kLimit) | (r.index >= UINT32_MAX) | (r.index < held_index)) [[unlikely]] {
+          refused = r;
+          break;
+        }
+        if (r.index != held_index) {
+          // The held record makes a run exactly when it differs from the
+          // last run, and is the last run afterwards either way; the run is
+          // written in any case, and only the size decides whether it stays.
+          const bool push = held != last;
+          const auto held_tag = static_cast<std::uint8_t>(held >> 56);
+          if (!kTags && push && held_tag != kBits) [[unlikely]] {
+            refused = r;
+            break;
+          }
+          index[size] = static_cast<std::uint32_t>(held_index);
+          if constexpr (kTags) tags[size] = held_tag;
+          if constexpr (kWidth != 0) detail::put_word(words + size * kWidth, kWidth, held & kLimit);
+          size += push;
+          last = held;
+        }
+        held_index = r.index;
+        held = key_of(static_cast<std::uint8_t>(r.tag), r.word);
+      }
+      size_ = size;
+      held_index_ = held_index;
+      held_tag_ = static_cast<std::uint8_t>(held >> 56);
+      held_word_ = held & kLimit;
+      last_tag_ = static_cast<std::uint8_t>(last >> 56);
+      last_word_ = last & kLimit;
       return k;
     }
 
