@@ -44,6 +44,12 @@ SharedArena& shared_arena() {
   return *shared;
 }
 
+// Made while the library loads, before any thread of ours can run: a fork
+// that finds another thread inside the first call's initialisation would
+// leave the child waiting on its guard for ever (the fork handlers are not
+// in place before it ends).
+[[maybe_unused]] SharedArena& made_at_load = shared_arena();
+
 }  // namespace
 
 void* bulk_allocate(std::size_t bytes) {
