@@ -283,9 +283,11 @@ void run_load(LoadedTrace& trace, const VcdLoadOptions& options, const std::func
   std::deque<std::unique_ptr<Piece>> joining;  // handed to the parts, in file order
   std::vector<std::unique_ptr<Piece>> spare;
   // Declared after the pieces so that its threads stop before they go.
-  // The loading thread reads (and inflates) the input, and runs tasks only
-  // while it waits, so the workers alone can keep every core busy.
-  LoadTasks tasks(threads > 1 ? threads : 0, declarations.codes(), parts);
+  // The loading thread reads (and inflates) the input and runs tasks while
+  // it waits, so it counts as one of the threads: one worker more would
+  // leave more threads running than cores, which only take turns on them
+  // (and switch hundreds of times a load).
+  LoadTasks tasks(threads > 1 ? threads - 1 : 0, declarations.codes(), parts);
   const std::size_t depth = 2 * threads + 1;
 
   // Declarations come first in a dump; the blocks that hold them are parsed
