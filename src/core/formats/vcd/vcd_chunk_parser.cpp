@@ -196,6 +196,24 @@ const char* scan_known_bits(const char* p, const char* end, std::uint64_t& bits)
   return p;
 }
 
+// The usual end of a change line: a code of one or two characters, both
+// above the space, and the line feed, all in the word at `code` (within an
+// ASCII text). Gives the code's id, moves `p` past the line and returns true;
+// returns false for anything else. Adding 0x5F to an ASCII byte sets its
+// high bit exactly when the byte is above the space, without carrying into
+// the next byte.
+[[gnu::always_inline]] inline bool short_code(const char* code, const char* end, const VcdCodeTable& codes,
+                                              std::uint32_t& id, const char*& p) noexcept {
+  if (end - code < 8) return false;
+  const std::uint64_t w = load8(code);
+  const std::uint64_t stops = ~(w + kOnes * 0x5F) & (kOnes * 0x80);
+  const auto len = static_cast<unsigned>(std::countr_zero(stops)) >> 3;
+  if (len - 1 >= 2 || static_cast<char>(w >> (8 * len)) != '\n') return false;
+  id = codes.id_of_short(static_cast<std::uint32_t>(w & (0xFFFFu >> (16 - 8 * len))));
+  p = code + len + 1;
+  return true;
+}
+
 // The commonest lines of an ASCII text, read without trimming: a scalar 0,
 // 1 or x change, or a bit string of known bits, whose first and last
 // characters are not white space (so the line is its own trimmed form).
@@ -222,28 +240,16 @@ const char* scan_known_bits(const char* p, const char* end, std::uint64_t& bits)
     code = p + 1;
     kind = static_cast<Kind>(scalar >> 2);
     bits = (scalar >> 1) & 1;
-    if (end - code >= 8) {
-      // The usual line: a code of one or two characters, both above the
-      // space, and the line feed, all in the word after the value. In ASCII
-      // (the text is) adding 0x5F sets a byte's high bit exactly when the
-      // byte is above the space, without carrying into the next byte.
-      const std::uint64_t w = load8(code);
-      const std::uint64_t stops = ~(w + kOnes * 0x5F) & (kOnes * 0x80);
-      const auto len = static_cast<unsigned>(std::countr_zero(stops)) >> 3;
-      if (len - 1 < 2 && static_cast<char>(w >> (8 * len)) == '\n') {
-        id = codes.id_of_short(static_cast<std::uint32_t>(w & (0xFFFFu >> (16 - 8 * len))));
-        p = code + len + 1;
-        return true;
-      }
-    }
+    if (short_code(code, end, codes, id, p)) return true;
     nl = find_newline(code, end);
   } else if (c == 'b' || c == 'B') {
     const char* stop = scan_known_bits(p + 1, end, bits);
     if (stop == end || *stop != ' ') return false;
     code = stop + 1;
+    kind = stop == p + 1 ? Kind::Empty : Kind::Bits;  // no digits: Empty
+    if (short_code(code, end, codes, id, p)) return true;
     if (code == end || *code <= ' ') return false;
     nl = find_newline(code, end);
-    kind = stop == p + 1 ? Kind::Empty : Kind::Bits;  // no digits: Empty
   } else {
     return false;
   }
