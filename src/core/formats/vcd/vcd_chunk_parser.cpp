@@ -123,11 +123,17 @@ std::uint64_t gather_bits(std::uint64_t w, unsigned k) noexcept {
   return eight >> (8 - k);
 }
 
+// Where the digits of a bit string stop, and their value.
+struct KnownBits {
+  const char* stop;
+  std::uint64_t bits;
+};
+
 // The digits of a bit string that starts at `p`, while they are all '0' or
 // '1': their value (the last 64 reach it) and where they stop. Words are read
 // up to `end`, the end of the whole text; a line ends before it in a
 // character that is not a digit.
-const char* scan_known_bits(const char* p, const char* end, std::uint64_t& bits) noexcept {
+KnownBits scan_known_bits(const char* p, const char* end) noexcept {
   std::uint64_t acc = 0;
 #ifdef __SSE2__
   if (end - p >= 64) {
@@ -148,8 +154,7 @@ const char* scan_known_bits(const char* p, const char* end, std::uint64_t& bits)
       // The first character ends up most significant; the characters after
       // the digits fall off the end.
       const std::uint64_t reversed = reverse_bits(ones);
-      bits = k == 0 ? 0 : reversed >> (64 - k);
-      return p + k;
+      return {p + k, k == 0 ? 0 : reversed >> (64 - k)};
     }
   }
   // Sixteen characters at a time: one mask bit per '1' and per digit,
@@ -174,8 +179,7 @@ const char* scan_known_bits(const char* p, const char* end, std::uint64_t& bits)
     }
     const auto k = static_cast<unsigned>(std::countr_zero(~digits));
     if (k > 0) acc = (acc << k) | (reversed16(ones & ((1u << k) - 1)) >> (16 - k));
-    bits = acc;
-    return p + k;
+    return {p + k, acc};
   }
 #endif
   while (end - p >= 8) {
@@ -188,12 +192,10 @@ const char* scan_known_bits(const char* p, const char* end, std::uint64_t& bits)
     }
     const unsigned k = static_cast<unsigned>(std::countr_zero(other)) >> 3;
     if (k > 0) acc = (acc << k) | gather_bits(w, k);
-    bits = acc;
-    return p + k;
+    return {p + k, acc};
   }
   for (; p < end && (*p == '0' || *p == '1'); ++p) acc = (acc << 1) | static_cast<std::uint64_t>(*p - '0');
-  bits = acc;
-  return p;
+  return {p, acc};
 }
 
 // The usual end of a change line: a code of one or two characters, both
@@ -243,7 +245,8 @@ const char* scan_known_bits(const char* p, const char* end, std::uint64_t& bits)
     if (short_code(code, end, codes, id, p)) return true;
     nl = find_newline(code, end);
   } else if (c == 'b' || c == 'B') {
-    const char* stop = scan_known_bits(p + 1, end, bits);
+    const auto [stop, known] = scan_known_bits(p + 1, end);
+    bits = known;
     if (stop == end || *stop != ' ') return false;
     code = stop + 1;
     kind = stop == p + 1 ? Kind::Empty : Kind::Bits;  // no digits: Empty
@@ -377,8 +380,7 @@ std::size_t parse_lines(std::string_view text, const VcdCodeTable& codes, VcdRun
       case 'B': {
         if (line_ascii) {
           // The common case: known bits and one space before the code.
-          std::uint64_t bits;
-          const char* stop = scan_known_bits(line.data() + 1, end, bits);
+          const auto [stop, bits] = scan_known_bits(line.data() + 1, end);
           const auto at = static_cast<std::size_t>(stop - line.data());
           if (at < line.size() && *stop == ' ') {
             if (const std::uint32_t id = codes.id_of(code_after(at + 1)); id != VcdCodeTable::kNone) {
