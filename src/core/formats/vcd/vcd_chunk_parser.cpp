@@ -129,12 +129,15 @@ struct KnownBits {
   std::uint64_t bits;
 };
 
+// scan_known_bits for strings of 64 digits and more, or near the end.
+[[gnu::noinline]] KnownBits scan_many_known_bits(const char* p, const char* end) noexcept;
+
 // The digits of a bit string that starts at `p`, while they are all '0' or
 // '1': their value (the last 64 reach it) and where they stop. Words are read
 // up to `end`, the end of the whole text; a line ends before it in a
-// character that is not a digit.
-KnownBits scan_known_bits(const char* p, const char* end) noexcept {
-  std::uint64_t acc = 0;
+// character that is not a digit. The usual vector is read inline, without
+// a call that would make the parse loop keep its state in memory.
+[[gnu::always_inline]] inline KnownBits scan_known_bits(const char* p, const char* end) noexcept {
 #ifdef __SSE2__
   if (end - p >= 64) {
     // Up to 63 digits, the usual vector, without a loop whose end would be
@@ -157,6 +160,13 @@ KnownBits scan_known_bits(const char* p, const char* end) noexcept {
       return {p + k, k == 0 ? 0 : reversed >> (64 - k)};
     }
   }
+#endif
+  return scan_many_known_bits(p, end);
+}
+
+KnownBits scan_many_known_bits(const char* p, const char* end) noexcept {
+  std::uint64_t acc = 0;
+#ifdef __SSE2__
   // Sixteen characters at a time: one mask bit per '1' and per digit,
   // first character in the lowest bit, turned around so it is the highest.
   static constexpr auto kReversed = [] {
