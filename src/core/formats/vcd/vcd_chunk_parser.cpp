@@ -221,7 +221,7 @@ KnownBits scan_many_known_bits(const char* p, const char* end) noexcept {
   const std::uint64_t stops = ~(w + kOnes * 0x5F) & (kOnes * 0x80);
   const auto len = static_cast<unsigned>(std::countr_zero(stops)) >> 3;
   if (len - 1 >= 2 || static_cast<char>(w >> (8 * len)) != '\n') return false;
-  id = codes.id_of_short(static_cast<std::uint32_t>(w & (0xFFFFu >> (16 - 8 * len))));
+  id = codes.id_of_line_end(static_cast<std::uint32_t>(w & 0xFFFF));
   p = code + len + 1;
   return true;
 }

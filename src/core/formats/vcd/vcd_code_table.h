@@ -38,10 +38,17 @@ class VcdCodeTable {
   // id_of for a code of one or two bytes, none of them NUL, given as its
   // bytes with the first in the low byte (a one-byte code's high byte is 0).
   std::uint32_t id_of_short(std::uint32_t key) const { return short_.get()[key & 0xFFFF] - 1; }
+  // id_of for the code of one or two bytes that ends a line, given as the
+  // next two bytes of the line, first in the low byte: a one-byte code with
+  // the line feed after it. (Codes hold no white space, so a two-byte code
+  // never ends in a line feed, and the key of a one-byte code followed by
+  // one is kept for it.)
+  std::uint32_t id_of_line_end(std::uint32_t key) const { return id_of_short(key); }
 
   void insert(std::string_view code, std::uint32_t id) {
     if (is_short(code)) {
       short_.get()[short_key(code)] = id + 1;
+      if (code.size() == 1) short_.get()[short_key(code) | std::size_t{'\n'} << 8] = id + 1;
     } else {
       long_.emplace(std::string(code), id);
     }
