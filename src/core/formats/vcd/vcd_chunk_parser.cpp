@@ -137,28 +137,34 @@ struct KnownBits {
 // up to `end`, the end of the whole text; a line ends before it in a
 // character that is not a digit. The usual vector is read inline, without
 // a call that would make the parse loop keep its state in memory.
+#ifdef __SSE2__
+// The digits among the 64 characters at `p` (which must all be readable):
+// where they stop, at p + 64 at the latest, and their value. A bit string
+// of up to 64 digits, the usual vector, is read without a loop whose end
+// would be mispredicted for every line: one mask bit per '1' and per digit
+// over the 64 characters, and the digits' bits turned around.
+[[gnu::always_inline]] inline KnownBits known_bits64(const char* p) noexcept {
+  std::uint64_t ones = 0;
+  std::uint64_t digits = 0;
+  for (int i = 0; i < 4; ++i) {
+    const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+    const auto one = static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(chars, _mm_set1_epi8('1'))));
+    const auto zero = static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(chars, _mm_set1_epi8('0'))));
+    ones |= one << (16 * i);
+    digits |= (one | zero) << (16 * i);
+  }
+  const auto k = static_cast<unsigned>(std::countr_zero(~digits));
+  // The first character ends up most significant; the characters after
+  // the digits fall off the end.
+  return {p + k, k == 0 ? 0 : reverse_bits(ones) >> (64 - k)};
+}
+#endif
+
 [[gnu::always_inline]] inline KnownBits scan_known_bits(const char* p, const char* end) noexcept {
 #ifdef __SSE2__
   if (end - p >= 64) {
-    // Up to 63 digits, the usual vector, without a loop whose end would be
-    // mispredicted for every line: one mask bit per '1' and per digit over
-    // 64 characters, and the digits' bits turned around.
-    std::uint64_t ones = 0;
-    std::uint64_t digits = 0;
-    for (int i = 0; i < 4; ++i) {
-      const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-      const auto one = static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(chars, _mm_set1_epi8('1'))));
-      const auto zero = static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(chars, _mm_set1_epi8('0'))));
-      ones |= one << (16 * i);
-      digits |= (one | zero) << (16 * i);
-    }
-    const auto k = static_cast<unsigned>(std::countr_zero(~digits));
-    if (k < 64) {
-      // The first character ends up most significant; the characters after
-      // the digits fall off the end.
-      const std::uint64_t reversed = reverse_bits(ones);
-      return {p + k, k == 0 ? 0 : reversed >> (64 - k)};
-    }
+    const KnownBits known = known_bits64(p);
+    if (known.stop < p + 64) return known;
   }
 #endif
   return scan_many_known_bits(p, end);
@@ -208,6 +214,19 @@ KnownBits scan_many_known_bits(const char* p, const char* end) noexcept {
   return {p, acc};
 }
 
+// A scalar change or not, in one branch: value lines fall at random, and a
+// test per character would be mispredicted more often. The entry, by the
+// line's first character, also gives the change: bit 1 its bits, bit 2 an
+// Empty kind.
+constexpr auto kScalar = [] {
+  std::array<std::uint8_t, 256> table{};
+  table['0'] = 1;
+  table['1'] = 1 | 2;
+  table['x'] = table['X'] = 1 | 4;
+  return table;
+}();
+static_assert(static_cast<unsigned>(VcdChange::Kind::Bits) == 0 && static_cast<unsigned>(VcdChange::Kind::Empty) == 1);
+
 // The usual end of a change line: a code of one or two characters, both
 // above the space, and the line feed, all in the word at `code` (within an
 // ASCII text). Gives the code's id, moves `p` past the line and returns true;
@@ -234,17 +253,6 @@ KnownBits scan_many_known_bits(const char* p, const char* end) noexcept {
 [[gnu::always_inline]] inline bool fast_change(const char*& p, const char* end, const VcdCodeTable& codes,
                                                std::uint32_t& id, VcdChange::Kind& kind, std::uint64_t& bits) {
   using Kind = VcdChange::Kind;
-  // A scalar change or not, in one branch: value lines fall at random, and
-  // a test per character would be mispredicted more often. The entry also
-  // gives the change: bit 1 its bits, bit 2 an Empty kind.
-  static constexpr auto kScalar = [] {
-    std::array<std::uint8_t, 256> table{};
-    table['0'] = 1;
-    table['1'] = 1 | 2;
-    table['x'] = table['X'] = 1 | 4;
-    return table;
-  }();
-  static_assert(static_cast<unsigned>(Kind::Bits) == 0 && static_cast<unsigned>(Kind::Empty) == 1);
   const char c = *p;
   const char* code;
   const char* nl;
@@ -271,6 +279,85 @@ KnownBits scan_many_known_bits(const char* p, const char* end) noexcept {
   p = nl < end ? nl + 1 : end;
   return true;
 }
+
+#ifdef __SSE2__
+// Bytes that must follow the start of a window for quick_changes to read
+// the lines in it: the window's 64 bytes, then a bit string's first 64
+// characters after a 'b' that starts near the window's end.
+constexpr std::ptrdiff_t kQuickSlack = 144;
+
+// One bit per line feed among the 64 bytes at `p`.
+[[gnu::always_inline]] inline std::uint64_t line_feeds64(const char* p) noexcept {
+  std::uint64_t mask = 0;
+  for (int i = 0; i < 4; ++i) {
+    const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+    mask |= static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(chars, _mm_set1_epi8('\n')))) << (16 * i);
+  }
+  return mask;
+}
+
+// fast_change's common cases in a loop of their own, for the lines that
+// start before `stop_at` (kQuickSlack bytes before the text's end, so that
+// no read needs a bound): a scalar change, or a bit string of at most 64
+// known digits, with a code of one or two characters above the space.
+// Writes the changes from slots[count] on and returns the new count; leaves
+// `p` at the first line it does not take (or at or past `stop_at`).
+//
+// The lines are found 64 bytes at a time from a mask of their line feeds,
+// not by reading each line to its end: where each line starts does not wait
+// on the line before it, so the processor works on several lines at once.
+// Nothing in the loop calls out, so its state stays in registers.
+[[gnu::always_inline]] inline std::size_t quick_changes(const char*& p, const char* stop_at, const VcdCodeTable& codes,
+                                                        VcdChange* slots, std::size_t count, std::uint32_t step) {
+  using Kind = VcdChange::Kind;
+  const char* line = p;
+  while (line < stop_at) {
+    const char* const window = line;
+    std::uint64_t feeds = line_feeds64(window);
+    while (feeds != 0) {
+      const char* const end = window + std::countr_zero(feeds);
+      feeds &= feeds - 1;
+      const unsigned scalar = kScalar[static_cast<unsigned char>(*line)];
+      const char* code;
+      std::uint64_t bits;
+      unsigned kind;
+      if (scalar != 0) {
+        code = line + 1;
+        bits = (scalar >> 1) & 1;
+        kind = scalar >> 2;
+      } else {
+        if ((*line | 0x20) != 'b') goto stop;  // 'b' or 'B'
+        const KnownBits known = known_bits64(line + 1);
+        if (*known.stop != ' ') goto stop;
+        code = known.stop + 1;
+        bits = known.bits;
+        kind = known.stop == line + 1 ? 1 : 0;  // no digits: Empty
+      }
+      {
+        // A code of one or two characters, both above the space: in ASCII
+        // (the text is) adding 0x5F sets a byte's high bit exactly when the
+        // byte is above the space, without carrying into the next byte. The
+        // two bytes are the code's, or a one-character code's and the line
+        // feed, and name the code either way.
+        const auto length = static_cast<std::size_t>(end - code);
+        std::uint16_t key;
+        std::memcpy(&key, code, 2);
+        const std::uint32_t need = length == 1 ? 0x80 : 0x8080;
+        if (length - 1 >= 2 || ((key + 0x5F5Fu) & need) != need) goto stop;
+        const std::uint32_t id = codes.id_of_line_end(key);
+        slots[count] = VcdChange::make(id, step, static_cast<Kind>(kind), bits);
+        count += id != VcdCodeTable::kNone;
+      }
+      line = end + 1;
+    }
+    // A window without a whole line: the line is long, and not for here.
+    if (line == window) break;
+  }
+stop:
+  p = line;
+  return count;
+}
+#endif
 
 // Parses one run; `on_declaration(line)` decides whether to go on past a
 // declaration line (true) or to stop before it (false).
@@ -321,9 +408,22 @@ std::size_t parse_lines(std::string_view text, const VcdCodeTable& codes, VcdRun
       std::uint32_t id;
       Kind kind;
       std::uint64_t bits;
-      while (p < end && fast_change(p, end, codes, id, kind, bits)) {
+      // Lines the quick loop gives up on go to fast_change; when it gives
+      // up on one at once (long codes, a big design's), the next few do too
+      // without asking it.
+      unsigned without_quick = 0;
+      for (;;) {
+#ifdef __SSE2__
+        if (without_quick == 0 && end - p > kQuickSlack) {
+          const char* const before = p;
+          count = quick_changes(p, end - kQuickSlack, codes, slots, count, step);
+          if (p == before) without_quick = 16;
+        }
+#endif
+        if (p == end || !fast_change(p, end, codes, id, kind, bits)) break;
         slots[count] = VcdChange::make(id, step, kind, bits);
         count += id != VcdCodeTable::kNone;
+        without_quick -= without_quick != 0;
       }
       changes.count = count;
       if (p == end) break;
