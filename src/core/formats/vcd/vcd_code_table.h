@@ -1,10 +1,14 @@
 // Identifier-code lookup for the VCD parser. Writers hand out the shortest
 // codes first (one or two printable characters cover the first 8,930
 // signals), so codes of one or two bytes resolve through one direct table
-// indexed by the bytes themselves; longer codes fall back to a hash map.
+// indexed by the bytes themselves. Codes of three to seven bytes (a big
+// design's) are numbers too, looked up in an open-addressing table by a
+// multiplicative hash; longer codes fall back to a hash map of strings.
 // Every value change goes through here.
 #pragma once
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -31,6 +35,7 @@ class VcdCodeTable {
   // The id of `code`, or kNone.
   std::uint32_t id_of(std::string_view code) const {
     if (is_short(code)) return id_of_short(static_cast<std::uint32_t>(short_key(code)));
+    if (is_medium(code)) return id_of_medium(medium_key(code));
     if (long_.empty()) return kNone;
     const auto it = long_.find(code);
     return it == long_.end() ? kNone : it->second;
@@ -49,6 +54,8 @@ class VcdCodeTable {
     if (is_short(code)) {
       short_.get()[short_key(code)] = id + 1;
       if (code.size() == 1) short_.get()[short_key(code) | std::size_t{'\n'} << 8] = id + 1;
+    } else if (is_medium(code)) {
+      insert_medium(medium_key(code), id);
     } else {
       long_.emplace(std::string(code), id);
     }
@@ -64,6 +71,43 @@ class VcdCodeTable {
     const auto byte = [&](std::size_t i) { return static_cast<std::size_t>(static_cast<unsigned char>(code[i])); };
     return code.size() == 1 ? byte(0) : byte(0) | byte(1) << 8;
   }
+  // A code of three to seven bytes as a number: its bytes, the first
+  // lowest, and its length in the top byte (so that no key is 0, the mark
+  // of an empty slot, and codes that differ only in trailing NULs differ).
+  static bool is_medium(std::string_view code) { return code.size() >= 3 && code.size() <= 7; }
+  static std::uint64_t medium_key(std::string_view code) {
+    std::uint64_t key = std::uint64_t{code.size()} << 56;
+    for (std::size_t i = 0; i < code.size(); ++i) key |= std::uint64_t{static_cast<unsigned char>(code[i])} << (8 * i);
+    return key;
+  }
+  std::size_t medium_slot(std::uint64_t key) const {
+    return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ULL) >> medium_shift_);
+  }
+  std::uint32_t id_of_medium(std::uint64_t key) const {
+    if (medium_.empty()) return kNone;
+    const std::size_t mask = medium_.size() - 1;
+    for (std::size_t i = medium_slot(key);; i = (i + 1) & mask) {
+      if (medium_[i].key == key) return medium_[i].id;
+      if (medium_[i].key == 0) return kNone;
+    }
+  }
+  void insert_medium(std::uint64_t key, std::uint32_t id) {
+    // At most half full, so that a probe ends soon.
+    if (2 * (medium_count_ + 1) > medium_.size()) {
+      std::vector<MediumSlot> old(std::max<std::size_t>(64, 2 * medium_.size()));
+      old.swap(medium_);
+      medium_shift_ = 64 - static_cast<unsigned>(std::countr_zero(medium_.size()));
+      medium_count_ = 0;
+      for (const MediumSlot& slot : old) {
+        if (slot.key != 0) insert_medium(slot.key, slot.id);
+      }
+    }
+    const std::size_t mask = medium_.size() - 1;
+    std::size_t i = medium_slot(key);
+    while (medium_[i].key != 0 && medium_[i].key != key) i = (i + 1) & mask;
+    if (medium_[i].key == 0) ++medium_count_;
+    medium_[i] = {key, id};
+  }
   static std::optional<std::uint32_t> unwrap(std::uint32_t v) {
     if (v == kNone) return std::nullopt;
     return v;
@@ -76,6 +120,13 @@ class VcdCodeTable {
   // by calloc, which takes fresh pages from the system for a table this
   // size: only the pages that codes fall into are ever touched.
   std::unique_ptr<std::uint32_t, Free> short_;
+  struct MediumSlot {
+    std::uint64_t key = 0;  // 0: empty
+    std::uint32_t id = 0;
+  };
+  std::vector<MediumSlot> medium_;  // a power of two slots, or none
+  std::size_t medium_count_ = 0;
+  unsigned medium_shift_ = 64;
   NameMap<std::uint32_t> long_;
 };
 
