@@ -647,7 +647,12 @@ class ValueAppender {
 
 template <class Record>
 bool ValueAppender::append_batch(std::uint32_t id, std::size_t n, Record&& record) {
-  if (n == 0) return true;
+  if (n < 2) {
+    // A single record costs less than starting and stopping the copying path.
+    if (n == 0) return true;
+    const InlineRecord r = record(0);
+    return append_inline(id, r.index, r.tag, r.word);
+  }
   reserve(id, n);  // every record makes at most one run
   BatchWriter batch(fill_, pending_[id], store_.columns_[id]);
   for (std::size_t k = 0; k < n; ++k) {
