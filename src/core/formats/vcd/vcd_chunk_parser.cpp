@@ -299,7 +299,7 @@ constexpr std::ptrdiff_t kQuickSlack = 144;
 // fast_change's common cases in a loop of their own, for the lines that
 // start before `stop_at` (kQuickSlack bytes before the text's end, so that
 // no read needs a bound): a scalar change, or a bit string of at most 64
-// known digits, with a code of one or two characters above the space.
+// known digits, with a code of one to seven characters above the space.
 // Writes the changes from slots[count] on and returns the new count; leaves
 // `p` at the first line it does not take (or at or past `stop_at`).
 //
@@ -334,17 +334,24 @@ constexpr std::ptrdiff_t kQuickSlack = 144;
         kind = known.stop == line + 1 ? 1 : 0;  // no digits: Empty
       }
       {
-        // A code of one or two characters, both above the space: in ASCII
+        // A code of one to seven characters, all above the space: in ASCII
         // (the text is) adding 0x5F sets a byte's high bit exactly when the
-        // byte is above the space, without carrying into the next byte. The
-        // two bytes are the code's, or a one-character code's and the line
-        // feed, and name the code either way.
+        // byte is above the space, without carrying into the next byte.
         const auto length = static_cast<std::size_t>(end - code);
-        std::uint16_t key;
-        std::memcpy(&key, code, 2);
-        const std::uint32_t need = length == 1 ? 0x80 : 0x8080;
-        if (length - 1 >= 2 || ((key + 0x5F5Fu) & need) != need) goto stop;
-        const std::uint32_t id = codes.id_of_line_end(key);
+        const std::uint64_t w = load8(code);
+        std::uint32_t id;
+        if (length - 1 < 2) {
+          // The usual code, one or two characters: the two bytes (a
+          // one-character code's with the line feed) name it either way.
+          const std::uint64_t high = length == 1 ? 0x80 : 0x8080;
+          if (((w + kOnes * 0x5F) & high) != high) goto stop;
+          id = codes.id_of_line_end(static_cast<std::uint32_t>(w & 0xFFFF));
+        } else {
+          if (length - 3 >= 5) goto stop;
+          const std::uint64_t high = (kOnes * 0x80) >> (64 - 8 * length);
+          if (((w + kOnes * 0x5F) & high) != high) goto stop;
+          id = codes.id_of_line_code(w, length);
+        }
         slots[count] = VcdChange::make(id, step, static_cast<Kind>(kind), bits);
         count += id != VcdCodeTable::kNone;
       }

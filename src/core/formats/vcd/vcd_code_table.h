@@ -49,6 +49,13 @@ class VcdCodeTable {
   // never ends in a line feed, and the key of a one-byte code followed by
   // one is kept for it.)
   std::uint32_t id_of_line_end(std::uint32_t key) const { return id_of_short(key); }
+  // id_of for the code of one to seven bytes that ends a line, none of them
+  // NUL, given as the word of the line's bytes from the code on (the first
+  // lowest: the code, then the line feed) and the code's length.
+  std::uint32_t id_of_line_code(std::uint64_t bytes, std::size_t length) const {
+    if (length <= 2) return id_of_line_end(static_cast<std::uint32_t>(bytes & 0xFFFF));
+    return id_of_medium((bytes & (~std::uint64_t{0} >> (64 - 8 * length))) | std::uint64_t{length} << 56);
+  }
 
   void insert(std::string_view code, std::uint32_t id) {
     if (is_short(code)) {
