@@ -155,14 +155,16 @@ TEST(VcdLoader, LongDumpWithLateDeclarations) {
   }
 }
 
-// Many signals (codes of one, two and more characters, so the direct tables
-// and the map both serve) with few changes each, busy and quiet ones mixed, and
+// Many signals (codes of one or two characters, of three to seven and of
+// more, so that every table of codes serves) with few changes each, busy and
+// quiet ones mixed, and
 // values of every kind: the store is split over the threads by signal, and
 // a block with far more signals than changes is grouped by sorting.
 TEST(VcdLoader, ManySignalsSplitOverThreads) {
   std::mt19937 rng(5);
   constexpr int kSignals = 3000;
   const auto code_of = [](int i) {
+    if (i % 11 == 0) return "long_code_" + std::to_string(i);
     if (i % 7 == 0) return "L" + std::to_string(i);
     std::string code;
     do {
