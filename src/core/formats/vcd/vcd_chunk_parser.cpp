@@ -280,6 +280,15 @@ static_assert(static_cast<unsigned>(VcdChange::Kind::Bits) == 0 && static_cast<u
   return true;
 }
 
+// Where the parser counts the changes of each signal, when it does (slots
+// not null): an id counts at slots[id + 1].
+struct SignalCounts {
+  std::uint32_t* slots;
+  [[gnu::always_inline]] void add(std::uint32_t id) const noexcept {
+    if (slots != nullptr) ++slots[id + 1];
+  }
+};
+
 #ifdef __SSE2__
 // Bytes that must follow the start of a window for quick_changes to read
 // the lines in it: the window's 64 bytes, then a bit string's first 64
@@ -308,7 +317,8 @@ constexpr std::ptrdiff_t kQuickSlack = 144;
 // on the line before it, so the processor works on several lines at once.
 // Nothing in the loop calls out, so its state stays in registers.
 [[gnu::always_inline]] inline std::size_t quick_changes(const char*& p, const char* stop_at, const VcdCodeTable& codes,
-                                                        VcdChange* slots, std::size_t count, std::uint32_t step) {
+                                                        VcdChange* slots, std::size_t count, std::uint32_t step,
+                                                        const SignalCounts& counts) {
   using Kind = VcdChange::Kind;
   const char* line = p;
   while (line < stop_at) {
@@ -354,6 +364,7 @@ constexpr std::ptrdiff_t kQuickSlack = 144;
         }
         slots[count] = VcdChange::make(id, step, static_cast<Kind>(kind), bits);
         count += id != VcdCodeTable::kNone;
+        counts.add(id);
       }
       line = end + 1;
     }
@@ -370,10 +381,11 @@ stop:
 // declaration line (true) or to stop before it (false).
 template <class OnDeclaration>
 std::size_t parse_lines(std::string_view text, const VcdCodeTable& codes, VcdRun& out,
-                        OnDeclaration&& on_declaration) {
+                        OnDeclaration&& on_declaration, std::uint32_t* counts_by_signal) {
   static constexpr std::uint8_t kZ[] = {kLogicZ};
   using Kind = VcdChange::Kind;
   const bool ascii = all_ascii(text);
+  const SignalCounts counts{counts_by_signal};
   // A run parsed in two parts (stopped at a declaration) numbers on.
   auto step = static_cast<std::uint32_t>(out.timestamps.size());
   const char* const begin = text.data();
@@ -393,6 +405,7 @@ std::size_t parse_lines(std::string_view text, const VcdCodeTable& codes, VcdRun
   changes.slots = out.changes.data();
   const auto add = [&](std::uint32_t id, Kind kind, std::uint64_t word) __attribute__((always_inline)) {
     changes.slots[changes.count++] = VcdChange::make(id, step, kind, word);
+    counts.add(id);
   };
   const auto add_value = [&](std::uint32_t id, SignalValue value) {
     switch (value.tag()) {
@@ -423,13 +436,14 @@ std::size_t parse_lines(std::string_view text, const VcdCodeTable& codes, VcdRun
 #ifdef __SSE2__
         if (without_quick == 0 && end - p > kQuickSlack) {
           const char* const before = p;
-          count = quick_changes(p, end - kQuickSlack, codes, slots, count, step);
+          count = quick_changes(p, end - kQuickSlack, codes, slots, count, step, counts);
           if (p == before) without_quick = 16;
         }
 #endif
         if (p == end || !fast_change(p, end, codes, id, kind, bits)) break;
         slots[count] = VcdChange::make(id, step, kind, bits);
         count += id != VcdCodeTable::kNone;
+        counts.add(id);
         without_quick -= without_quick != 0;
       }
       changes.count = count;
@@ -536,16 +550,29 @@ std::size_t parse_lines(std::string_view text, const VcdCodeTable& codes, VcdRun
 
 }  // namespace
 
+std::uint32_t* VcdRun::count_by_signal(std::uint32_t ids) {
+  starts_.assign(std::size_t{ids} + 1, 0);
+  counted_ = true;
+  return starts_.data();
+}
+
 void VcdRun::group_by_signal() {
   const std::size_t n = changes.size();
   groups.clear();
-  std::uint32_t lo = UINT32_MAX;
-  std::uint32_t hi = 0;
-  for (const VcdChange& c : changes) {
-    lo = std::min(lo, c.id);
-    hi = std::max(hi, c.id);
+  std::uint32_t lo = 0;
+  std::size_t span = 0;
+  if (counted_) {
+    span = starts_.size() - 1;
+    starts_[0] = 0;  // the changes of codes not declared, which were not kept
+  } else {
+    lo = UINT32_MAX;
+    std::uint32_t hi = 0;
+    for (const VcdChange& c : changes) {
+      lo = std::min(lo, c.id);
+      hi = std::max(hi, c.id);
+    }
+    span = n == 0 ? 0 : std::size_t{hi} - lo + 1;
   }
-  const std::size_t span = n == 0 ? 0 : std::size_t{hi} - lo + 1;
   if (span > 4 * n + 1024) {
     // Few changes over many signals: sorting costs less than a count per signal.
     std::stable_sort(changes.begin(), changes.end(), [](const VcdChange& a, const VcdChange& b) { return a.id < b.id; });
@@ -553,8 +580,10 @@ void VcdRun::group_by_signal() {
       if (k == 0 || changes[k].id != changes[k - 1].id) groups.push_back({changes[k].id, static_cast<std::uint32_t>(k)});
     }
   } else if (n != 0) {
-    starts_.assign(span + 1, 0);
-    for (const VcdChange& c : changes) ++starts_[c.id - lo + 1];
+    if (!counted_) {
+      starts_.assign(span + 1, 0);
+      for (const VcdChange& c : changes) ++starts_[c.id - lo + 1];
+    }
     for (std::size_t i = 1; i < starts_.size(); ++i) {
       if (starts_[i] != 0) groups.push_back({static_cast<std::uint32_t>(lo + i - 1), starts_[i - 1]});
       starts_[i] += starts_[i - 1];
@@ -566,6 +595,7 @@ void VcdRun::group_by_signal() {
     for (const VcdChange& c : changes) spare_[starts_[c.id - lo]++] = c;
     changes.swap(spare_);
   }
+  counted_ = false;
   groups.push_back({UINT32_MAX, static_cast<std::uint32_t>(n)});
 }
 
@@ -579,14 +609,21 @@ SignalValue VcdRun::value(const VcdChange& change) const {
 }
 
 std::size_t parse_vcd_run(std::string_view text, const VcdCodeTable& codes, VcdRun& out) {
-  return parse_lines(text, codes, out, [](std::string_view) { return false; });
+  // Counting while parsing pays when the signals are few beside the lines
+  // of the text (a line takes ten bytes or so); a table per signal for a
+  // short text of a big design would cost more than the count it saves.
+  std::uint32_t* counts = nullptr;
+  if (out.changes.empty() && codes.id_limit() <= text.size() / 16) counts = out.count_by_signal(codes.id_limit());
+  return parse_lines(text, codes, out, [](std::string_view) { return false; }, counts);
 }
 
 void parse_vcd_run_applying(std::string_view text, VcdDeclarations& declarations, VcdRun& out) {
+  // Declarations change the codes on the way: no counts.
+  out.forget_counts();
   parse_lines(text, declarations.codes(), out, [&](std::string_view line) {
     declarations.apply(line);
     return true;
-  });
+  }, nullptr);
 }
 
 }  // namespace velk

@@ -60,7 +60,15 @@ struct VcdRun {
     changes.clear();
     listed.clear();
     groups.clear();
+    counted_ = false;
   }
+  // Makes room for the parser to count the changes of each of `ids`
+  // signals as it writes them, at counts[id + 1] (an id of kNone, which
+  // wraps to 0, lands in a slot of its own); the grouping then needs no
+  // count of its own. Only for a run with no changes yet.
+  std::uint32_t* count_by_signal(std::uint32_t ids);
+  // The counts cover only part of the changes: the grouping counts again.
+  void forget_counts() noexcept { counted_ = false; }
   // Orders the changes by signal, keeping file order within each signal, so
   // that the join writes one signal's changes at a time, and lists the groups.
   void group_by_signal();
@@ -70,6 +78,7 @@ struct VcdRun {
  private:
   VcdChanges spare_;
   std::vector<std::uint32_t> starts_;
+  bool counted_ = false;  // starts_ holds the counts by id + 1 from 0
 };
 
 // Parses `text` into `out` with a fixed code table. Stops at the first

@@ -57,7 +57,11 @@ class VcdCodeTable {
     return id_of_medium((bytes & (~std::uint64_t{0} >> (64 - 8 * length))) | std::uint64_t{length} << 56);
   }
 
+  // One more than the highest id inserted.
+  std::uint32_t id_limit() const noexcept { return id_limit_; }
+
   void insert(std::string_view code, std::uint32_t id) {
+    id_limit_ = std::max(id_limit_, id + 1);
     if (is_short(code)) {
       short_.get()[short_key(code)] = id + 1;
       if (code.size() == 1) short_.get()[short_key(code) | std::size_t{'\n'} << 8] = id + 1;
@@ -135,6 +139,7 @@ class VcdCodeTable {
   std::size_t medium_count_ = 0;
   unsigned medium_shift_ = 64;
   NameMap<std::uint32_t> long_;
+  std::uint32_t id_limit_ = 0;
 };
 
 }  // namespace velk
