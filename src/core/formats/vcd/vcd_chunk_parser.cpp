@@ -132,11 +132,6 @@ struct KnownBits {
 // scan_known_bits for strings of 64 digits and more, or near the end.
 [[gnu::noinline]] KnownBits scan_many_known_bits(const char* p, const char* end) noexcept;
 
-// The digits of a bit string that starts at `p`, while they are all '0' or
-// '1': their value (the last 64 reach it) and where they stop. Words are read
-// up to `end`, the end of the whole text; a line ends before it in a
-// character that is not a digit. The usual vector is read inline, without
-// a call that would make the parse loop keep its state in memory.
 #ifdef __SSE2__
 // The digits among the 64 characters at `p` (which must all be readable):
 // where they stop, at p + 64 at the latest, and their value. A bit string
@@ -160,6 +155,11 @@ struct KnownBits {
 }
 #endif
 
+// The digits of a bit string that starts at `p`, while they are all '0' or
+// '1': their value (the last 64 reach it) and where they stop. Words are read
+// up to `end`, the end of the whole text; a line ends before it in a
+// character that is not a digit. The usual vector is read inline, without
+// a call that would make the parse loop keep its state in memory.
 [[gnu::always_inline]] inline KnownBits scan_known_bits(const char* p, const char* end) noexcept {
 #ifdef __SSE2__
   if (end - p >= 64) {
@@ -227,17 +227,20 @@ constexpr auto kScalar = [] {
 }();
 static_assert(static_cast<unsigned>(VcdChange::Kind::Bits) == 0 && static_cast<unsigned>(VcdChange::Kind::Empty) == 1);
 
+// The high bit set in every byte of the ASCII word `w` that is above the
+// space, and nowhere else: adding 0x5F to an ASCII byte sets its high bit
+// exactly then, without carrying into the next byte.
+constexpr std::uint64_t above_space(std::uint64_t w) noexcept { return (w + kOnes * 0x5F) & (kOnes * 0x80); }
+
 // The usual end of a change line: a code of one or two characters, both
 // above the space, and the line feed, all in the word at `code` (within an
 // ASCII text). Gives the code's id, moves `p` past the line and returns true;
-// returns false for anything else. Adding 0x5F to an ASCII byte sets its
-// high bit exactly when the byte is above the space, without carrying into
-// the next byte.
+// returns false for anything else.
 [[gnu::always_inline]] inline bool short_code(const char* code, const char* end, const VcdCodeTable& codes,
                                               std::uint32_t& id, const char*& p) noexcept {
   if (end - code < 8) return false;
   const std::uint64_t w = load8(code);
-  const std::uint64_t stops = ~(w + kOnes * 0x5F) & (kOnes * 0x80);
+  const std::uint64_t stops = ~above_space(w) & (kOnes * 0x80);
   const auto len = static_cast<unsigned>(std::countr_zero(stops)) >> 3;
   if (len - 1 >= 2 || static_cast<char>(w >> (8 * len)) != '\n') return false;
   id = codes.id_of_line_end(static_cast<std::uint32_t>(w & 0xFFFF));
@@ -344,9 +347,7 @@ constexpr std::ptrdiff_t kQuickSlack = 144;
         kind = known.stop == line + 1 ? 1 : 0;  // no digits: Empty
       }
       {
-        // A code of one to seven characters, all above the space: in ASCII
-        // (the text is) adding 0x5F sets a byte's high bit exactly when the
-        // byte is above the space, without carrying into the next byte.
+        // A code of one to seven characters, all above the space.
         const auto length = static_cast<std::size_t>(end - code);
         const std::uint64_t w = load8(code);
         std::uint32_t id;
@@ -354,13 +355,13 @@ constexpr std::ptrdiff_t kQuickSlack = 144;
           // The usual code, one or two characters: the two bytes (a
           // one-character code's with the line feed) name it either way.
           const std::uint64_t high = length == 1 ? 0x80 : 0x8080;
-          if (((w + kOnes * 0x5F) & high) != high) goto stop;
+          if ((above_space(w) & high) != high) goto stop;
           id = codes.id_of_line_end(static_cast<std::uint32_t>(w & 0xFFFF));
         } else {
           if (length - 3 >= 5) goto stop;
           const std::uint64_t high = (kOnes * 0x80) >> (64 - 8 * length);
-          if (((w + kOnes * 0x5F) & high) != high) goto stop;
-          id = codes.id_of_line_code(w, length);
+          if ((above_space(w) & high) != high) goto stop;
+          id = codes.id_of_medium_word(w, length);
         }
         slots[count] = VcdChange::make(id, step, static_cast<Kind>(kind), bits);
         count += id != VcdCodeTable::kNone;

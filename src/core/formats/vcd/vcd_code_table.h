@@ -49,12 +49,11 @@ class VcdCodeTable {
   // never ends in a line feed, and the key of a one-byte code followed by
   // one is kept for it.)
   std::uint32_t id_of_line_end(std::uint32_t key) const { return id_of_short(key); }
-  // id_of for the code of one to seven bytes that ends a line, none of them
-  // NUL, given as the word of the line's bytes from the code on (the first
-  // lowest: the code, then the line feed) and the code's length.
-  std::uint32_t id_of_line_code(std::uint64_t bytes, std::size_t length) const {
-    if (length <= 2) return id_of_line_end(static_cast<std::uint32_t>(bytes & 0xFFFF));
-    return id_of_medium((bytes & (~std::uint64_t{0} >> (64 - 8 * length))) | std::uint64_t{length} << 56);
+  // id_of for a code of three to seven bytes, given as a word of the bytes
+  // from the code on (the first lowest; those after the code are ignored)
+  // and the code's length.
+  std::uint32_t id_of_medium_word(std::uint64_t bytes, std::size_t length) const {
+    return id_of_medium(medium_key(bytes, length));
   }
 
   // One more than the highest id inserted.
@@ -86,10 +85,13 @@ class VcdCodeTable {
   // lowest, and its length in the top byte (so that no key is 0, the mark
   // of an empty slot, and codes that differ only in trailing NULs differ).
   static bool is_medium(std::string_view code) { return code.size() >= 3 && code.size() <= 7; }
+  static std::uint64_t medium_key(std::uint64_t bytes, std::size_t length) {
+    return (bytes & (~std::uint64_t{0} >> (64 - 8 * length))) | std::uint64_t{length} << 56;
+  }
   static std::uint64_t medium_key(std::string_view code) {
-    std::uint64_t key = std::uint64_t{code.size()} << 56;
-    for (std::size_t i = 0; i < code.size(); ++i) key |= std::uint64_t{static_cast<unsigned char>(code[i])} << (8 * i);
-    return key;
+    std::uint64_t bytes = 0;
+    for (std::size_t i = 0; i < code.size(); ++i) bytes |= std::uint64_t{static_cast<unsigned char>(code[i])} << (8 * i);
+    return medium_key(bytes, code.size());
   }
   std::size_t medium_slot(std::uint64_t key) const {
     return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ULL) >> medium_shift_);
