@@ -339,7 +339,8 @@ class ValueAppender {
     std::uint64_t word;
   };
   // Records `n` values of `id` exactly as n calls of append_inline would, in
-  // order; record(k) gives the k-th and is called once for each, in order.
+  // order; record(k) gives the k-th. It is called in order, and may be
+  // called twice for the same k, so it must give the same record each time.
   // A reader that has one signal's changes together appends them this way:
   // the records that need no more than a copy (a payload within the
   // column's width) skip the per-record bookkeeping. Returns false at
@@ -450,51 +451,41 @@ class ValueAppender {
       }
       if (column_.words.size() < room * width_) column_.words.resize(room * width_);
       words_ = column_.words.data();
-      held_ = slot_.held;
-      held_index_ = slot_.index;
-      held_tag_ = slot_.tag;
-      held_word_ = slot_.word;
-      last_tag_ = slot_.last_tag;
-      last_word_ = slot_.last_word;
       active_ = true;
       return true;
     }
-    // Takes records k, k + 1, ... up to n; returns where it stopped, with
-    // the record it could not take in `refused`.
+    // Takes records k, k + 1, ... up to n; returns where it stopped, at the
+    // record it could not take. That record is asked for again by the
+    // caller rather than kept: keeping it would hold it in memory on every
+    // pass of the loop.
     template <class Record>
-    std::size_t take(std::size_t k, std::size_t n, Record& record, InlineRecord& refused) {
-      return fill_ == FillOrder::BeforeChanges ? take_with<FillOrder::BeforeChanges>(k, n, record, refused)
-                                               : take_with<FillOrder::AfterChanges>(k, n, record, refused);
+    std::size_t take(std::size_t k, std::size_t n, Record& record) {
+      return fill_ == FillOrder::BeforeChanges ? take_with<FillOrder::BeforeChanges>(k, n, record)
+                                               : take_with<FillOrder::AfterChanges>(k, n, record);
     }
-    // Writes the state back into the signal's pending record and column.
+    // Cuts the change list back to the runs written.
     void stop() noexcept {
       if (!active_) return;
       // Shrinking never reallocates: no throw.
       column_.index.resize(size_);
       if (tags_ != nullptr) column_.tag.resize(size_);
-      slot_.held = held_;
-      slot_.index = held_index_;
-      slot_.tag = held_tag_;
-      slot_.word = held_word_;
-      slot_.last_tag = last_tag_;
-      slot_.last_word = last_word_;
       active_ = false;
     }
 
    private:
     template <FillOrder kFill, class Record>
-    std::size_t take_with(std::size_t k, std::size_t n, Record& record, InlineRecord& refused) {
-      return tags_ != nullptr ? take_with<kFill, true>(k, n, record, refused)
-                              : take_with<kFill, false>(k, n, record, refused);
+    std::size_t take_with(std::size_t k, std::size_t n, Record& record) {
+      return tags_ != nullptr ? take_with<kFill, true>(k, n, record)
+                              : take_with<kFill, false>(k, n, record);
     }
     template <FillOrder kFill, bool kTags, class Record>
-    std::size_t take_with(std::size_t k, std::size_t n, Record& record, InlineRecord& refused) {
+    std::size_t take_with(std::size_t k, std::size_t n, Record& record) {
       switch (width_) {
-        case 0: return take_as<0, kFill, kTags>(k, n, record, refused);
-        case 1: return take_as<1, kFill, kTags>(k, n, record, refused);
-        case 2: return take_as<2, kFill, kTags>(k, n, record, refused);
-        case 4: return take_as<4, kFill, kTags>(k, n, record, refused);
-        default: return take_as<8, kFill, kTags>(k, n, record, refused);
+        case 0: return take_as<0, kFill, kTags>(k, n, record);
+        case 1: return take_as<1, kFill, kTags>(k, n, record);
+        case 2: return take_as<2, kFill, kTags>(k, n, record);
+        case 4: return take_as<4, kFill, kTags>(k, n, record);
+        default: return take_as<8, kFill, kTags>(k, n, record);
       }
     }
 
@@ -502,38 +493,34 @@ class ValueAppender {
     // piece of state in a local: the words are written through a byte
     // pointer, which would make the compiler reload members after each write.
     template <unsigned kWidth, FillOrder kFill, bool kTags, class Record>
-    std::size_t take_as(std::size_t k, std::size_t n, Record& record, InlineRecord& refused) {
+    std::size_t take_as(std::size_t k, std::size_t n, Record& record) {
       constexpr auto kBits = static_cast<std::uint8_t>(SignalValue::Tag::Bits);
       constexpr auto kEmpty = static_cast<std::uint8_t>(SignalValue::Tag::Empty);
       constexpr std::uint64_t kLimit = kWidth >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * kWidth)) - 1;
       constexpr bool after_changes = kFill == FillOrder::AfterChanges;
-      if (k < n && !held_) {
+      if (k < n && !slot_.held) {
         // Nothing held yet: the first record is held without a run.
         const InlineRecord r = record(k);
-        refused = r;
         if ((r.word > kLimit) | (r.index >= UINT32_MAX)) return k;
-        held_ = true;
-        held_index_ = r.index;
-        held_tag_ = static_cast<std::uint8_t>(r.tag);
-        held_word_ = r.word;
+        slot_.held = true;
+        slot_.index = r.index;
+        slot_.tag = static_cast<std::uint8_t>(r.tag);
+        slot_.word = r.word;
         ++k;
       }
-      if constexpr (!after_changes && kWidth < 8) return take_keyed<kWidth, kTags>(k, n, record, refused);
+      if constexpr (!after_changes && kWidth < 8) return take_keyed<kWidth, kTags>(k, n, record);
       std::uint32_t* const index = index_;
       std::uint8_t* const tags = tags_;
       std::uint8_t* const words = words_;
       std::size_t size = size_;
-      std::size_t held_index = held_index_;
-      std::uint8_t held_tag = held_tag_;
-      std::uint64_t held_word = held_word_;
-      std::uint8_t last_tag = last_tag_;
-      std::uint64_t last_word = last_word_;
+      std::size_t held_index = slot_.index;
+      std::uint8_t held_tag = slot_.tag;
+      std::uint64_t held_word = slot_.word;
+      std::uint8_t last_tag = slot_.last_tag;
+      std::uint64_t last_word = slot_.last_word;
       for (; k < n; ++k) {
         const InlineRecord r = record(k);
-        if ((r.word > kLimit) | (r.index >= UINT32_MAX) | (r.index < held_index)) {
-          refused = r;
-          break;
-        }
+        if ((r.word > kLimit) | (r.index >= UINT32_MAX) | (r.index < held_index)) break;
         if (r.index != held_index) {
           // The held record becomes a run, as commit() and push_run() decide.
           // Values repeat and alternate with Empty at random in a dump, so
@@ -548,10 +535,7 @@ class ValueAppender {
           const bool push_empty = (last_tag != kEmpty) & !(after_changes & (held_index > 0));
           const bool push = after_changes ? (held_empty & push_empty) | (!held_empty & push_value) : push_value;
           // The first run of another kind than bits starts the tag list.
-          if (!kTags && push && held_tag != kBits) {
-            refused = r;
-            break;
-          }
+          if (!kTags && push && held_tag != kBits) break;
           index[size] = static_cast<std::uint32_t>(held_index);
           if constexpr (kTags) tags[size] = held_tag;
           if constexpr (kWidth != 0) detail::put_word(words + size * kWidth, kWidth, held_word);
@@ -564,11 +548,11 @@ class ValueAppender {
         held_word = r.word;
       }
       size_ = size;
-      held_index_ = held_index;
-      held_tag_ = held_tag;
-      held_word_ = held_word;
-      last_tag_ = last_tag;
-      last_word_ = last_word;
+      slot_.index = held_index;
+      slot_.tag = held_tag;
+      slot_.word = held_word;
+      slot_.last_tag = last_tag;
+      slot_.last_word = last_word;
       return k;
     }
 
@@ -576,7 +560,7 @@ class ValueAppender {
     // a run's tag and payload travel as one key (the tag in the top byte),
     // which frees the registers the loop would otherwise spill.
     template <unsigned kWidth, bool kTags, class Record>
-    std::size_t take_keyed(std::size_t k, std::size_t n, Record& record, InlineRecord& refused) {
+    std::size_t take_keyed(std::size_t k, std::size_t n, Record& record) {
       static_assert(kWidth < 8);
       constexpr auto kBits = static_cast<std::uint8_t>(SignalValue::Tag::Bits);
       constexpr std::uint64_t kLimit = (std::uint64_t{1} << (8 * kWidth)) - 1;
@@ -585,25 +569,19 @@ class ValueAppender {
       std::uint8_t* const tags = tags_;
       std::uint8_t* const words = words_;
       std::size_t size = size_;
-      std::size_t held_index = held_index_;
-      std::uint64_t held = key_of(held_tag_, held_word_);
-      std::uint64_t last = key_of(last_tag_, last_word_);
+      std::size_t held_index = slot_.index;
+      std::uint64_t held = key_of(slot_.tag, slot_.word);
+      std::uint64_t last = key_of(slot_.last_tag, slot_.last_word);
       for (; k < n; ++k) {
         const InlineRecord r = record(k);
-        if ((r.word > kLimit) | (r.index >= UINT32_MAX) | (r.index < held_index)) [[unlikely]] {
-          refused = r;
-          break;
-        }
+        if ((r.word > kLimit) | (r.index >= UINT32_MAX) | (r.index < held_index)) [[unlikely]] break;
         if (r.index != held_index) {
           // The held record makes a run exactly when it differs from the
           // last run, and is the last run afterwards either way; the run is
           // written in any case, and only the size decides whether it stays.
           const bool push = held != last;
           const auto held_tag = static_cast<std::uint8_t>(held >> 56);
-          if (!kTags && push && held_tag != kBits) [[unlikely]] {
-            refused = r;
-            break;
-          }
+          if (!kTags && push && held_tag != kBits) [[unlikely]] break;
           index[size] = static_cast<std::uint32_t>(held_index);
           if constexpr (kTags) tags[size] = held_tag;
           if constexpr (kWidth != 0) detail::put_word(words + size * kWidth, kWidth, held & kLimit);
@@ -614,11 +592,11 @@ class ValueAppender {
         held = key_of(static_cast<std::uint8_t>(r.tag), r.word);
       }
       size_ = size;
-      held_index_ = held_index;
-      held_tag_ = static_cast<std::uint8_t>(held >> 56);
-      held_word_ = held & kLimit;
-      last_tag_ = static_cast<std::uint8_t>(last >> 56);
-      last_word_ = last & kLimit;
+      slot_.index = held_index;
+      slot_.tag = static_cast<std::uint8_t>(held >> 56);
+      slot_.word = held & kLimit;
+      slot_.last_tag = static_cast<std::uint8_t>(last >> 56);
+      slot_.last_word = last & kLimit;
       return k;
     }
 
@@ -631,12 +609,6 @@ class ValueAppender {
     std::uint8_t* words_ = nullptr;
     std::size_t size_ = 0;
     std::uint8_t width_ = 0;
-    bool held_ = false;
-    std::size_t held_index_ = 0;
-    std::uint8_t held_tag_ = 0;
-    std::uint64_t held_word_ = 0;
-    std::uint8_t last_tag_ = 0;
-    std::uint64_t last_word_ = 0;
   };
 
   FillOrder fill_;
@@ -656,14 +628,12 @@ bool ValueAppender::append_batch(std::uint32_t id, std::size_t n, Record&& recor
   reserve(id, n);  // every record makes at most one run
   BatchWriter batch(fill_, pending_[id], store_.columns_[id]);
   for (std::size_t k = 0; k < n; ++k) {
-    InlineRecord r;
     if (batch.start(n - k)) {
-      k = batch.take(k, n, record, r);
+      k = batch.take(k, n, record);
       batch.stop();
       if (k == n) break;
-    } else {
-      r = record(k);
     }
+    const InlineRecord r = record(k);
     // Anything else goes the general way; a column changes kind (tags,
     // width) only a few times, so the copying path soon takes over again.
     if (!append_inline(id, r.index, r.tag, r.word)) return false;

@@ -86,7 +86,9 @@ class StoreParts {
       // Steps ascend within a signal: the changes not kept come first.
       while (c != end && base + c->step() == 0) ++c;
       if (c == end) continue;
-      out.append_batch(id - offset, static_cast<std::size_t>(end - c), [&](std::size_t k) {
+      // The pointer and base travel in the record by value: the batch loop
+      // writes bytes, which could alias anything reached by reference.
+      out.append_batch(id - offset, static_cast<std::size_t>(end - c), [c, base, &out, &run](std::size_t k) {
         const VcdChange& x = c[k];
         const std::size_t at = base + x.step() - 1;
         const VcdChange::Kind kind = x.kind();
