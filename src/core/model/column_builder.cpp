@@ -62,7 +62,7 @@ void ColumnBuilder::build_into(ValueStore& store, std::size_t indices, Fill fill
       }
       from = i + 1;
     }
-    detail::append_run(column, pool, std::max(from, indices), empty);
+    detail::end_column(column, std::max(from, indices));
     detail::trim(column);
     changes = {};
   }

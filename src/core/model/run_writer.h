@@ -41,6 +41,11 @@ bool ends_empty(const ValueColumn& column) noexcept;
 // index the column cannot hold.
 void append_run(ValueColumn& column, ValuePool& pool, std::size_t index, const SignalValue& v);
 
+// Appends the Empty change that ends the column at `index`, above its last
+// run (nothing when that run is Empty already): the column reads Empty from
+// there on. Throws std::length_error for an index the column cannot hold.
+void end_column(ValueColumn& column, std::size_t index);
+
 // Bytes a payload word needs (0, 1, 2, 4 or 8), and re-packing a column's
 // words `width` bytes apart (put_word, in value_store.h, writes one).
 std::uint8_t width_of(std::uint64_t word) noexcept;

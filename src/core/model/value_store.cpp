@@ -64,7 +64,7 @@ std::uint64_t word_of(const SignalValue& v, ValuePool& pool) {
 
 Tag last_tag(const ValueColumn& column) noexcept {
   if (column.index.empty()) return Tag::Empty;
-  return column.tag.empty() ? Tag::Bits : static_cast<Tag>(column.tag.back());
+  return column.tag_at(column.index.size() - 1);
 }
 
 }  // namespace
@@ -105,6 +105,21 @@ void append_run(ValueColumn& column, ValuePool& pool, std::size_t index, const S
   column.index.push_back(static_cast<std::uint32_t>(index));
   column.words.resize(column.words.size() + column.width);
   put_word(column.words.data() + column.words.size() - column.width, column.width, word);
+}
+
+void end_column(ValueColumn& column, std::size_t index) {
+  if (last_tag(column) == Tag::Empty) return;
+  if (index >= UINT32_MAX) throw std::length_error("value store: too many indices");
+  const std::size_t n = column.index.size();
+  if (!column.tag.empty()) {
+    column.tag.push_back(static_cast<std::uint8_t>(Tag::Empty));
+  } else {
+    column.ends_empty = true;
+  }
+  column.index.push_back(static_cast<std::uint32_t>(index));
+  // An appender's words may run ahead of its changes.
+  if (column.words.size() < (n + 1) * column.width) column.words.resize((n + 1) * column.width);
+  put_word(column.words.data() + n * column.width, column.width, 0);
 }
 
 namespace {
@@ -148,8 +163,7 @@ void SignalCursor::settle(std::size_t pos) noexcept {
     return;
   }
   const std::uint64_t word = c.word(pos - 1);
-  const auto tag = c.tag.empty() ? SignalValue::Tag::Bits : static_cast<SignalValue::Tag>(c.tag[pos - 1]);
-  switch (tag) {
+  switch (c.tag_at(pos - 1)) {
     case SignalValue::Tag::Bits: inline_ = SignalValue::bits(word); break;
     case SignalValue::Tag::Real: inline_ = SignalValue::real(std::bit_cast<double>(word)); break;
     case SignalValue::Tag::Empty: inline_ = SignalValue(); break;
@@ -200,7 +214,7 @@ void ValueStore::assign_column(std::uint32_t id, std::span<const SignalValue> co
   out = {};
   detail::ValuePool pool(pool_);
   for (std::size_t i = 0; i < column.size(); ++i) detail::append_run(out, pool, i, column[i]);
-  detail::append_run(out, pool, column.size(), SignalValue());
+  detail::end_column(out, column.size());
   detail::trim(out);
 }
 
@@ -328,7 +342,7 @@ ValueStore ValueAppender::finish(std::size_t indices) {
     if (p.index >= indices) throw std::logic_error("value recorded past the last index");
     detail::ValueColumn& column = store_.columns_[id];
     commit(p, column);
-    push_run(p, column, indices, static_cast<std::uint8_t>(SignalValue::Tag::Empty), 0);  // the column ends at the last index
+    detail::end_column(column, indices);
     column.words.resize(column.index.size() * column.width);
     detail::trim(column);
   }

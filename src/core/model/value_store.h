@@ -36,7 +36,8 @@ struct ValuePoolHolder;
 // The changes of one signal. `index` is ascending; the payload of the value
 // from index[k] on is word(k), kept in `width` bytes per change (0, 1, 2, 4
 // or 8: as many as the largest payload needs); `tag` is empty when every
-// value is Bits.
+// value is Bits, except the last when `ends_empty` is set: a column of plain
+// bits that ends before the last index needs no tag per change for that.
 struct ValueColumn {
   // Room made ahead of the changes is not zero-filled: it is written before
   // it is read.
@@ -44,6 +45,12 @@ struct ValueColumn {
   BulkList<std::uint8_t> words;
   BulkList<std::uint8_t> tag;
   std::uint8_t width = 0;
+  bool ends_empty = false;
+
+  SignalValue::Tag tag_at(std::size_t k) const noexcept {
+    if (!tag.empty()) return static_cast<SignalValue::Tag>(tag[k]);
+    return ends_empty && k + 1 == index.size() ? SignalValue::Tag::Empty : SignalValue::Tag::Bits;
+  }
 
   std::uint64_t word(std::size_t k) const noexcept {
     const std::uint8_t* p = words.data() + k * width;
@@ -166,7 +173,7 @@ class SignalCursor {
         word[j] = w;
         known[j] = k;
       }
-      const auto tag = c.tag.empty() ? SignalValue::Tag::Bits : static_cast<SignalValue::Tag>(c.tag[p]);
+      const auto tag = c.tag_at(p);
       if (tag == SignalValue::Tag::Bits) {
         w = c.word(p);
         k = ~std::uint64_t{0};
@@ -195,8 +202,7 @@ class SignalCursor {
     if (!column_) return;
     const detail::ValueColumn& c = *column_;
     for (std::size_t p = pos_; p < c.index.size() && c.index[p] < hi; ++p) {
-      const auto tag = c.tag.empty() ? SignalValue::Tag::Bits : static_cast<SignalValue::Tag>(c.tag[p]);
-      switch (tag) {
+      switch (c.tag_at(p)) {
         case SignalValue::Tag::Bits: f(std::size_t{c.index[p]}, SignalValue::bits(c.word(p))); break;
         case SignalValue::Tag::Real: f(std::size_t{c.index[p]}, SignalValue::real(std::bit_cast<double>(c.word(p)))); break;
         case SignalValue::Tag::Empty: f(std::size_t{c.index[p]}, SignalValue()); break;
@@ -221,7 +227,7 @@ class SignalCursor {
   }
   // Whether changes p .. p + n - 1 are all Bits (tag 0).
   static bool plain_bits(const detail::ValueColumn& c, std::size_t p, std::size_t n) noexcept {
-    if (c.tag.empty()) return true;
+    if (c.tag.empty()) return !c.ends_empty || p + n < c.index.size();
     std::uint8_t any = 0;
     for (std::size_t j = 0; j < n; ++j) any |= c.tag[p + j];
     return any == 0;

@@ -122,5 +122,41 @@ TEST(ValueStore, StorageFollowsChangesNotIndices) {
   EXPECT_TRUE(store.get(2, indices).is_empty());
 }
 
+// A column of plain bits ends (Empty from the last index on) without a tag
+// per change: it keeps an index and a payload byte per change here, and
+// every way of reading sees the end.
+TEST(ValueStore, PlainBitsEndWithoutATagPerChange) {
+  const std::size_t n = 10'000;
+  ValueAppender a(FillOrder::BeforeChanges);
+  for (std::size_t i = 0; i < n; ++i) a.append_bits(0, i, i % 200);
+  const ValueStore store = a.finish(n);
+  EXPECT_EQ(store.change_count(0), n + 1);
+  EXPECT_LT(store.bytes_used(), (n + 1) * 11 / 2);  // under 5.5 bytes per change, not 6
+  SignalCursor c = store.cursor(0);
+  EXPECT_EQ(c.at(n - 1), B((n - 1) % 200));
+  EXPECT_TRUE(c.at(n).is_empty());
+  EXPECT_EQ(c.next_change(), SignalCursor::kNever);
+
+  // Block reads across the end: one with a change at every index (the
+  // copying path must not take the end for bits), one with runs to fill.
+  for (const std::size_t lo : {n - 3, n - 5}) {
+    std::uint64_t word[8], known[8];
+    bool all_bits = true;
+    SignalCursor d = store.cursor(0);
+    const std::size_t hi = n + 1 + (n - 3 - lo);
+    ASSERT_EQ(d.read_words(lo, hi, word, known, all_bits), n - lo + 1) << lo;  // a run per value, then the end
+    EXPECT_FALSE(all_bits);
+    for (std::size_t j = 0; j < hi - lo; ++j) {
+      const bool past = lo + j >= n;
+      EXPECT_EQ(known[j], past ? 0 : ~std::uint64_t{0}) << lo << " +" << j;
+      EXPECT_EQ(word[j], past ? 0 : (lo + j) % 200) << lo << " +" << j;
+    }
+  }
+  std::vector<std::pair<std::size_t, bool>> runs;
+  store.cursor(0).visit_runs(n - 2, n + 3, [&](std::size_t i, const SignalValue& v) { runs.emplace_back(i, v.is_empty()); });
+  const std::vector<std::pair<std::size_t, bool>> expected = {{n - 2, false}, {n - 1, false}, {n, true}};
+  EXPECT_EQ(runs, expected);
+}
+
 }  // namespace
 }  // namespace velk
