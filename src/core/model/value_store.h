@@ -47,6 +47,7 @@ struct ValueColumn {
   std::uint8_t width = 0;
   bool ends_empty = false;
 
+  // The kind of value change k starts.
   SignalValue::Tag tag_at(std::size_t k) const noexcept {
     if (!tag.empty()) return static_cast<SignalValue::Tag>(tag[k]);
     return ends_empty && k + 1 == index.size() ? SignalValue::Tag::Empty : SignalValue::Tag::Bits;
