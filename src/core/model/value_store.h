@@ -65,6 +65,11 @@ struct ValueColumn {
   }
 };
 
+// The largest payload a word of `width` bytes (0, 1, 2, 4 or 8) holds.
+constexpr std::uint64_t word_limit(unsigned width) noexcept {
+  return width >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * width)) - 1;
+}
+
 // Writes `word` `width` bytes wide (0, 1, 2, 4 or 8) at p.
 inline void put_word(std::uint8_t* p, std::uint8_t width, std::uint64_t word) noexcept {
   switch (width) {
@@ -410,7 +415,7 @@ class ValueAppender {
     if (tag == p.last_tag && (tag == static_cast<std::uint8_t>(SignalValue::Tag::Empty) || word == p.last_word)) return;
     const std::size_t n = column.index.size();
     if (index >= UINT32_MAX || (column.tag.empty() && tag != static_cast<std::uint8_t>(SignalValue::Tag::Bits)) ||
-        (column.width < 8 && word >> (8 * column.width) != 0) || (n + 1) * column.width > column.words.size()) {
+        word > detail::word_limit(column.width) || (n + 1) * column.width > column.words.size()) {
       return push_run_slow(p, column, index, tag, word);
     }
     // A word that fits the column's width, with room for it, and no tags to start.
@@ -443,7 +448,7 @@ class ValueAppender {
     bool start(std::size_t more) {
       if (active_ || more == 0) return active_;
       width_ = column_.width;
-      const std::uint64_t limit = width_ >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * width_)) - 1;
+      const std::uint64_t limit = detail::word_limit(width_);
       // The held record must make a run this path can write.
       if (slot_.held && (slot_.word > limit || slot_.index >= UINT32_MAX)) return false;
       // The room is made once and cut back by stop(): the list has the capacity.
@@ -503,7 +508,7 @@ class ValueAppender {
     std::size_t take_as(std::size_t k, std::size_t n, Record& record) {
       constexpr auto kBits = static_cast<std::uint8_t>(SignalValue::Tag::Bits);
       constexpr auto kEmpty = static_cast<std::uint8_t>(SignalValue::Tag::Empty);
-      constexpr std::uint64_t kLimit = kWidth >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * kWidth)) - 1;
+      constexpr std::uint64_t kLimit = detail::word_limit(kWidth);
       constexpr bool after_changes = kFill == FillOrder::AfterChanges;
       if (k < n && !slot_.held) {
         // Nothing held yet: the first record is held without a run.
@@ -570,7 +575,7 @@ class ValueAppender {
     std::size_t take_keyed(std::size_t k, std::size_t n, Record& record) {
       static_assert(kWidth < 8);
       constexpr auto kBits = static_cast<std::uint8_t>(SignalValue::Tag::Bits);
-      constexpr std::uint64_t kLimit = (std::uint64_t{1} << (8 * kWidth)) - 1;
+      constexpr std::uint64_t kLimit = detail::word_limit(kWidth);
       const auto key_of = [](std::uint8_t tag, std::uint64_t word) { return word | std::uint64_t{tag} << 56; };
       std::uint32_t* const index = index_;
       std::uint8_t* const tags = tags_;
