@@ -41,9 +41,9 @@ std::uint8_t width_of(std::uint64_t word) noexcept {
 
 // Re-packs the column's words `width` bytes apart.
 void widen(ValueColumn& column, std::uint8_t width) {
-  const std::size_t n = column.index.size();
+  const std::size_t n = column.size();
   decltype(column.words) words;
-  words.reserve(column.index.capacity() * width);  // keeps room reserved for changes to come
+  words.reserve(column.low.capacity() * width);  // keeps room reserved for changes to come
   words.resize(n * width);
   for (std::size_t k = 0; k < n; ++k) put_word(words.data() + k * width, width, column.word(k));
   column.words = std::move(words);
@@ -63,8 +63,8 @@ std::uint64_t word_of(const SignalValue& v, ValuePool& pool) {
 }
 
 Tag last_tag(const ValueColumn& column) noexcept {
-  if (column.index.empty()) return Tag::Empty;
-  return column.tag_at(column.index.size() - 1);
+  if (column.empty()) return Tag::Empty;
+  return column.tag_at(column.size() - 1);
 }
 
 }  // namespace
@@ -91,18 +91,18 @@ void append_run(ValueColumn& column, ValuePool& pool, std::size_t index, const S
   // Equal tags and words are bitwise equal values: pooled values share a
   // slot exactly when their payloads are equal.
   const Tag before = last_tag(column);
-  if (tag == before && (tag == Tag::Empty || (!column.index.empty() && column.word(column.index.size() - 1) == word))) {
+  if (tag == before && (tag == Tag::Empty || (!column.empty() && column.word(column.size() - 1) == word))) {
     return;
   }
   if (index >= UINT32_MAX) throw std::length_error("value store: too many indices");
   // Tags are kept from the first value that is not plain bits on.
   if (tag != Tag::Bits || !column.tag.empty()) {
-    column.tag.resize(column.index.size(), static_cast<std::uint8_t>(Tag::Bits));
+    column.tag.resize(column.size(), static_cast<std::uint8_t>(Tag::Bits));
     column.tag.push_back(static_cast<std::uint8_t>(tag));
   }
   const std::uint8_t width = width_of(word);
   if (width > column.width) widen(column, width);
-  column.index.push_back(static_cast<std::uint32_t>(index));
+  column.push_index(static_cast<std::uint32_t>(index));
   column.words.resize(column.words.size() + column.width);
   put_word(column.words.data() + column.words.size() - column.width, column.width, word);
 }
@@ -110,13 +110,13 @@ void append_run(ValueColumn& column, ValuePool& pool, std::size_t index, const S
 void end_column(ValueColumn& column, std::size_t index) {
   if (last_tag(column) == Tag::Empty) return;
   if (index >= UINT32_MAX) throw std::length_error("value store: too many indices");
-  const std::size_t n = column.index.size();
+  const std::size_t n = column.size();
   if (!column.tag.empty()) {
     column.tag.push_back(static_cast<std::uint8_t>(Tag::Empty));
   } else {
     column.ends_empty = true;
   }
-  column.index.push_back(static_cast<std::uint32_t>(index));
+  column.push_index(static_cast<std::uint32_t>(index));
   // An appender's words may run ahead of its changes.
   if (column.words.size() < (n + 1) * column.width) column.words.resize((n + 1) * column.width);
   put_word(column.words.data() + n * column.width, column.width, 0);
@@ -135,9 +135,28 @@ void shrink_when_slack(BulkList<T>& list) {
 }  // namespace
 
 void trim(ValueColumn& column) {
-  shrink_when_slack(column.index);
+  shrink_when_slack(column.low);
+  if (column.blocks.capacity() - column.blocks.size() > column.blocks.capacity() / 3) column.blocks.shrink_to_fit();
   shrink_when_slack(column.words);
   shrink_when_slack(column.tag);
+}
+
+std::size_t ValueColumn::first_after(std::size_t i, std::size_t from, std::size_t to) const noexcept {
+  std::size_t found = size();
+  if (i < UINT32_MAX) {
+    // Every change before the first block above i's lies in i's block or below it.
+    const auto high = static_cast<std::uint32_t>(i >> kBlockBits);
+    const auto above = std::upper_bound(blocks.begin(), blocks.end(), high,
+                                        [](std::uint32_t h, const IndexBlock& b) { return h < b.high; });
+    if (above != blocks.end()) found = above->first;
+    if (above != blocks.begin() && above[-1].high == high) {
+      const auto begin = low.begin() + static_cast<std::ptrdiff_t>(above[-1].first);
+      const auto end = low.begin() + static_cast<std::ptrdiff_t>(found);
+      found = static_cast<std::size_t>(std::upper_bound(begin, end, static_cast<std::uint16_t>(i)) - low.begin());
+    }
+  }
+  // Indices ascend: the first in [from, to) is the first overall, within bounds.
+  return std::clamp(found, from, to);
 }
 
 struct ValuePoolHolder {
@@ -152,11 +171,19 @@ SignalCursor::SignalCursor(const detail::ValueColumn* column, const SignalValue*
   settle(0);
 }
 
+void SignalCursor::enter_block(std::size_t k) noexcept {
+  const auto& c = *column_;
+  const std::size_t b = c.block_of(k);
+  block_first_ = c.blocks[b].first;
+  block_end_ = b + 1 < c.blocks.size() ? c.blocks[b + 1].first : SIZE_MAX;
+  block_base_ = c.blocks[b].high << detail::ValueColumn::kBlockBits;
+}
+
 void SignalCursor::settle(std::size_t pos) noexcept {
   const auto& c = *column_;
   pos_ = pos;
-  start_ = pos == 0 ? 0 : c.index[pos - 1];
-  next_ = pos < c.index.size() ? c.index[pos] : kNever;
+  start_ = pos == 0 ? 0 : index_of(pos - 1);
+  next_ = pos < c.size() ? index_of(pos) : kNever;
   pooled_ = nullptr;
   if (pos == 0) {
     inline_ = SignalValue();
@@ -173,27 +200,23 @@ void SignalCursor::settle(std::size_t pos) noexcept {
 
 const SignalValue& SignalCursor::seek(std::size_t index) noexcept {
   // Only a cursor over a column can miss its current run.
-  const auto& idx = column_->index;
-  const auto below = [](std::size_t i, std::uint32_t at) { return i < at; };
+  const auto& c = *column_;
+  const std::size_t size = c.size();
   std::size_t pos;
   if (index >= next_) {
     // Sequential reads usually land in the next run or one shortly after it.
     pos = pos_ + 1;
-    for (int step = 0; step < 4 && pos < idx.size() && idx[pos] <= index; ++step) ++pos;
-    if (pos < idx.size() && idx[pos] <= index) {
-      pos = static_cast<std::size_t>(
-          std::upper_bound(idx.begin() + static_cast<std::ptrdiff_t>(pos), idx.end(), index, below) - idx.begin());
-    }
+    for (int step = 0; step < 4 && pos < size && index_of(pos) <= index; ++step) ++pos;
+    if (pos < size && index_of(pos) <= index) pos = c.first_after(index, pos, size);
   } else {
-    pos = static_cast<std::size_t>(
-        std::upper_bound(idx.begin(), idx.begin() + static_cast<std::ptrdiff_t>(pos_), index, below) - idx.begin());
+    pos = c.first_after(index, 0, pos_);
   }
   settle(pos);
   return value();
 }
 
 SignalCursor ValueStore::cursor(std::uint32_t id) const noexcept {
-  if (id >= columns_.size() || columns_[id].index.empty()) return SignalCursor();
+  if (id >= columns_.size() || columns_[id].empty()) return SignalCursor();
   return SignalCursor(&columns_[id], pool_.data());
 }
 
@@ -219,13 +242,14 @@ void ValueStore::assign_column(std::uint32_t id, std::span<const SignalValue> co
 }
 
 std::size_t ValueStore::change_count(std::uint32_t id) const noexcept {
-  return id < columns_.size() ? columns_[id].index.size() : 0;
+  return id < columns_.size() ? columns_[id].size() : 0;
 }
 
 std::size_t ValueStore::bytes_used() const noexcept {
   std::size_t bytes = columns_.capacity() * sizeof(detail::ValueColumn) + pool_.capacity() * sizeof(SignalValue);
   for (const auto& c : columns_) {
-    bytes += c.index.capacity() * sizeof(std::uint32_t) + c.words.capacity() + c.tag.capacity();
+    bytes += c.low.capacity() * sizeof(std::uint16_t) + c.blocks.capacity() * sizeof(detail::IndexBlock) +
+             c.words.capacity() + c.tag.capacity();
   }
   return bytes;
 }
@@ -239,7 +263,7 @@ void ValueStore::append_columns(ValueStore&& part, std::uint32_t first_id) {
   for (detail::ValueColumn& column : part.columns_) {
     // The part's pool slots follow this store's.
     if (base > 0 && !column.tag.empty()) {
-      const std::size_t n = column.index.size();
+      const std::size_t n = column.size();
       std::vector<std::uint64_t> words(n);
       std::uint8_t width = column.width;
       for (std::size_t k = 0; k < n; ++k) {
@@ -279,14 +303,14 @@ void ValueAppender::grow_column(std::uint32_t id, std::size_t more) {
   // many small reservations from copying the list each time; a list that
   // grows while still small (a few KiB) quadruples, to reach the arena in
   // fewer steps of the general allocator.
-  const std::size_t changes = column.index.size() + more + 1;
-  const std::size_t capacity = column.index.capacity();
+  const std::size_t changes = column.size() + more + 1;
+  const std::size_t capacity = column.low.capacity();
   if (changes <= capacity) return;
-  const std::size_t factor = capacity * sizeof(std::uint32_t) < detail::kBulkMinBytes ? 4 : 2;
+  const std::size_t factor = capacity * sizeof(std::uint16_t) < detail::kBulkMinBytes ? 4 : 2;
   // A power of two fills the arena's block (bulk_allocator.h) exactly.
   const std::size_t room = std::bit_ceil(std::max(changes, factor * capacity));
-  const std::size_t n = column.index.size();
-  bulk_move(column.index, room, n, n);
+  const std::size_t n = column.size();
+  bulk_move(column.low, room, n, n);
   // While the column is built its words run ahead of the changes: only
   // those of changes made so far are copied.
   if (column.words.size() < room * column.width) {
@@ -319,15 +343,15 @@ void ValueAppender::push_run_slow(Pending& p, detail::ValueColumn& column, std::
   if (!column.tag.empty()) {
     column.tag.push_back(tag);
   } else if (tag != kBits) {
-    column.tag.resize(column.index.size(), kBits);
+    column.tag.resize(column.size(), kBits);
     column.tag.push_back(tag);
   }
   const std::uint8_t width = detail::width_of(word);
   if (width > column.width) detail::widen(column, width);
   // While the column is built its words grow ahead of the changes (zeroed
   // once, not per change); finish cuts them to size.
-  const std::size_t n = column.index.size();
-  column.index.push_back(static_cast<std::uint32_t>(index));
+  const std::size_t n = column.size();
+  column.push_index(static_cast<std::uint32_t>(index));
   const std::size_t need = (n + 1) * column.width;
   if (need > column.words.size()) column.words.resize(std::max(need, 2 * column.words.size()));
   detail::put_word(column.words.data() + n * column.width, column.width, word);
@@ -343,7 +367,7 @@ ValueStore ValueAppender::finish(std::size_t indices) {
     detail::ValueColumn& column = store_.columns_[id];
     commit(p, column);
     detail::end_column(column, indices);
-    column.words.resize(column.index.size() * column.width);
+    column.words.resize(column.size() * column.width);
     detail::trim(column);
   }
   pending_.clear();
@@ -353,6 +377,6 @@ ValueStore ValueAppender::finish(std::size_t indices) {
   return out;
 }
 
-std::size_t SignalCursor::stored_changes() const noexcept { return column_ ? column_->index.size() : 0; }
+std::size_t SignalCursor::stored_changes() const noexcept { return column_ ? column_->size() : 0; }
 
 }  // namespace velk

@@ -33,24 +33,65 @@ namespace detail {
 
 struct ValuePoolHolder;
 
-// The changes of one signal. `index` is ascending; the payload of the value
-// from index[k] on is word(k), kept in `width` bytes per change (0, 1, 2, 4
+// Where a column's changes enter another block of 65,536 indices: the
+// block (the indices' high bits) and the first change in it.
+struct IndexBlock {
+  std::uint32_t high;
+  std::uint32_t first;
+};
+
+// The changes of one signal. Their indices ascend, and are kept in two
+// bytes each: `low` holds the low 16 bits per change, and `blocks` the high
+// bits once per block of 65,536 indices the signal changes in (a dump's
+// busy signals change many times per block, so this halves the memory and
+// the page faults of the store's largest list). The payload of the value
+// from change k on is word(k), kept in `width` bytes per change (0, 1, 2, 4
 // or 8: as many as the largest payload needs); `tag` is empty when every
 // value is Bits, except the last when `ends_empty` is set: a column of plain
 // bits that ends before the last index needs no tag per change for that.
 struct ValueColumn {
+  static constexpr unsigned kBlockBits = 16;
+  static constexpr std::uint32_t kNoBlock = UINT32_MAX;
+
   // Room made ahead of the changes is not zero-filled: it is written before
   // it is read.
-  BulkList<std::uint32_t> index;
+  BulkList<std::uint16_t> low;
+  std::vector<IndexBlock> blocks;
   BulkList<std::uint8_t> words;
   BulkList<std::uint8_t> tag;
+  std::uint32_t last_high = kNoBlock;  // the last block's high bits
   std::uint8_t width = 0;
   bool ends_empty = false;
+
+  std::size_t size() const noexcept { return low.size(); }
+  bool empty() const noexcept { return low.empty(); }
+
+  // The block that holds change k (below size()), in O(log blocks): the
+  // index of change k is blocks[b].high << kBlockBits | low[k]. Readers
+  // that walk the changes keep their block at hand (SignalCursor).
+  std::size_t block_of(std::size_t k) const noexcept {
+    const auto after = std::upper_bound(blocks.begin(), blocks.end(), k,
+                                        [](std::size_t at, const IndexBlock& b) { return at < b.first; });
+    return static_cast<std::size_t>(after - blocks.begin()) - 1;
+  }
+  // The first change in [from, to) whose index is above `i`, or `to`.
+  std::size_t first_after(std::size_t i, std::size_t from, std::size_t to) const noexcept;
+  // The number of changes at indices below `i`.
+  std::size_t count_below(std::size_t i) const noexcept { return i == 0 ? 0 : first_after(i - 1, 0, size()); }
+
+  // Appends a change at `i` (below UINT32_MAX, above the last change's index).
+  void push_index(std::uint32_t i) {
+    if (i >> kBlockBits != last_high) {
+      last_high = i >> kBlockBits;
+      blocks.push_back({last_high, static_cast<std::uint32_t>(low.size())});
+    }
+    low.push_back(static_cast<std::uint16_t>(i));
+  }
 
   // The kind of value change k starts.
   SignalValue::Tag tag_at(std::size_t k) const noexcept {
     if (!tag.empty()) return static_cast<SignalValue::Tag>(tag[k]);
-    return ends_empty && k + 1 == index.size() ? SignalValue::Tag::Empty : SignalValue::Tag::Bits;
+    return ends_empty && k + 1 == low.size() ? SignalValue::Tag::Empty : SignalValue::Tag::Bits;
   }
 
   std::uint64_t word(std::size_t k) const noexcept {
@@ -129,11 +170,7 @@ class SignalCursor {
   // Number of stored changes at indices below `index` (a binary search): the
   // searches weigh ranges of indices by it to share work evenly.
   std::size_t changes_before(std::size_t index) const noexcept {
-    if (!column_) return 0;
-    const auto& idx = column_->index;
-    return static_cast<std::size_t>(
-        std::lower_bound(idx.begin(), idx.end(), index, [](std::uint32_t at, std::size_t i) { return at < i; }) -
-        idx.begin());
+    return column_ ? column_->count_below(index) : 0;
   }
 
   // Decodes the values over [lo, hi) into columns, for the block evaluation
@@ -157,15 +194,14 @@ class SignalCursor {
       return 1;
     }
     const detail::ValueColumn& c = *column_;
-    const std::uint32_t* idx = c.index.data();
-    const std::size_t size = c.index.size();
+    const std::size_t size = c.size();
     std::size_t p = pos_;  // the first change after lo
     word[0] = w;
     known[0] = k;
     // A scan reads the next range next: fetch where its check will look
     // (a single index of a long column, so the hardware would not).
-    if (size != 0) __builtin_prefetch(idx + std::min(p + 8 * n, size - 1));
-    if (n > 1 && size - p >= n - 1 && idx[p + n - 2] == hi - 1 && plain_bits(c, p, n - 1)) {
+    if (size != 0) __builtin_prefetch(c.low.data() + std::min(p + 8 * n, size - 1));
+    if (n > 1 && size - p >= n - 1 && index_of(p + n - 2) == hi - 1 && plain_bits(c, p, n - 1)) {
       // A change at every index of (lo, hi) (indices ascend strictly): the
       // payloads are the column, one per index.
       decode_words(c, p, n - 1, word + 1);
@@ -174,8 +210,8 @@ class SignalCursor {
       return n;
     }
     std::size_t j = 1, runs = 1;
-    for (; p < size && idx[p] < hi; ++p, ++runs) {
-      for (const std::size_t at_j = idx[p] - lo; j < at_j; ++j) {
+    for (std::size_t at; p < size && (at = index_of(p)) < hi; ++p, ++runs) {
+      for (const std::size_t at_j = at - lo; j < at_j; ++j) {
         word[j] = w;
         known[j] = k;
       }
@@ -207,12 +243,12 @@ class SignalCursor {
     f(lo, at(lo));
     if (!column_) return;
     const detail::ValueColumn& c = *column_;
-    for (std::size_t p = pos_; p < c.index.size() && c.index[p] < hi; ++p) {
+    for (std::size_t p = pos_, at; p < c.size() && (at = index_of(p)) < hi; ++p) {
       switch (c.tag_at(p)) {
-        case SignalValue::Tag::Bits: f(std::size_t{c.index[p]}, SignalValue::bits(c.word(p))); break;
-        case SignalValue::Tag::Real: f(std::size_t{c.index[p]}, SignalValue::real(std::bit_cast<double>(c.word(p)))); break;
-        case SignalValue::Tag::Empty: f(std::size_t{c.index[p]}, SignalValue()); break;
-        default: f(std::size_t{c.index[p]}, pool_[c.word(p)]); break;
+        case SignalValue::Tag::Bits: f(at, SignalValue::bits(c.word(p))); break;
+        case SignalValue::Tag::Real: f(at, SignalValue::real(std::bit_cast<double>(c.word(p)))); break;
+        case SignalValue::Tag::Empty: f(at, SignalValue()); break;
+        default: f(at, pool_[c.word(p)]); break;
       }
     }
   }
@@ -233,7 +269,7 @@ class SignalCursor {
   }
   // Whether changes p .. p + n - 1 are all Bits (tag 0).
   static bool plain_bits(const detail::ValueColumn& c, std::size_t p, std::size_t n) noexcept {
-    if (c.tag.empty()) return !c.ends_empty || p + n < c.index.size();
+    if (c.tag.empty()) return !c.ends_empty || p + n < c.size();
     std::uint8_t any = 0;
     for (std::size_t j = 0; j < n; ++j) any |= c.tag[p + j];
     return any == 0;
@@ -257,6 +293,13 @@ class SignalCursor {
     }
   }
   void settle(std::size_t pos) noexcept;
+  // The index of change k, read without a search while k stays in the
+  // block of indices the cursor is in.
+  std::uint32_t index_of(std::size_t k) noexcept {
+    if (k - block_first_ >= block_end_ - block_first_) enter_block(k);
+    return block_base_ | column_->low[k];
+  }
+  void enter_block(std::size_t k) noexcept;
 
   const detail::ValueColumn* column_ = nullptr;
   const SignalValue* pool_ = nullptr;
@@ -265,6 +308,10 @@ class SignalCursor {
   std::size_t next_ = kNever;
   SignalValue inline_;  // never holds a pooled (heap) value
   const SignalValue* pooled_ = nullptr;
+  // Changes block_first_ .. block_end_ - 1 have indices block_base_ | low[k].
+  std::size_t block_first_ = 0;
+  std::size_t block_end_ = 0;
+  std::uint32_t block_base_ = 0;
 };
 
 class ValueStore {
@@ -367,7 +414,7 @@ class ValueAppender {
     // already there, is decided here, once per batch.
     if (id < pending_.size()) {
       const detail::ValueColumn& column = store_.columns_[id];
-      if (column.index.size() + more + 1 <= column.index.capacity()) return;
+      if (column.size() + more + 1 <= column.low.capacity()) return;
     }
     grow_column(id, more);
   }
@@ -413,14 +460,16 @@ class ValueAppender {
     // Equal tags and words are bitwise equal values: pooled values share a
     // slot exactly when their payloads are equal.
     if (tag == p.last_tag && (tag == static_cast<std::uint8_t>(SignalValue::Tag::Empty) || word == p.last_word)) return;
-    const std::size_t n = column.index.size();
-    if (index >= UINT32_MAX || (column.tag.empty() && tag != static_cast<std::uint8_t>(SignalValue::Tag::Bits)) ||
+    const std::size_t n = column.size();
+    // An index outside the column's last block of indices starts a block.
+    if (index >= UINT32_MAX || index >> detail::ValueColumn::kBlockBits != column.last_high ||
+        (column.tag.empty() && tag != static_cast<std::uint8_t>(SignalValue::Tag::Bits)) ||
         word > detail::word_limit(column.width) || (n + 1) * column.width > column.words.size()) {
       return push_run_slow(p, column, index, tag, word);
     }
     // A word that fits the column's width, with room for it, and no tags to start.
     if (!column.tag.empty()) column.tag.push_back(tag);
-    column.index.push_back(static_cast<std::uint32_t>(index));
+    column.low.push_back(static_cast<std::uint16_t>(index));
     detail::put_word(column.words.data() + n * column.width, column.width, word);
     p.last_tag = tag;
     p.last_word = word;
@@ -449,13 +498,19 @@ class ValueAppender {
       if (active_ || more == 0) return active_;
       width_ = column_.width;
       const std::uint64_t limit = detail::word_limit(width_);
+      // Runs are written into the column's last block of indices: a record
+      // outside it (or past the indices a store holds) is left to
+      // append_inline, which starts a block.
+      if (column_.last_high == detail::ValueColumn::kNoBlock) return false;
+      block_base_ = std::size_t{column_.last_high} << detail::ValueColumn::kBlockBits;
+      block_end_ = std::min<std::size_t>(block_base_ + (std::size_t{1} << detail::ValueColumn::kBlockBits), UINT32_MAX);
       // The held record must make a run this path can write.
-      if (slot_.held && (slot_.word > limit || slot_.index >= UINT32_MAX)) return false;
+      if (slot_.held && (slot_.word > limit || slot_.index < block_base_ || slot_.index >= block_end_)) return false;
       // The room is made once and cut back by stop(): the list has the capacity.
-      size_ = column_.index.size();
+      size_ = column_.size();
       const std::size_t room = size_ + more;
-      column_.index.resize(room);
-      index_ = column_.index.data();
+      column_.low.resize(room);
+      index_ = column_.low.data();
       tags_ = nullptr;
       if (!column_.tag.empty()) {
         column_.tag.resize(room);
@@ -479,7 +534,7 @@ class ValueAppender {
     void stop() noexcept {
       if (!active_) return;
       // Shrinking never reallocates: no throw.
-      column_.index.resize(size_);
+      column_.low.resize(size_);
       if (tags_ != nullptr) column_.tag.resize(size_);
       active_ = false;
     }
@@ -513,7 +568,7 @@ class ValueAppender {
       if (k < n && !slot_.held) {
         // Nothing held yet: the first record is held without a run.
         const InlineRecord r = record(k);
-        if ((r.word > kLimit) | (r.index >= UINT32_MAX)) return k;
+        if ((r.word > kLimit) | (r.index < block_base_) | (r.index >= block_end_)) return k;
         slot_.held = true;
         slot_.index = r.index;
         slot_.tag = static_cast<std::uint8_t>(r.tag);
@@ -521,7 +576,9 @@ class ValueAppender {
         ++k;
       }
       if constexpr (!after_changes && kWidth < 8) return take_keyed<kWidth, kTags>(k, n, record);
-      std::uint32_t* const index = index_;
+      std::uint16_t* const index = index_;
+      // Records at or above the held one's index: only the block's end needs a check.
+      const std::size_t block_end = block_end_;
       std::uint8_t* const tags = tags_;
       std::uint8_t* const words = words_;
       std::size_t size = size_;
@@ -532,7 +589,7 @@ class ValueAppender {
       std::uint64_t last_word = slot_.last_word;
       for (; k < n; ++k) {
         const InlineRecord r = record(k);
-        if ((r.word > kLimit) | (r.index >= UINT32_MAX) | (r.index < held_index)) break;
+        if ((r.word > kLimit) | (r.index >= block_end) | (r.index < held_index)) break;
         if (r.index != held_index) {
           // The held record becomes a run, as commit() and push_run() decide.
           // Values repeat and alternate with Empty at random in a dump, so
@@ -548,7 +605,7 @@ class ValueAppender {
           const bool push = after_changes ? (held_empty & push_empty) | (!held_empty & push_value) : push_value;
           // The first run of another kind than bits starts the tag list.
           if (!kTags && push && held_tag != kBits) break;
-          index[size] = static_cast<std::uint32_t>(held_index);
+          index[size] = static_cast<std::uint16_t>(held_index);
           if constexpr (kTags) tags[size] = held_tag;
           if constexpr (kWidth != 0) detail::put_word(words + size * kWidth, kWidth, held_word);
           size += push;
@@ -577,7 +634,9 @@ class ValueAppender {
       constexpr auto kBits = static_cast<std::uint8_t>(SignalValue::Tag::Bits);
       constexpr std::uint64_t kLimit = detail::word_limit(kWidth);
       const auto key_of = [](std::uint8_t tag, std::uint64_t word) { return word | std::uint64_t{tag} << 56; };
-      std::uint32_t* const index = index_;
+      std::uint16_t* const index = index_;
+      // Records at or above the held one's index: only the block's end needs a check.
+      const std::size_t block_end = block_end_;
       std::uint8_t* const tags = tags_;
       std::uint8_t* const words = words_;
       std::size_t size = size_;
@@ -586,7 +645,7 @@ class ValueAppender {
       std::uint64_t last = key_of(slot_.last_tag, slot_.last_word);
       for (; k < n; ++k) {
         const InlineRecord r = record(k);
-        if ((r.word > kLimit) | (r.index >= UINT32_MAX) | (r.index < held_index)) [[unlikely]] break;
+        if ((r.word > kLimit) | (r.index >= block_end) | (r.index < held_index)) [[unlikely]] break;
         if (r.index != held_index) {
           // The held record makes a run exactly when it differs from the
           // last run, and is the last run afterwards either way; the run is
@@ -594,7 +653,7 @@ class ValueAppender {
           const bool push = held != last;
           const auto held_tag = static_cast<std::uint8_t>(held >> 56);
           if (!kTags && push && held_tag != kBits) [[unlikely]] break;
-          index[size] = static_cast<std::uint32_t>(held_index);
+          index[size] = static_cast<std::uint16_t>(held_index);
           if constexpr (kTags) tags[size] = held_tag;
           if constexpr (kWidth != 0) detail::put_word(words + size * kWidth, kWidth, held & kLimit);
           size += push;
@@ -616,7 +675,10 @@ class ValueAppender {
     Pending& slot_;
     detail::ValueColumn& column_;
     bool active_ = false;
-    std::uint32_t* index_ = nullptr;
+    std::uint16_t* index_ = nullptr;
+    // The indices a run may take: the column's last block, below UINT32_MAX.
+    std::size_t block_base_ = 0;
+    std::size_t block_end_ = 0;
     std::uint8_t* tags_ = nullptr;
     std::uint8_t* words_ = nullptr;
     std::size_t size_ = 0;
@@ -629,8 +691,11 @@ class ValueAppender {
   std::unique_ptr<detail::ValuePoolHolder> pool_;
 };
 
+// Flattened: left to itself, the compiler calls out for the record function
+// and the lists' resizing once the batch loops are inlined, which costs the
+// join a few percent of its instructions.
 template <class Record>
-bool ValueAppender::append_batch(std::uint32_t id, std::size_t n, Record&& record) {
+[[gnu::flatten]] bool ValueAppender::append_batch(std::uint32_t id, std::size_t n, Record&& record) {
   if (n < 2) {
     // A single record costs less than starting and stopping the copying path.
     if (n == 0) return true;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <random>
 
 #include "model/column_builder.h"
@@ -42,7 +43,8 @@ TEST(ValueStore, UnknownIdsAndEmptyStoreReadEmpty) {
 TEST(ValueStore, AssignColumnReadsBackSlotBySlot) {
   std::mt19937 rng(11);
   for (int round = 0; round < 300; ++round) {
-    const auto column = random_column(rng, rng() % 40);
+    // The last round's column runs over several blocks of 65,536 indices.
+    const auto column = random_column(rng, round == 299 ? 200'000 : rng() % 40);
     ValueStore store;
     store.assign_column(2, column);
     const auto range = store.get_range(2, 0, column.size() + 3);
@@ -156,6 +158,101 @@ TEST(ValueStore, PlainBitsEndWithoutATagPerChange) {
   store.cursor(0).visit_runs(n - 2, n + 3, [&](std::size_t i, const SignalValue& v) { runs.emplace_back(i, v.is_empty()); });
   const std::vector<std::pair<std::size_t, bool>> expected = {{n - 2, false}, {n - 1, false}, {n, true}};
   EXPECT_EQ(runs, expected);
+}
+
+// Indices are kept in blocks of 65,536. A store whose indices are spread
+// over many blocks (index f(i) for i, f strictly increasing) must read
+// exactly like the same records at indices 0, 1, 2, ... in one block: the
+// value over [f(i), f(i + 1)) is the value at i, runs start and end at f of
+// where they did, and every way of reading agrees. The spreads put changes
+// on both sides of block edges, one per block, many per block, and in the
+// last block below UINT32_MAX.
+TEST(ValueStore, IndicesAcrossBlocksReadLikeIndicesInOne) {
+  using Record = ValueAppender::InlineRecord;
+  using Tag = SignalValue::Tag;
+  std::mt19937 rng(31);
+  const std::size_t strides[] = {1, 7, 9973, 32768, 65535, 65536, 65537, 196613};
+  const std::size_t offsets[] = {0, 65530, 131070};
+  for (int round = 0; round < 1500; ++round) {
+    const std::size_t indices = 1 + rng() % 60;
+    const std::size_t stride = strides[rng() % 8];
+    const std::size_t offset = round % 10 == 9 ? (std::size_t{UINT16_MAX} << 16) - 5 : offsets[rng() % 3];
+    const auto f = [&](std::size_t i) { return i == 0 ? 0 : offset + i * (round % 10 == 9 ? 1 : stride); };
+    const auto fill = rng() % 2 ? FillOrder::BeforeChanges : FillOrder::AfterChanges;
+    ValueAppender near(fill), far(fill);
+    for (std::uint32_t id = 0; id < 3; ++id) {
+      // Ascending indices with repeats, values of the inline kinds and
+      // pooled ones, appended in batches or one by one.
+      std::vector<Record> records;
+      std::vector<SignalValue> pooled;
+      for (std::size_t i = rng() % 3; i < indices; i += rng() % 3) {
+        switch (rng() % 5) {
+          case 0: records.push_back({i, Tag::Empty, 0}); break;
+          case 1: records.push_back({i, Tag::Bits, rng() % 2 ? rng() % 3 : std::uint64_t{rng()} << 20}); break;
+          case 2: records.push_back({i, Tag::Real, std::bit_cast<std::uint64_t>(rng() % 2 ? 1.5 : -0.0)}); break;
+          case 3: {
+            const std::uint8_t level = static_cast<std::uint8_t>(2 + rng() % 2);
+            pooled.push_back(SignalValue::logic({&level, 1}));
+            records.push_back({i, Tag::Logic, pooled.size() - 1});
+            break;
+          }
+          default: records.push_back({i, Tag::Bits, rng() % 4}); break;
+        }
+        if (rng() % 4 == 0) i += 1;
+      }
+      const bool batched = rng() % 2;
+      for (ValueAppender* a : {&near, &far}) {
+        const auto record = [&, a](std::size_t k) {
+          Record r = records[k];
+          if (a == &far) r.index = f(r.index);
+          if (r.tag == Tag::Logic) r.word = a->pool_slot(pooled[r.word]);
+          return r;
+        };
+        if (batched) {
+          ASSERT_TRUE(a->append_batch(id, records.size(), record));
+        } else {
+          for (std::size_t k = 0; k < records.size(); ++k) {
+            const Record r = record(k);
+            ASSERT_TRUE(a->append_inline(id, r.index, r.tag, r.word));
+          }
+        }
+      }
+    }
+    const ValueStore one = near.finish(indices), many = far.finish(f(indices));
+    const auto f_or_never = [&](std::size_t i) { return i == SignalCursor::kNever ? i : f(i); };
+    for (std::uint32_t id = 0; id < 3; ++id) {
+      ASSERT_EQ(one.change_count(id), many.change_count(id)) << round;
+      SignalCursor a = one.cursor(id), b = many.cursor(id);
+      for (std::size_t i = 0; i <= indices; ++i) {
+        const std::size_t last = i == indices ? f(i) + 3 : f(i + 1) - 1;
+        for (const std::size_t j : {f(i), f(i) + (last - f(i)) / 2, last}) {
+          const SignalValue& expected = a.at(i);
+          ASSERT_EQ(b.at(j), expected) << round << " id " << id << " @" << i << " -> " << j;
+          ASSERT_EQ(many.get(id, j), expected) << round;
+          ASSERT_EQ(b.run_start(), f(a.run_start())) << round << " id " << id << " @" << i;
+          ASSERT_EQ(b.next_change(), f_or_never(a.next_change())) << round << " id " << id << " @" << i;
+          ASSERT_EQ(b.changes_before(j), a.changes_before(j > f(i) ? i + 1 : i)) << round;
+        }
+      }
+      // Runs visited over a range are the same runs at the spread indices.
+      const std::size_t lo = rng() % (indices + 1), hi = lo + rng() % (indices + 2 - lo);
+      std::vector<std::pair<std::size_t, SignalValue>> runs_one, runs_many;
+      one.cursor(id).visit_runs(lo, hi, [&](std::size_t i, const SignalValue& v) { runs_one.emplace_back(f(i), v); });
+      many.cursor(id).visit_runs(f(lo), f(hi), [&](std::size_t i, const SignalValue& v) { runs_many.emplace_back(i, v); });
+      ASSERT_EQ(runs_many, runs_one) << round << " id " << id;
+      // A block read across a block edge, against the values one at a time.
+      const std::size_t from = f(lo) >= 4 ? f(lo) - 4 : 0;
+      std::uint64_t word[9], known[9];
+      bool all_bits = false;
+      SignalCursor c = many.cursor(id);
+      if (c.read_words(from, from + 9, word, known, all_bits) == SignalCursor::kNever) continue;
+      for (std::size_t j = 0; j < 9; ++j) {
+        const SignalValue v = many.get(id, from + j);
+        ASSERT_EQ(known[j] != 0 || all_bits, !v.is_empty()) << round << " +" << j;
+        ASSERT_EQ(word[j], v.is_empty() ? 0 : v.as_bits()) << round << " +" << j;
+      }
+    }
+  }
 }
 
 }  // namespace
