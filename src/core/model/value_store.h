@@ -646,6 +646,10 @@ class ValueAppender {
       for (; k < n; ++k) {
         const InlineRecord r = record(k);
         if ((r.word > kLimit) | (r.index >= block_end) | (r.index < held_index)) [[unlikely]] break;
+        // Made at once, so that no byte of the record stays live through the
+        // loop: a register spilled as its low half and reloaded whole waits
+        // for the store to reach the cache.
+        const std::uint64_t key = key_of(static_cast<std::uint8_t>(r.tag), r.word);
         if (r.index != held_index) {
           // The held record makes a run exactly when it differs from the
           // last run, and is the last run afterwards either way; the run is
@@ -660,7 +664,7 @@ class ValueAppender {
           last = held;
         }
         held_index = r.index;
-        held = key_of(static_cast<std::uint8_t>(r.tag), r.word);
+        held = key;
       }
       size_ = size;
       slot_.index = held_index;
