@@ -175,7 +175,7 @@ void SignalCursor::enter_block(std::size_t k) noexcept {
   const auto& c = *column_;
   const std::size_t b = c.block_of(k);
   block_first_ = c.blocks[b].first;
-  block_end_ = b + 1 < c.blocks.size() ? c.blocks[b + 1].first : SIZE_MAX;
+  block_span_ = (b + 1 < c.blocks.size() ? c.blocks[b + 1].first : c.size()) - block_first_;
   block_base_ = c.blocks[b].high << detail::ValueColumn::kBlockBits;
 }
 

@@ -296,7 +296,7 @@ class SignalCursor {
   // The index of change k, read without a search while k stays in the
   // block of indices the cursor is in.
   std::uint32_t index_of(std::size_t k) noexcept {
-    if (k - block_first_ >= block_end_ - block_first_) enter_block(k);
+    if (k - block_first_ >= block_span_) enter_block(k);
     return block_base_ | column_->low[k];
   }
   void enter_block(std::size_t k) noexcept;
@@ -308,9 +308,10 @@ class SignalCursor {
   std::size_t next_ = kNever;
   SignalValue inline_;  // never holds a pooled (heap) value
   const SignalValue* pooled_ = nullptr;
-  // Changes block_first_ .. block_end_ - 1 have indices block_base_ | low[k].
+  // Changes block_first_ .. block_first_ + block_span_ - 1 have indices
+  // block_base_ | low[k].
   std::size_t block_first_ = 0;
-  std::size_t block_end_ = 0;
+  std::size_t block_span_ = 0;
   std::uint32_t block_base_ = 0;
 };
 
