@@ -55,6 +55,25 @@ def test_fst_matches_vcd_of_the_same_run(vcd, name):
     assert compared > 100
 
 
+def test_long_run_reads_alike_across_index_blocks():
+    # 150,001 indices: every signal's changes lie in several blocks of
+    # 65,536 indices, which the VCD and FST loaders fill in different ways.
+    vcd = velk.PyTrace.from_vcd_gz(str(FST / "long_run.vcd.gz"))
+    fst = velk.PyTrace.from_fst(str(FST / "long_run.fst"))
+    assert vcd.max_index() == fst.max_index() == 150_000
+    assert vcd.timestamps_buffer() == fst.timestamps_buffer()
+    for name in fst.signal_names():
+        assert fst.transitions(name) == vcd.transitions(vcd_name(name)), name
+    # The design itself: one step per index, the counter rises on odd steps.
+    clk = vcd.transitions("tb.clk")
+    assert [i for i, _, _ in clk] == list(range(1, 150_001))
+    for i in (65_534, 65_535, 65_536, 65_537, 131_071, 131_072, 150_000):
+        assert vcd.signal_value("tb.count", i) == fst.signal_value("tb.count [11:0]", i) == (i + 1) // 2 % 4096
+    flag = [vcd.signal_value("tb.flag", i) for i in (0, 131_070, 131_071, 131_072, 131_073, 131_076, 150_000)]
+    assert flag == [None, None, 1, 1, None, 0, 0]
+    assert vcd.transitions("tb.flag") == [(131_071, None, 1), (131_073, 1, None), (131_076, None, 0)]
+
+
 def test_aliases_scopes_and_widths():
     trace = velk.PyTrace.from_fst(str(FST / "iverilog.fst"))
     assert trace.scopes() == ["tb", "tb.u_mid", "tb.u_mid.u_leaf"]
