@@ -95,8 +95,9 @@ void append_run(ValueColumn& column, ValuePool& pool, std::size_t index, const S
     return;
   }
   if (index >= UINT32_MAX) throw std::length_error("value store: too many indices");
-  // Tags are kept from the first value that is not plain bits on.
-  if (tag != Tag::Bits || !column.tag.empty()) {
+  // Tags are kept from the first value that is not plain bits on, until
+  // the column has held bits for a while.
+  if (tag != Tag::Bits || column.keeps_tags()) {
     column.tag.resize(column.size(), static_cast<std::uint8_t>(Tag::Bits));
     column.tag.push_back(static_cast<std::uint8_t>(tag));
   }
@@ -111,7 +112,7 @@ void end_column(ValueColumn& column, std::size_t index) {
   if (last_tag(column) == Tag::Empty) return;
   if (index >= UINT32_MAX) throw std::length_error("value store: too many indices");
   const std::size_t n = column.size();
-  if (!column.tag.empty()) {
+  if (column.tags_current()) {
     column.tag.push_back(static_cast<std::uint8_t>(Tag::Empty));
   } else {
     column.ends_empty = true;
@@ -268,7 +269,7 @@ void ValueStore::append_columns(ValueStore&& part, std::uint32_t first_id) {
       std::uint8_t width = column.width;
       for (std::size_t k = 0; k < n; ++k) {
         words[k] = column.word(k);
-        const auto tag = static_cast<detail::Tag>(column.tag[k]);
+        const auto tag = column.tag_at(k);
         if (tag == detail::Tag::WideBits || tag == detail::Tag::Logic || tag == detail::Tag::Str) words[k] += base;
         width = std::max(width, detail::width_of(words[k]));
       }
@@ -316,7 +317,9 @@ void ValueAppender::grow_column(std::uint32_t id, std::size_t more) {
   if (column.words.size() < room * column.width) {
     bulk_move(column.words, room * column.width, room * column.width, n * column.width);
   }
-  if (!column.tag.empty() && column.tag.capacity() < room) bulk_move(column.tag, room, column.tag.size(), column.tag.size());
+  if (column.tags_current() && column.tag.capacity() < room) {
+    bulk_move(column.tag, room, column.tag.size(), column.tag.size());
+  }
 }
 
 std::uint64_t ValueAppender::pool_slot(const SignalValue& value) { return pool_->pool.slot(value); }
@@ -339,8 +342,9 @@ void ValueAppender::push_run_slow(Pending& p, detail::ValueColumn& column, std::
                              std::uint64_t word) {
   constexpr auto kBits = static_cast<std::uint8_t>(SignalValue::Tag::Bits);
   if (index >= UINT32_MAX) throw std::length_error("value store: too many indices");
-  // Tags are kept from the first value that is not plain bits on.
-  if (!column.tag.empty()) {
+  // Tags are kept from the first value that is not plain bits on (the
+  // changes between the tags' end and this one are bits).
+  if (column.tags_current()) {
     column.tag.push_back(tag);
   } else if (tag != kBits) {
     column.tag.resize(column.size(), kBits);

@@ -10,7 +10,7 @@
 //
 // Values are packed by kind: values of up to 64 known bits, reals and Empty
 // sit inline in one 64-bit word per change (with one tag byte per change only
-// for signals that hold anything but plain bits); wide, four-state and text
+// while a signal holds anything but plain bits); wide, four-state and text
 // values live once each in a shared pool and the word names their slot.
 #pragma once
 
@@ -46,12 +46,18 @@ struct IndexBlock {
 // busy signals change many times per block, so this halves the memory and
 // the page faults of the store's largest list). The payload of the value
 // from change k on is word(k), kept in `width` bytes per change (0, 1, 2, 4
-// or 8: as many as the largest payload needs); `tag` is empty when every
-// value is Bits, except the last when `ends_empty` is set: a column of plain
-// bits that ends before the last index needs no tag per change for that.
+// or 8: as many as the largest payload needs).
+//
+// `tag` holds the kinds of the first tag.size() changes; the changes after
+// them are Bits, except the last when `ends_empty` is set. So a column of
+// plain bits keeps no tags, not even to end before the last index, and a
+// signal that holds other values only for a while (x until its reset) stops
+// keeping a tag per change once it has held bits for a while.
 struct ValueColumn {
   static constexpr unsigned kBlockBits = 16;
   static constexpr std::uint32_t kNoBlock = UINT32_MAX;
+  // Changes of bits in a row after which a column stops adding tags.
+  static constexpr std::size_t kTagWindow = 64;
 
   // Room made ahead of the changes is not zero-filled: it is written before
   // it is read.
@@ -90,8 +96,24 @@ struct ValueColumn {
 
   // The kind of value change k starts.
   SignalValue::Tag tag_at(std::size_t k) const noexcept {
-    if (!tag.empty()) return static_cast<SignalValue::Tag>(tag[k]);
+    if (k < tag.size()) return static_cast<SignalValue::Tag>(tag[k]);
     return ends_empty && k + 1 == low.size() ? SignalValue::Tag::Empty : SignalValue::Tag::Bits;
+  }
+  // Whether `tag` covers every change: the next takes a tag too.
+  bool tags_current() const noexcept { return !tag.empty() && tag.size() == low.size(); }
+  // Whether the next change of bits takes a tag: the tags are current and
+  // a change of another kind is among the last kTagWindow.
+  bool keeps_tags() const noexcept {
+    if (!tags_current()) return false;
+    if (tag.size() < kTagWindow) return true;
+    const std::uint8_t* last = tag.data() + tag.size() - kTagWindow;
+    std::uint64_t any = 0;
+    for (std::size_t i = 0; i < kTagWindow; i += 8) {
+      std::uint64_t w;
+      std::memcpy(&w, last + i, 8);
+      any |= w;
+    }
+    return any != 0;
   }
 
   std::uint64_t word(std::size_t k) const noexcept {
@@ -269,9 +291,9 @@ class SignalCursor {
   }
   // Whether changes p .. p + n - 1 are all Bits (tag 0).
   static bool plain_bits(const detail::ValueColumn& c, std::size_t p, std::size_t n) noexcept {
-    if (c.tag.empty()) return !c.ends_empty || p + n < c.size();
+    if (c.ends_empty && p + n >= c.size()) return false;
     std::uint8_t any = 0;
-    for (std::size_t j = 0; j < n; ++j) any |= c.tag[p + j];
+    for (std::size_t j = p, tagged = std::min(p + n, c.tag.size()); j < tagged; ++j) any |= c.tag[j];
     return any == 0;
   }
   // The payloads of changes p .. p + n - 1 (all Bits).
@@ -462,14 +484,15 @@ class ValueAppender {
     // slot exactly when their payloads are equal.
     if (tag == p.last_tag && (tag == static_cast<std::uint8_t>(SignalValue::Tag::Empty) || word == p.last_word)) return;
     const std::size_t n = column.size();
+    const bool tagged = column.tags_current();
     // An index outside the column's last block of indices starts a block.
     if (index >= UINT32_MAX || index >> detail::ValueColumn::kBlockBits != column.last_high ||
-        (column.tag.empty() && tag != static_cast<std::uint8_t>(SignalValue::Tag::Bits)) ||
+        (!tagged && tag != static_cast<std::uint8_t>(SignalValue::Tag::Bits)) ||
         word > detail::word_limit(column.width) || (n + 1) * column.width > column.words.size()) {
       return push_run_slow(p, column, index, tag, word);
     }
     // A word that fits the column's width, with room for it, and no tags to start.
-    if (!column.tag.empty()) column.tag.push_back(tag);
+    if (tagged) column.tag.push_back(tag);
     column.low.push_back(static_cast<std::uint16_t>(index));
     detail::put_word(column.words.data() + n * column.width, column.width, word);
     p.last_tag = tag;
@@ -507,13 +530,16 @@ class ValueAppender {
       block_end_ = std::min<std::size_t>(block_base_ + (std::size_t{1} << detail::ValueColumn::kBlockBits), UINT32_MAX);
       // The held record must make a run this path can write.
       if (slot_.held && (slot_.word > limit || slot_.index < block_base_ || slot_.index >= block_end_)) return false;
+      // Without tags the loop takes bits only, and a column that has held
+      // bits for a while stops adding tags.
+      const bool tagged = column_.keeps_tags();
       // The room is made once and cut back by stop(): the list has the capacity.
       size_ = column_.size();
       const std::size_t room = size_ + more;
       column_.low.resize(room);
       index_ = column_.low.data();
       tags_ = nullptr;
-      if (!column_.tag.empty()) {
+      if (tagged) {
         column_.tag.resize(room);
         tags_ = column_.tag.data();
       }

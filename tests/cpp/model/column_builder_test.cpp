@@ -299,6 +299,103 @@ TEST(ValueAppender, BatchesMatchRecordsAppendedOneByOne) {
   EXPECT_THROW(a.append_bits(0, std::size_t{UINT32_MAX} + 1, 0), std::length_error);
 }
 
+// Long columns whose values other than bits come in bursts or only at the
+// start: tags stop after a while of bits and start again at the next value
+// of another kind. Batched, one by one and through the column builder, the
+// store reads as the dense columns do.
+TEST(ValueAppender, TagsStopAfterBitsForAWhileAndStartAgain) {
+  using Record = ValueAppender::InlineRecord;
+  using Tag = SignalValue::Tag;
+  std::mt19937 rng(41);
+  for (int round = 0; round < 60; ++round) {
+    const std::size_t indices = 200 + rng() % 3000;
+    const unsigned rarity = 1 + rng() % 300;  // one value of another kind in this many
+    const auto fill = rng() % 2 ? FillOrder::BeforeChanges : FillOrder::AfterChanges;
+    ValueAppender one(fill), batched(fill);
+    ColumnBuilder builder;
+    DenseColumnBuilder reference;
+    const SignalValue z = [] {
+      const std::uint8_t level = 3;
+      return SignalValue::logic({&level, 1});
+    }();
+    for (std::uint32_t id = 0; id < 3; ++id) {
+      std::vector<Record> records;
+      // Signal 2 changes at every index, so block reads copy its changes
+      // (up to the one that ends the column).
+      for (std::size_t i = rng() % 4; i < indices; i += id == 2 ? 1 : 1 + rng() % 3) {
+        const bool other = (id == 0 && i < 3) || rng() % rarity == 0;
+        records.push_back(!other             ? Record{i, Tag::Bits, id == 2 ? i % 2 : rng() % 3}
+                          : rng() % 2 == 0   ? Record{i, Tag::Empty, 0}
+                                             : Record{i, Tag::Logic, 0});
+      }
+      const auto value = [&](const Record& r) {
+        return r.tag == Tag::Bits ? SignalValue::bits(r.word) : r.tag == Tag::Empty ? SignalValue() : z;
+      };
+      for (const Record& r : records) {
+        ASSERT_TRUE(one.append(id, r.index, value(r)));
+        builder.record(id, r.index, value(r));
+        reference.record(id, r.index, value(r));
+      }
+      for (std::size_t k = 0; k < records.size();) {
+        const std::size_t n = std::min<std::size_t>(records.size() - k, 1 + rng() % 40);
+        ASSERT_TRUE(batched.append_batch(id, n, [&](std::size_t j) {
+          Record r = records[k + j];
+          if (r.tag == Tag::Logic) r.word = batched.pool_slot(z);
+          return r;
+        }));
+        k += n;
+      }
+    }
+    DenseStore dense;
+    reference.build_into(dense, indices,
+                         fill == FillOrder::BeforeChanges ? DenseColumnBuilder::Fill::BeforeChanges
+                                                          : DenseColumnBuilder::Fill::AfterChanges);
+    ValueStore built;
+    builder.build_into(built, indices,
+                       fill == FillOrder::BeforeChanges ? ColumnBuilder::Fill::BeforeChanges
+                                                        : ColumnBuilder::Fill::AfterChanges);
+    expect_same_values(dense, one.finish(indices), indices, round);
+    const ValueStore store = batched.finish(indices);
+    expect_same_values(dense, store, indices, round);
+    expect_same_values(dense, built, indices, round);
+    // Block reads across the places where tags stop, and across the end.
+    for (std::uint32_t id = 0; id < 3; ++id) {
+      std::vector<std::size_t> starts = {indices - 15, indices - 8};
+      for (std::size_t lo = 0; lo < indices; lo += 1 + rng() % 50) starts.push_back(lo);
+      for (const std::size_t lo : starts) {
+        std::uint64_t word[16], known[16];
+        bool all_bits = false;
+        SignalCursor c = store.cursor(id);
+        if (c.read_words(lo, lo + 16, word, known, all_bits) == SignalCursor::kNever) continue;
+        for (std::size_t j = 0; j < 16; ++j) {
+          const SignalValue& v = dense.at(id, lo + j);
+          ASSERT_EQ(known[j] != 0 || all_bits, !v.is_empty()) << round << " @" << lo + j;
+          ASSERT_EQ(word[j], v.is_empty() ? 0 : v.as_bits()) << round << " @" << lo + j;
+        }
+      }
+    }
+  }
+  // A vector that is x until its reset and then counts keeps no tag per
+  // change after its first batches, small or large.
+  const std::uint8_t x2[] = {2, 2};
+  const SignalValue unknown = SignalValue::logic(x2);
+  const std::size_t n = 10'000;
+  for (const std::size_t per_batch : {std::size_t{13}, std::size_t{1000}}) {
+    ValueAppender a(FillOrder::BeforeChanges);
+    a.append_inline(0, 0, Tag::Logic, a.pool_slot(unknown));
+    for (std::size_t k = 1; k < n; k += per_batch) {
+      ASSERT_TRUE(a.append_batch(0, std::min(per_batch, n - k), [k](std::size_t j) {
+        return Record{k + j, Tag::Bits, (k + j) % 3};
+      }));
+    }
+    const ValueStore counts = a.finish(n);
+    EXPECT_LT(counts.bytes_used(), n * 7 / 2) << per_batch;  // two bytes of index and one of payload, and few tags
+    EXPECT_EQ(counts.get(0, 0), unknown);
+    EXPECT_EQ(counts.get(0, n - 1), SignalValue::bits((n - 1) % 3));
+    EXPECT_TRUE(counts.get(0, n).is_empty());
+  }
+}
+
 TEST(ColumnBuilder, OutOfOrderRecordsKeepTheLastWrite) {
   ColumnBuilder b;
   b.record(0, 5, SignalValue::bits(5));
