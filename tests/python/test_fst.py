@@ -16,6 +16,7 @@ import pytest
 import velk
 
 FST = Path(__file__).resolve().parent.parent / "data" / "fst"
+LONG_RUN = Path(__file__).resolve().parent.parent / "data" / "long_run"
 PACKINGS = ["vcd2fst_lz4.fst", "vcd2fst_fastlz.fst", "vcd2fst_zlib.fst", "vcd2fst_gzip_wrapped.fst"]
 
 
@@ -58,8 +59,8 @@ def test_fst_matches_vcd_of_the_same_run(vcd, name):
 def test_long_run_reads_alike_across_index_blocks():
     # 150,001 indices: every signal's changes lie in several blocks of
     # 65,536 indices, which the VCD and FST loaders fill in different ways.
-    vcd = velk.PyTrace.from_vcd_gz(str(FST / "long_run.vcd.gz"))
-    fst = velk.PyTrace.from_fst(str(FST / "long_run.fst"))
+    vcd = velk.PyTrace.from_vcd_gz(str(LONG_RUN / "long_run.vcd.gz"))
+    fst = velk.PyTrace.from_fst(str(LONG_RUN / "long_run.fst"))
     assert vcd.max_index() == fst.max_index() == 150_000
     assert vcd.timestamps_buffer() == fst.timestamps_buffer()
     for name in fst.signal_names():

@@ -17,9 +17,3 @@ vcd2fst -F iverilog.vcd vcd2fst_fastlz.fst >/dev/null
 vcd2fst -Z iverilog.vcd vcd2fst_zlib.fst >/dev/null
 vcd2fst -c iverilog.vcd vcd2fst_gzip_wrapped.fst >/dev/null
 
-# A long run, kept as gzip: its VCD is a few megabytes of text.
-iverilog -o "$work/long.vvp" long_run.v
-(cd "$work" && vvp -n long.vvp >/dev/null && mv out.dump long_run.vcd)
-vcd2fst "$work/long_run.vcd" long_run.fst >/dev/null
-gzip -9 -n -c "$work/long_run.vcd" > long_run.vcd.gz
-
