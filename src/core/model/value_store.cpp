@@ -100,6 +100,7 @@ void append_run(ValueColumn& column, ValuePool& pool, std::size_t index, const S
   if (tag != Tag::Bits || column.keeps_tags()) {
     column.tag.resize(column.size(), static_cast<std::uint8_t>(Tag::Bits));
     column.tag.push_back(static_cast<std::uint8_t>(tag));
+    column.note_tags();
   }
   const std::uint8_t width = width_of(word);
   if (width > column.width) widen(column, width);
@@ -344,11 +345,10 @@ void ValueAppender::push_run_slow(Pending& p, detail::ValueColumn& column, std::
   if (index >= UINT32_MAX) throw std::length_error("value store: too many indices");
   // Tags are kept from the first value that is not plain bits on (the
   // changes between the tags' end and this one are bits).
-  if (column.tags_current()) {
-    column.tag.push_back(tag);
-  } else if (tag != kBits) {
+  if (column.tags_current() || tag != kBits) {
     column.tag.resize(column.size(), kBits);
     column.tag.push_back(tag);
+    column.note_tags();
   }
   const std::uint8_t width = detail::width_of(word);
   if (width > column.width) detail::widen(column, width);

@@ -68,6 +68,7 @@ struct ValueColumn {
   std::uint32_t last_high = kNoBlock;  // the last block's high bits
   std::uint8_t width = 0;
   bool ends_empty = false;
+  bool tags_paused = false;  // see note_tags
 
   std::size_t size() const noexcept { return low.size(); }
   bool empty() const noexcept { return low.empty(); }
@@ -102,10 +103,14 @@ struct ValueColumn {
   // Whether `tag` covers every change: the next takes a tag too.
   bool tags_current() const noexcept { return !tag.empty() && tag.size() == low.size(); }
   // Whether the next change of bits takes a tag: the tags are current and
-  // a change of another kind is among the last kTagWindow.
-  bool keeps_tags() const noexcept {
-    if (!tags_current()) return false;
-    if (tag.size() < kTagWindow) return true;
+  // were not all bits over the last kTagWindow when last noted.
+  bool keeps_tags() const noexcept { return tags_current() && !tags_paused; }
+  // Notes whether the last kTagWindow tags are all bits, right after tags
+  // are written: while they are still in the cache, not when the next
+  // changes come, which would wait for them.
+  void note_tags() noexcept {
+    tags_paused = false;
+    if (tag.size() < kTagWindow) return;
     const std::uint8_t* last = tag.data() + tag.size() - kTagWindow;
     std::uint64_t any = 0;
     for (std::size_t i = 0; i < kTagWindow; i += 8) {
@@ -113,7 +118,7 @@ struct ValueColumn {
       std::memcpy(&w, last + i, 8);
       any |= w;
     }
-    return any != 0;
+    tags_paused = any == 0;
   }
 
   std::uint64_t word(std::size_t k) const noexcept {
@@ -562,7 +567,10 @@ class ValueAppender {
       if (!active_) return;
       // Shrinking never reallocates: no throw.
       column_.low.resize(size_);
-      if (tags_ != nullptr) column_.tag.resize(size_);
+      if (tags_ != nullptr) {
+        column_.tag.resize(size_);
+        column_.note_tags();
+      }
       active_ = false;
     }
 
