@@ -100,7 +100,7 @@ void append_run(ValueColumn& column, ValuePool& pool, std::size_t index, const S
   if (tag != Tag::Bits || column.keeps_tags()) {
     column.tag.resize(column.size(), static_cast<std::uint8_t>(Tag::Bits));
     column.tag.push_back(static_cast<std::uint8_t>(tag));
-    column.note_tags();
+    column.note_tags(column.tag.size() - 1);
   }
   const std::uint8_t width = width_of(word);
   if (width > column.width) widen(column, width);
@@ -348,7 +348,7 @@ void ValueAppender::push_run_slow(Pending& p, detail::ValueColumn& column, std::
   if (column.tags_current() || tag != kBits) {
     column.tag.resize(column.size(), kBits);
     column.tag.push_back(tag);
-    column.note_tags();
+    column.note_tags(column.tag.size() - 1);
   }
   const std::uint8_t width = detail::width_of(word);
   if (width > column.width) detail::widen(column, width);

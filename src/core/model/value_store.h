@@ -68,7 +68,7 @@ struct ValueColumn {
   std::uint32_t last_high = kNoBlock;  // the last block's high bits
   std::uint8_t width = 0;
   bool ends_empty = false;
-  bool tags_paused = false;  // see note_tags
+  std::uint8_t bits_in_a_row = 0;  // tags of bits ending the list, up to kTagWindow
 
   std::size_t size() const noexcept { return low.size(); }
   bool empty() const noexcept { return low.empty(); }
@@ -103,22 +103,17 @@ struct ValueColumn {
   // Whether `tag` covers every change: the next takes a tag too.
   bool tags_current() const noexcept { return !tag.empty() && tag.size() == low.size(); }
   // Whether the next change of bits takes a tag: the tags are current and
-  // were not all bits over the last kTagWindow when last noted.
-  bool keeps_tags() const noexcept { return tags_current() && !tags_paused; }
-  // Notes whether the last kTagWindow tags are all bits, right after tags
-  // are written: while they are still in the cache, not when the next
-  // changes come, which would wait for them.
-  void note_tags() noexcept {
-    tags_paused = false;
-    if (tag.size() < kTagWindow) return;
-    const std::uint8_t* last = tag.data() + tag.size() - kTagWindow;
-    std::uint64_t any = 0;
-    for (std::size_t i = 0; i < kTagWindow; i += 8) {
-      std::uint64_t w;
-      std::memcpy(&w, last + i, 8);
-      any |= w;
-    }
-    tags_paused = any == 0;
+  // do not end in kTagWindow tags of bits.
+  bool keeps_tags() const noexcept { return tags_current() && bits_in_a_row < kTagWindow; }
+  // Counts the tags of bits that end the list, after the tags from `from`
+  // on were written: only those are read, while they are in the cache
+  // (reading further back would wait on memory).
+  void note_tags(std::size_t from) noexcept {
+    constexpr auto kBits = static_cast<std::uint8_t>(SignalValue::Tag::Bits);
+    std::size_t k = tag.size();
+    while (k > from && tag.size() - k < kTagWindow && tag[k - 1] == kBits) --k;
+    const std::size_t run = k == from ? bits_in_a_row + (tag.size() - from) : tag.size() - k;
+    bits_in_a_row = static_cast<std::uint8_t>(std::min(run, kTagWindow));
   }
 
   std::uint64_t word(std::size_t k) const noexcept {
@@ -539,7 +534,7 @@ class ValueAppender {
       // bits for a while stops adding tags.
       const bool tagged = column_.keeps_tags();
       // The room is made once and cut back by stop(): the list has the capacity.
-      size_ = column_.size();
+      size_ = start_size_ = column_.size();
       const std::size_t room = size_ + more;
       column_.low.resize(room);
       index_ = column_.low.data();
@@ -569,7 +564,7 @@ class ValueAppender {
       column_.low.resize(size_);
       if (tags_ != nullptr) {
         column_.tag.resize(size_);
-        column_.note_tags();
+        column_.note_tags(start_size_);
       }
       active_ = false;
     }
@@ -721,6 +716,7 @@ class ValueAppender {
     std::uint8_t* tags_ = nullptr;
     std::uint8_t* words_ = nullptr;
     std::size_t size_ = 0;
+    std::size_t start_size_ = 0;
     std::uint8_t width_ = 0;
   };
 
