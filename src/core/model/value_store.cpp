@@ -138,21 +138,41 @@ void shrink_when_slack(BulkList<T>& list) {
 
 void trim(ValueColumn& column) {
   shrink_when_slack(column.low);
-  if (column.blocks.capacity() - column.blocks.size() > column.blocks.capacity() / 3) column.blocks.shrink_to_fit();
+  if (auto& later = column.later_blocks; later && later->capacity() - later->size() > later->capacity() / 3) {
+    later->shrink_to_fit();
+  }
   shrink_when_slack(column.words);
   shrink_when_slack(column.tag);
 }
 
+void ValueColumn::start_block(std::uint32_t high) {
+  if (low.empty()) {
+    first_high = high;
+  } else {
+    if (!later_blocks) later_blocks = std::make_unique<std::vector<IndexBlock>>();
+    later_blocks->push_back({high, static_cast<std::uint32_t>(low.size())});
+  }
+  last_high = high;
+}
+
 std::size_t ValueColumn::first_after(std::size_t i, std::size_t from, std::size_t to) const noexcept {
   std::size_t found = size();
-  if (i < UINT32_MAX) {
+  if (i < UINT32_MAX && !low.empty()) {
     // Every change before the first block above i's lies in i's block or below it.
     const auto high = static_cast<std::uint32_t>(i >> kBlockBits);
-    const auto above = std::upper_bound(blocks.begin(), blocks.end(), high,
-                                        [](std::uint32_t h, const IndexBlock& b) { return h < b.high; });
-    if (above != blocks.end()) found = above->first;
-    if (above != blocks.begin() && above[-1].high == high) {
-      const auto begin = low.begin() + static_cast<std::ptrdiff_t>(above[-1].first);
+    std::size_t above = 0;  // that block
+    if (high >= first_high) {
+      above = 1;
+      if (later_blocks) {
+        const auto& later = *later_blocks;
+        above += static_cast<std::size_t>(
+            std::upper_bound(later.begin(), later.end(), high, [](std::uint32_t h, const IndexBlock& b) { return h < b.high; }) -
+            later.begin());
+      }
+    }
+    if (above < block_count()) found = block(above).first;
+    if (above > 0 && block(above - 1).high == high) {
+      const auto begin = low.begin() + static_cast<std::ptrdiff_t>(block(above - 1).first);
       const auto end = low.begin() + static_cast<std::ptrdiff_t>(found);
       found = static_cast<std::size_t>(std::upper_bound(begin, end, static_cast<std::uint16_t>(i)) - low.begin());
     }
@@ -176,9 +196,10 @@ SignalCursor::SignalCursor(const detail::ValueColumn* column, const SignalValue*
 void SignalCursor::enter_block(std::size_t k) noexcept {
   const auto& c = *column_;
   const std::size_t b = c.block_of(k);
-  block_first_ = c.blocks[b].first;
-  block_span_ = (b + 1 < c.blocks.size() ? c.blocks[b + 1].first : c.size()) - block_first_;
-  block_base_ = c.blocks[b].high << detail::ValueColumn::kBlockBits;
+  const detail::IndexBlock block = c.block(b);
+  block_first_ = block.first;
+  block_span_ = (b + 1 < c.block_count() ? c.block(b + 1).first : c.size()) - block_first_;
+  block_base_ = block.high << detail::ValueColumn::kBlockBits;
 }
 
 void SignalCursor::settle(std::size_t pos) noexcept {
@@ -250,8 +271,8 @@ std::size_t ValueStore::change_count(std::uint32_t id) const noexcept {
 std::size_t ValueStore::bytes_used() const noexcept {
   std::size_t bytes = columns_.capacity() * sizeof(detail::ValueColumn) + pool_.capacity() * sizeof(SignalValue);
   for (const auto& c : columns_) {
-    bytes += c.low.capacity() * sizeof(std::uint16_t) + c.blocks.capacity() * sizeof(detail::IndexBlock) +
-             c.words.capacity() + c.tag.capacity();
+    bytes += c.low.capacity() * sizeof(std::uint16_t) + c.words.capacity() + c.tag.capacity();
+    if (c.later_blocks) bytes += sizeof(*c.later_blocks) + c.later_blocks->capacity() * sizeof(detail::IndexBlock);
   }
   return bytes;
 }

@@ -41,10 +41,12 @@ struct IndexBlock {
 };
 
 // The changes of one signal. Their indices ascend, and are kept in two
-// bytes each: `low` holds the low 16 bits per change, and `blocks` the high
-// bits once per block of 65,536 indices the signal changes in (a dump's
+// bytes each: `low` holds the low 16 bits per change, and the high bits are
+// kept once per block of 65,536 indices the signal changes in (a dump's
 // busy signals change many times per block, so this halves the memory and
-// the page faults of the store's largest list). The payload of the value
+// the page faults of the store's largest list). The first block is kept in
+// the column and any later ones in a list of their own: most signals change
+// in one block only, and a design may have millions. The payload of the value
 // from change k on is word(k), kept in `width` bytes per change (0, 1, 2, 4
 // or 8: as many as the largest payload needs).
 //
@@ -62,10 +64,11 @@ struct ValueColumn {
   // Room made ahead of the changes is not zero-filled: it is written before
   // it is read.
   BulkList<std::uint16_t> low;
-  std::vector<IndexBlock> blocks;
   BulkList<std::uint8_t> words;
   BulkList<std::uint8_t> tag;
-  std::uint32_t last_high = kNoBlock;  // the last block's high bits
+  std::unique_ptr<std::vector<IndexBlock>> later_blocks;  // after the first; none while there is one
+  std::uint32_t first_high = kNoBlock;  // the first block's high bits (it starts at change 0)
+  std::uint32_t last_high = kNoBlock;   // the last block's high bits
   std::uint8_t width = 0;
   bool ends_empty = false;
   std::uint8_t bits_in_a_row = 0;  // tags of bits ending the list, up to kTagWindow
@@ -73,13 +76,18 @@ struct ValueColumn {
   std::size_t size() const noexcept { return low.size(); }
   bool empty() const noexcept { return low.empty(); }
 
+  // The blocks, in order: block(0) is the first.
+  std::size_t block_count() const noexcept { return low.empty() ? 0 : 1 + (later_blocks ? later_blocks->size() : 0); }
+  IndexBlock block(std::size_t b) const noexcept { return b == 0 ? IndexBlock{first_high, 0} : (*later_blocks)[b - 1]; }
   // The block that holds change k (below size()), in O(log blocks): the
-  // index of change k is blocks[b].high << kBlockBits | low[k]. Readers
+  // index of change k is block(b).high << kBlockBits | low[k]. Readers
   // that walk the changes keep their block at hand (SignalCursor).
   std::size_t block_of(std::size_t k) const noexcept {
-    const auto after = std::upper_bound(blocks.begin(), blocks.end(), k,
-                                        [](std::size_t at, const IndexBlock& b) { return at < b.first; });
-    return static_cast<std::size_t>(after - blocks.begin()) - 1;
+    if (!later_blocks) return 0;
+    const auto& later = *later_blocks;
+    return static_cast<std::size_t>(std::upper_bound(later.begin(), later.end(), k,
+                                                     [](std::size_t at, const IndexBlock& b) { return at < b.first; }) -
+                                    later.begin());
   }
   // The first change in [from, to) whose index is above `i`, or `to`.
   std::size_t first_after(std::size_t i, std::size_t from, std::size_t to) const noexcept;
@@ -88,12 +96,10 @@ struct ValueColumn {
 
   // Appends a change at `i` (below UINT32_MAX, above the last change's index).
   void push_index(std::uint32_t i) {
-    if (i >> kBlockBits != last_high) {
-      last_high = i >> kBlockBits;
-      blocks.push_back({last_high, static_cast<std::uint32_t>(low.size())});
-    }
+    if (i >> kBlockBits != last_high) start_block(i >> kBlockBits);
     low.push_back(static_cast<std::uint16_t>(i));
   }
+  void start_block(std::uint32_t high);
 
   // The kind of value change k starts.
   SignalValue::Tag tag_at(std::size_t k) const noexcept {
