@@ -66,7 +66,7 @@ struct ValueColumn {
   BulkList<std::uint16_t> low;
   BulkList<std::uint8_t> words;
   BulkList<std::uint8_t> tag;
-  std::unique_ptr<std::vector<IndexBlock>> later_blocks;  // after the first; none while there is one
+  std::unique_ptr<std::vector<IndexBlock>> later_blocks;  // the blocks after the first; null while there is one
   std::uint32_t first_high = kNoBlock;  // the first block's high bits (it starts at change 0)
   std::uint32_t last_high = kNoBlock;   // the last block's high bits
   std::uint8_t width = 0;
@@ -99,6 +99,7 @@ struct ValueColumn {
     if (i >> kBlockBits != last_high) start_block(i >> kBlockBits);
     low.push_back(static_cast<std::uint16_t>(i));
   }
+  // Starts the block of indices with these high bits at the next change.
   void start_block(std::uint32_t high);
 
   // The kind of value change k starts.
