@@ -97,11 +97,7 @@ void append_run(ValueColumn& column, ValuePool& pool, std::size_t index, const S
   if (index >= UINT32_MAX) throw std::length_error("value store: too many indices");
   // Tags are kept from the first value that is not plain bits on, until
   // the column has held bits for a while.
-  if (tag != Tag::Bits || column.keeps_tags()) {
-    column.tag.resize(column.size(), static_cast<std::uint8_t>(Tag::Bits));
-    column.tag.push_back(static_cast<std::uint8_t>(tag));
-    column.note_tags(column.tag.size() - 1);
-  }
+  if (tag != Tag::Bits || column.keeps_tags()) column.push_tag(static_cast<std::uint8_t>(tag));
   const std::uint8_t width = width_of(word);
   if (width > column.width) widen(column, width);
   column.push_index(static_cast<std::uint32_t>(index));
@@ -366,11 +362,7 @@ void ValueAppender::push_run_slow(Pending& p, detail::ValueColumn& column, std::
   if (index >= UINT32_MAX) throw std::length_error("value store: too many indices");
   // Tags are kept from the first value that is not plain bits on (the
   // changes between the tags' end and this one are bits).
-  if (column.tags_current() || tag != kBits) {
-    column.tag.resize(column.size(), kBits);
-    column.tag.push_back(tag);
-    column.note_tags(column.tag.size() - 1);
-  }
+  if (column.tags_current() || tag != kBits) column.push_tag(tag);
   const std::uint8_t width = detail::width_of(word);
   if (width > column.width) detail::widen(column, width);
   // While the column is built its words grow ahead of the changes (zeroed

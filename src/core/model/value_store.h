@@ -112,6 +112,13 @@ struct ValueColumn {
   // Whether the next change of bits takes a tag: the tags are current and
   // do not end in kTagWindow tags of bits.
   bool keeps_tags() const noexcept { return tags_current() && bits_in_a_row < kTagWindow; }
+  // Appends the tag of the next change (before its index), the changes
+  // since the tags' end taking tags of bits.
+  void push_tag(std::uint8_t kind) {
+    tag.resize(low.size(), static_cast<std::uint8_t>(SignalValue::Tag::Bits));
+    tag.push_back(kind);
+    note_tags(tag.size() - 1);
+  }
   // Counts the tags of bits that end the list, after the tags from `from`
   // on were written: only those are read, while they are in the cache
   // (reading further back would wait on memory).
