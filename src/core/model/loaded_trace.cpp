@@ -4,11 +4,9 @@
 namespace velk {
 
 std::optional<std::uint32_t> LoadedTrace::add_signal(std::string name, std::uint32_t width) {
-  if (name_to_id.contains(name)) return std::nullopt;
-  const auto id = static_cast<std::uint32_t>(name_to_id.size());
-  name_to_id.emplace(name, id);
-  widths.emplace(name, width);
-  signal_names_.push_back(std::move(name));
+  if (signals.find(name) != nullptr) return std::nullopt;
+  const auto id = static_cast<std::uint32_t>(signals.size());
+  signals.append(std::move(name), {id, width});
   return id;
 }
 
@@ -19,9 +17,9 @@ std::uint64_t LoadedTrace::timestamp(std::size_t index) const {
 }
 
 std::optional<std::uint32_t> LoadedTrace::signal_id(std::string_view name) const {
-  const auto it = name_to_id.find(name);
-  if (it == name_to_id.end()) return std::nullopt;
-  return it->second;
+  const SignalTable::Entry* entry = signals.find(name);
+  if (entry == nullptr) return std::nullopt;
+  return entry->id;
 }
 
 SignalValue LoadedTrace::signal_value(std::string_view name, std::size_t index) const {
@@ -30,8 +28,8 @@ SignalValue LoadedTrace::signal_value(std::string_view name, std::size_t index) 
 }
 
 std::uint32_t LoadedTrace::signal_width(std::string_view name) const {
-  const auto it = widths.find(name);
-  return it == widths.end() ? unknown_width : it->second;
+  const SignalTable::Entry* entry = signals.find(name);
+  return entry == nullptr ? unknown_width : entry->width;
 }
 
 std::vector<SignalValue> LoadedTrace::signal_values_range(std::string_view name, std::size_t start,

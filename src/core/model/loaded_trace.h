@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "model/value_store.h"
-#include "model/name_map.h"
+#include "model/signal_table.h"
 #include "model/trace.h"
 
 namespace velk {
@@ -15,9 +15,7 @@ namespace velk {
 class LoadedTrace final : public Trace {
  public:
   ValueStore store;
-  NameMap<std::uint32_t> name_to_id;
-  NameMap<std::uint32_t> widths;
-  std::vector<std::string> signal_names_;
+  SignalTable signals;
   ScopeTree scope_tree_;
   std::vector<std::uint64_t> timestamps;
   // What signal_width reports for a name the trace does not hold (the VCD
@@ -28,7 +26,7 @@ class LoadedTrace final : public Trace {
   // or nothing when the name is already known.
   std::optional<std::uint32_t> add_signal(std::string name, std::uint32_t width);
 
-  std::span<const std::string> signal_names() const override { return signal_names_; }
+  std::span<const std::string> signal_names() const override { return signals.names(); }
   const ScopeTree& scope_tree() const override { return scope_tree_; }
   std::size_t max_index() const override;
   std::uint64_t timestamp(std::size_t index) const override;

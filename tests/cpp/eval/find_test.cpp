@@ -153,10 +153,9 @@ class ChangedAtTest : public ::testing::Test {
     add_column(*trace_, "top.gone", {B(3), E(), E()});
     add_column(*trace_, "top.same", {B(2), B(2), B(3)});
     // An alias: a second name for the id of top.a.
-    trace_->name_to_id.emplace("top.alias", 0);
-    trace_->signal_names_.push_back("top.alias");
+    trace_->signals.append("top.alias", {0, 1});
     // A listed name without an id is skipped.
-    trace_->signal_names_.push_back("top.ghost");
+    trace_->signals.list_only("top.ghost");
   }
 
   static std::vector<std::string> names(const std::vector<Change>& changes) {

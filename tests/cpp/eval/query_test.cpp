@@ -43,7 +43,7 @@ TEST(SnapshotTest, PrefixSelectsNamesAtAnyDepthInNameOrder) {
   add_column(*trace, "top.a", {B(1), B(2)});
   add_column(*trace, "topx.b", {B(3), B(4)});
   add_column(*trace, "top.sub.c", {S("x"), E()});
-  trace->signal_names_.push_back("top.ghost");  // listed without an id: skipped
+  trace->signals.list_only("top.ghost");  // listed without an id: skipped
   const auto all = snapshot(*trace, 1, "");
   ASSERT_EQ(all.size(), 3u);
   EXPECT_EQ(all[0].name, "top.a");

@@ -75,16 +75,15 @@ class Mutator {
 // a Bits value or Empty.
 void expect_consistent(const LoadedTrace& t) {
   ASSERT_FALSE(t.timestamps.empty());
-  ASSERT_EQ(t.name_to_id.size(), t.signal_names_.size());
-  for (std::size_t i = 0; i < t.signal_names_.size(); ++i) {
-    ASSERT_EQ(t.signal_id(t.signal_names_[i]), i);
+  for (std::size_t i = 0; i < t.signals.names().size(); ++i) {
+    ASSERT_EQ(t.signal_id(t.signals.names()[i]), i);
   }
   for (std::size_t i = 1; i < t.timestamps.size(); ++i) ASSERT_LT(t.timestamps[i - 1], t.timestamps[i]);
 }
 
 bool same_trace(const LoadedTrace& a, const LoadedTrace& b) {
-  if (a.signal_names_ != b.signal_names_ || a.scopes() != b.scopes() || a.timestamps != b.timestamps) return false;
-  for (std::uint32_t id = 0; id < a.signal_names_.size(); ++id) {
+  if (a.signals.names() != b.signals.names() || a.scopes() != b.scopes() || a.timestamps != b.timestamps) return false;
+  for (std::uint32_t id = 0; id < a.signals.names().size(); ++id) {
     if (a.store.get_range(id, 0, a.timestamps.size()) != b.store.get_range(id, 0, b.timestamps.size())) {
       return false;
     }

@@ -88,9 +88,7 @@ void accept_source_names(LoadedTrace& trace, const NameSources& sources) {
 }
 
 void apply_widths(LoadedTrace& trace, const std::vector<std::uint32_t>& widths) {
-  for (std::size_t k = 0; k < widths.size() && k < trace.signal_names_.size(); ++k) {
-    trace.widths[trace.signal_names_[k]] = widths[k];
-  }
+  for (std::size_t k = 0; k < widths.size() && k < trace.signals.size(); ++k) trace.signals.at(k).width = widths[k];
 }
 
 // Limits on what a file of `file_size` bytes may make the reader build:
@@ -116,7 +114,7 @@ std::size_t cell_budget(std::size_t file_size) { return std::max(kMinCells, file
 
 void decode_values(LoadedTrace& trace, const std::vector<std::vector<std::uint8_t>>& data_blocks,
                    std::size_t file_size) {
-  const std::size_t n = trace.signal_names_.size();
+  const std::size_t n = trace.signals.size();
   std::size_t events_left = event_budget(file_size);
   ValueGrid grid;
   for (const auto& block : data_blocks) {
@@ -153,8 +151,8 @@ Expected<LoadedTrace> parse_modern(Bytes data) {
 
   LoadedTrace trace;
   accept_source_names(trace, sources);
-  if (trace.signal_names_.empty()) accept_names(trace, tail_fallback_names(data));
-  if (const auto widths = read_width_table(data, tables.width_offset, trace.signal_names_.size())) {
+  if (trace.signals.names().empty()) accept_names(trace, tail_fallback_names(data));
+  if (const auto widths = read_width_table(data, tables.width_offset, trace.signals.size())) {
     apply_widths(trace, *widths);
   }
   decode_values(trace, data_blocks, data.size());

@@ -76,12 +76,10 @@ class HierarchyBuilder {
   void add_variable(const fst::VarEntry& var) {
     std::string name = stack_.empty() ? var.name : path_ + "." + var.name;
     // The first variable of a given full name wins.
-    if (trace_.name_to_id.contains(name)) return;
+    if (trace_.signals.find(name) != nullptr) return;
     const auto [it, inserted] = handle_ids_.try_emplace(var.handle.index(), next_id_);
     if (inserted) ++next_id_;
-    trace_.name_to_id.emplace(name, it->second);
-    trace_.widths.emplace(name, var.length);
-    trace_.signal_names_.push_back(std::move(name));
+    trace_.signals.append(std::move(name), {it->second, var.length});
   }
 
   LoadedTrace& trace_;

@@ -305,7 +305,7 @@ std::uint64_t step_budget(std::uint64_t size) { return std::max(kMinSteps, size 
 }  // namespace
 
 void decode_transitions(Bytes data, LoadedTrace& trace) {
-  const std::uint64_t names = trace.signal_names_.size();
+  const std::uint64_t names = trace.signals.size();
   if (data.size() < kMinFileSize || !has_magic(data) || names == 0) return;
   const std::uint64_t unit = time_unit(*read_u32_be(data, 8));
   const BlockScan scan = scan_blocks(data);

@@ -76,6 +76,10 @@ struct VcdRun {
   SignalValue value(const VcdChange& change) const;
 
  private:
+  // Orders the changes by id, keeping file order within each id; their ids
+  // lie in [lo, lo + span).
+  void sort_by_id(std::uint32_t lo, std::size_t span);
+
   VcdChanges spare_;
   std::vector<std::uint32_t> starts_;
   bool counted_ = false;  // starts_ holds the counts by id + 1 from 0

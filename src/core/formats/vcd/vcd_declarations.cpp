@@ -57,14 +57,11 @@ void VcdDeclarations::on_var(std::string_view line) {
   }
   // A repeated full name keeps its place in the name list and takes the
   // latest declaration's id and width.
-  if (const auto it = trace_.name_to_id.find(full_name); it != trace_.name_to_id.end()) {
-    it->second = id;
-    trace_.widths.insert_or_assign(std::move(full_name), width);
+  if (SignalTable::Entry* entry = trace_.signals.find(full_name)) {
+    *entry = {id, width};
     return;
   }
-  trace_.signal_names_.push_back(full_name);
-  trace_.widths.insert_or_assign(full_name, width);
-  trace_.name_to_id.emplace(std::move(full_name), id);
+  trace_.signals.append(std::move(full_name), {id, width});
 }
 
 }  // namespace velk

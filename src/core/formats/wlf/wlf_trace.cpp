@@ -40,7 +40,7 @@ bool is_value_page(Bytes p) {
 // Adds each identifier not yet known while fewer than `cap` names exist.
 void accept_names(LoadedTrace& trace, Bytes bytes, std::size_t cap) {
   for (auto& name : extract_identifiers(bytes)) {
-    if (trace.signal_names_.size() >= cap) return;
+    if (trace.signals.size() >= cap) return;
     trace.add_signal(std::move(name), 1);
   }
 }
@@ -70,7 +70,7 @@ void decode_value_page(LoadedTrace& trace, ColumnBuilder& columns, Bytes p, std:
   const std::size_t n = std::min<std::size_t>(*read_u16_be(p, 2), kMaxValueBody);
   if (n < 2) return;
   const Bytes body = p.subspan(kValueBodyOffset, n);
-  const std::size_t names = trace.signal_names_.size();
+  const std::size_t names = trace.signals.size();
   std::size_t k = 0;
   while (k + 1 < n) {
     const std::uint8_t b = body[k];
@@ -125,7 +125,7 @@ Expected<LoadedTrace> parse(Bytes data) {
 
   LoadedTrace trace;
   names_from_page0(trace, data, cap);
-  if (trace.signal_names_.size() < expected) names_from_following_pages(trace, data, pages, cap);
+  if (trace.signals.size() < expected) names_from_following_pages(trace, data, pages, cap);
   decode_values(trace, data, pages);
   list_derived_scopes(trace);
   return trace;

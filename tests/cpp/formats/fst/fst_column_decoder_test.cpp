@@ -272,9 +272,9 @@ void expect_same(const Expected<LoadedTrace>& got, const Expected<LoadedTrace>& 
   }
   const LoadedTrace& a = got.value();
   const LoadedTrace& b = want.value();
-  ASSERT_EQ(a.signal_names_, b.signal_names_) << label;
+  ASSERT_EQ(a.signals.names(), b.signals.names()) << label;
   ASSERT_EQ(a.timestamps, b.timestamps) << label;
-  for (const auto& name : b.signal_names_) {
+  for (const auto& name : b.signals.names()) {
     const std::uint32_t id = *b.signal_id(name);
     ASSERT_EQ(a.store.change_count(id), b.store.change_count(id)) << label << " " << name;
     for (std::size_t i = 0; i <= b.timestamps.size(); ++i) {
@@ -295,7 +295,7 @@ TEST(FstColumnDecoder, RandomFilesLoadAsTheTimeOrderedReadingLoadsThem) {
     write_file(path, file);
     const auto want = load(path, Order::TimeOrdered, 1);
     ASSERT_TRUE(want.ok()) << seed << ": " << want.error().message() << " / " << want.error().note();
-    for (std::uint32_t id = 0; id < want.value().signal_names_.size(); ++id) {
+    for (std::uint32_t id = 0; id < want.value().signals.names().size(); ++id) {
       if (want.value().store.change_count(id) > 1) {
         ++loaded;
         break;
@@ -316,7 +316,7 @@ TEST(FstColumnDecoder, LongChainsLoadAsTheTimeOrderedReadingLoadsThem) {
     const auto want = load(path, Order::TimeOrdered, 1);
     ASSERT_TRUE(want.ok()) << want.error().message();
     std::size_t most = 0;
-    for (std::uint32_t id = 0; id < want.value().signal_names_.size(); ++id) {
+    for (std::uint32_t id = 0; id < want.value().signals.names().size(); ++id) {
       most = std::max(most, want.value().store.change_count(id));
     }
     EXPECT_GT(most, 20000u) << seed;

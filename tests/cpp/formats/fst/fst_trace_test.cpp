@@ -106,7 +106,7 @@ std::optional<SignalValue> expected_value(const std::string& v) {
 void expect_matches_vcd(const LoadedTrace& t, const VcdDump& vcd, const std::string& label) {
   std::size_t vcd_names = 0;
   for (const auto& [code, names] : vcd.names_by_code) vcd_names += names.size();
-  EXPECT_EQ(t.signal_names_.size(), vcd_names) << label;
+  EXPECT_EQ(t.signals.names().size(), vcd_names) << label;
   for (const auto time : vcd.times) {
     EXPECT_TRUE(std::binary_search(t.timestamps.begin(), t.timestamps.end(), time)) << label << " " << time;
   }
@@ -145,10 +145,10 @@ TEST(FstTrace, EveryPackingLoadsTheSameTrace) {
   const LoadedTrace ref = load("vcd2fst_lz4.fst");
   for (const char* name : kVcd2FstFiles) {
     const LoadedTrace t = load(name);
-    ASSERT_EQ(t.signal_names_, ref.signal_names_) << name;
+    ASSERT_EQ(t.signals.names(), ref.signals.names()) << name;
     ASSERT_EQ(t.timestamps, ref.timestamps) << name;
     EXPECT_EQ(t.scopes(), ref.scopes()) << name;
-    for (const auto& n : ref.signal_names_) {
+    for (const auto& n : ref.signals.names()) {
       EXPECT_EQ(t.signal_width(n), ref.signal_width(n));
       for (std::size_t i = 0; i < ref.timestamps.size(); ++i) {
         ASSERT_EQ(t.signal_value(n, i), ref.signal_value(n, i)) << name << " " << n << " " << i;
@@ -168,8 +168,8 @@ TEST(FstTrace, NamesScopesAliasesAndWidths) {
   EXPECT_EQ(t.signal_width("tb.data [7:0]"), 8u);
   // Ids are dense in order of first appearance.
   std::uint32_t max_id = 0;
-  for (const auto& n : t.signal_names_) max_id = std::max(max_id, *t.signal_id(n));
-  EXPECT_EQ(max_id + 1, t.signal_names_.size() - 2);
+  for (const auto& n : t.signals.names()) max_id = std::max(max_id, *t.signal_id(n));
+  EXPECT_EQ(max_id + 1, t.signals.names().size() - 2);
 }
 
 TEST(FstTrace, UnknownAndRealValues) {
@@ -196,7 +196,7 @@ TEST(FstTrace, RepeatedSectionTimesLandOnTheFirstIndex) {
   }
   ASSERT_EQ(repeats.size(), 3u);  // four sections, three boundaries
   for (const auto i : repeats) {
-    for (const auto& n : t.signal_names_) EXPECT_EQ(t.signal_value(n, i), t.signal_value(n, i - 1)) << n << " " << i;
+    for (const auto& n : t.signals.names()) EXPECT_EQ(t.signal_value(n, i), t.signal_value(n, i - 1)) << n << " " << i;
   }
   // The changes at a boundary time are on the first of the two equal
   // indices: it holds what the single-section file holds at that time.
@@ -205,7 +205,7 @@ TEST(FstTrace, RepeatedSectionTimesLandOnTheFirstIndex) {
     const std::uint64_t time = t.timestamps[i];
     const auto vi = static_cast<std::size_t>(std::lower_bound(v.timestamps.begin(), v.timestamps.end(), time) -
                                              v.timestamps.begin());
-    for (const auto& n : t.signal_names_) EXPECT_EQ(t.signal_value(n, i - 1), v.signal_value(n, vi)) << n;
+    for (const auto& n : t.signals.names()) EXPECT_EQ(t.signal_value(n, i - 1), v.signal_value(n, vi)) << n;
   }
 }
 

@@ -280,7 +280,7 @@ TEST(ShmDesign, SignalRecordsFilterAndDeduplicate) {
   b.record(kSignal2, {"clk", "rst_n"});
   const auto r = shm::parse_design(b.bytes());
   ASSERT_TRUE(r.ok()) << r.error().message();
-  EXPECT_EQ(r.value().signal_names_, (Names{"clk", "data[3]", "rst_n"}));
+  EXPECT_EQ(r.value().signals.names(), (Names{"clk", "data[3]", "rst_n"}));
   EXPECT_EQ(r.value().signal_id("rst_n"), 2u);
   EXPECT_EQ(r.value().signal_width("data[3]"), 1u);
 }
@@ -306,7 +306,7 @@ TEST(ShmDesign, BackReferenceTakesTheFirstNewName) {
   b.record(kSignal, {"ignored"}, DsnBuilder::strings_of(source));
   const auto r = shm::parse_design(b.bytes());
   ASSERT_TRUE(r.ok());
-  EXPECT_EQ(r.value().signal_names_, (Names{"clk", "late"}));
+  EXPECT_EQ(r.value().signals.names(), (Names{"clk", "late"}));
 }
 
 TEST(ShmDesign, StringOffsetSelectsWhereStringsStartButNotBeforeTheHeadEnd) {
@@ -335,7 +335,7 @@ TEST(ShmDesign, BrokenLinkResumesAtTheNextTag) {
   b.record(kSignal, {"found"});
   const auto r = shm::parse_design(b.bytes());
   ASSERT_TRUE(r.ok());
-  EXPECT_EQ(r.value().signal_names_, (Names{"found"}));
+  EXPECT_EQ(r.value().signals.names(), (Names{"found"}));
 }
 
 TEST(ShmDesign, UnknownTagFamilyStartsARecordWhenSearching) {
@@ -345,7 +345,7 @@ TEST(ShmDesign, UnknownTagFamilyStartsARecordWhenSearching) {
   b.record(kSignal, {"after"});
   const auto r = shm::parse_design(b.bytes());
   ASSERT_TRUE(r.ok());
-  EXPECT_EQ(r.value().signal_names_, (Names{"after"}));
+  EXPECT_EQ(r.value().signals.names(), (Names{"after"}));
 }
 
 TEST(ShmDesign, EmptySlotsAreSkippedWordByWord) {
@@ -354,7 +354,7 @@ TEST(ShmDesign, EmptySlotsAreSkippedWordByWord) {
   b.record(kSignal, {"late_start"});
   const auto r = shm::parse_design(b.bytes());
   ASSERT_TRUE(r.ok());
-  EXPECT_EQ(r.value().signal_names_, (Names{"late_start"}));
+  EXPECT_EQ(r.value().signals.names(), (Names{"late_start"}));
 }
 
 TEST(ShmDesign, UnlinkedLastRecordReadsAtMost256Bytes) {
@@ -366,7 +366,7 @@ TEST(ShmDesign, UnlinkedLastRecordReadsAtMost256Bytes) {
   b.bytes().push_back(0);
   const auto r = shm::parse_design(b.bytes());
   ASSERT_TRUE(r.ok());
-  EXPECT_EQ(r.value().signal_names_, (Names{"near"}));
+  EXPECT_EQ(r.value().signals.names(), (Names{"near"}));
 }
 
 // ------------------------------------------------------- transition blocks
@@ -710,7 +710,7 @@ TEST(ShmFromFile, DirectoryDatabase) {
   const auto r = ShmTrace::from_file(dir.str());
   ASSERT_TRUE(r.ok()) << r.error().message();
   const LoadedTrace& t = r.value();
-  EXPECT_EQ(t.signal_names_, (Names{"clk", "rst"}));
+  EXPECT_EQ(t.signals.names(), (Names{"clk", "rst"}));
   EXPECT_EQ(t.scopes(), (Names{"top"}));
   EXPECT_EQ(t.timestamps, (Times{0, 333, 666, 1000}));
   EXPECT_EQ(bits_of(t, "clk"), (Bits{0, 1, 0, 0}));
@@ -718,7 +718,7 @@ TEST(ShmFromFile, DirectoryDatabase) {
 
   // The same database through either of its files.
   EXPECT_EQ(ShmTrace::from_file(dir.file("sim.dsn")).value().timestamps, t.timestamps);
-  EXPECT_EQ(ShmTrace::from_file(dir.file("sim.trn")).value().signal_names_, t.signal_names_);
+  EXPECT_EQ(ShmTrace::from_file(dir.file("sim.trn")).value().signals.names(), t.signals.names());
 }
 
 TEST(ShmFromFile, MissingSiblingsAreNotErrors) {

@@ -104,7 +104,7 @@ TEST(VpdParse, SectionWithManyIdentifiersHoldsNames) {
   const auto r = vpd::parse(b.bytes());
   ASSERT_TRUE(r.ok()) << r.error().message();
   const LoadedTrace& t = r.value();
-  EXPECT_EQ(t.signal_names_, (Names{"top.a", "top.b", "top.sub.c", "top.e"}));
+  EXPECT_EQ(t.signals.names(), (Names{"top.a", "top.b", "top.sub.c", "top.e"}));
   EXPECT_EQ(t.scopes(), (Names{"top", "top.sub"}));
   EXPECT_EQ(t.signal_id("top.sub.c"), 2u);
   EXPECT_EQ(t.signal_width("top.e"), 1u);
@@ -129,7 +129,7 @@ TEST(VpdParse, MarkerStringInWindowMakesAllIdentifiersNames) {
   b.section(5, body);
   const auto r = vpd::parse(b.bytes());
   ASSERT_TRUE(r.ok());
-  EXPECT_EQ(r.value().signal_names_, (Names{"FoldedTop", "xx", "late.sig"}));
+  EXPECT_EQ(r.value().signals.names(), (Names{"FoldedTop", "xx", "late.sig"}));
 }
 
 TEST(VpdParse, MarkerMayBeInsideAStringThatStartsWithASpace) {
@@ -139,7 +139,7 @@ TEST(VpdParse, MarkerMayBeInsideAStringThatStartsWithASpace) {
   b.section(0, strings({" WithMask!", "ab"}, 1));
   const auto r = vpd::parse(b.bytes());
   ASSERT_TRUE(r.ok());
-  EXPECT_EQ(r.value().signal_names_, (Names{"WithMask!", "ab"}));
+  EXPECT_EQ(r.value().signals.names(), (Names{"WithMask!", "ab"}));
 }
 
 TEST(VpdParse, MarkerOutsideWindowDoesNotCount) {
@@ -164,7 +164,7 @@ TEST(VpdParse, SectionsAreSortedDeduplicatedAndBounded) {
   const auto r = vpd::parse(b.bytes());
   ASSERT_TRUE(r.ok());
   // The first section ends where the second starts, so "two" is not read twice.
-  EXPECT_EQ(r.value().signal_names_, (Names{"FoldedTop", "one", "two"}));
+  EXPECT_EQ(r.value().signals.names(), (Names{"FoldedTop", "one", "two"}));
   EXPECT_EQ(r.value().signal_id("two"), 2u);
 }
 
@@ -176,7 +176,7 @@ TEST(VpdParse, WindowIsCutAtTheNextSection) {
   b.section(1, strings({"WithMask", "cc"}));
   const auto r = vpd::parse(b.bytes());
   ASSERT_TRUE(r.ok());
-  EXPECT_EQ(r.value().signal_names_, (Names{"WithMask", "cc"}));
+  EXPECT_EQ(r.value().signals.names(), (Names{"WithMask", "cc"}));
 }
 
 TEST(VpdFromFile, ReadsFromDiskAndReportsMissingFile) {
@@ -185,7 +185,7 @@ TEST(VpdFromFile, ReadsFromDiskAndReportsMissingFile) {
   const TempFile file(b.bytes());
   const auto r = VpdTrace::from_file(file.path());
   ASSERT_TRUE(r.ok()) << r.error().message();
-  EXPECT_EQ(r.value().signal_names_.size(), 4u);
+  EXPECT_EQ(r.value().signals.names().size(), 4u);
 
   const auto missing = VpdTrace::from_file("no/such/file.vpd");
   EXPECT_EQ(missing.error().message(), "Failed to read no/such/file.vpd: No such file or directory (os error 2)");

@@ -163,7 +163,7 @@ TEST(WlfParse, NamesFromPage0AfterTheHeaderStrings) {
   WlfBuilder b;
   b.page0({"hdr", "v1", "x"}, {"top.a", "top.sub.b", "top.a", "9bad", "c", "cc"}, 3);
   const LoadedTrace t = load(b.bytes());
-  EXPECT_EQ(t.signal_names_, (Names{"top.a", "top.sub.b", "cc"}));
+  EXPECT_EQ(t.signals.names(), (Names{"top.a", "top.sub.b", "cc"}));
   EXPECT_EQ(t.scopes(), (Names{"top", "top.sub"}));
   EXPECT_EQ(t.signal_id("cc"), 2u);
   EXPECT_EQ(t.signal_width("top.sub.b"), 1u);
@@ -177,7 +177,7 @@ TEST(WlfParse, ZeroLengthAndBadHeaderStringsShiftTheCursor) {
   WlfBuilder b;
   b.put(40, {0x00, 0x03, 'a', 0x07, 'c', 0x00, 'n', 'm', 0x00});
   b.put_u16(2, 60);
-  EXPECT_EQ(load(b.bytes()).signal_names_, (Names{"nm"}));
+  EXPECT_EQ(load(b.bytes()).signals.names(), (Names{"nm"}));
 
   // The third string is read from inside the failed one: 02 'a' 'b' is a valid
   // string, so the scan starts at 07 and finds "qr". Had the failed string
@@ -185,7 +185,7 @@ TEST(WlfParse, ZeroLengthAndBadHeaderStringsShiftTheCursor) {
   WlfBuilder c;
   c.put(40, {0x00, 0x04, 0x02, 'a', 'b', 0x07, 'q', 'r', 0x00});
   c.put_u16(2, 60);
-  EXPECT_EQ(load(c.bytes()).signal_names_, (Names{"qr"}));
+  EXPECT_EQ(load(c.bytes()).signals.names(), (Names{"qr"}));
 }
 
 TEST(WlfParse, NameAreaEndIsClampedAndMayPrecedeTheCursor) {
@@ -193,7 +193,7 @@ TEST(WlfParse, NameAreaEndIsClampedAndMayPrecedeTheCursor) {
   b.page0({"a", "b", "c"}, {"early"}, 0);
   b.put(kPage - 8, {'l', 'a', 't', 'e', 0});
   b.put_u16(2, 0xFFFF);
-  EXPECT_EQ(load(b.bytes()).signal_names_, (Names{"early", "late"}));
+  EXPECT_EQ(load(b.bytes()).signals.names(), (Names{"early", "late"}));
   b.put_u16(2, 45);  // before the end of the header strings
   EXPECT_TRUE(load(b.bytes()).signal_names().empty());
 }
@@ -203,9 +203,9 @@ TEST(WlfParse, NameCapIsTheLargerOfExpectedAnd1000) {
   Names many;
   for (int i = 0; i < 1200; ++i) many.push_back("n" + std::to_string(i));
   b.page0({"a", "b", "c"}, many, 0);
-  EXPECT_EQ(load(b.bytes()).signal_names_.size(), 1000u);
+  EXPECT_EQ(load(b.bytes()).signals.names().size(), 1000u);
   b.put_u16(24, 1100);
-  EXPECT_EQ(load(b.bytes()).signal_names_.size(), 1100u);
+  EXPECT_EQ(load(b.bytes()).signals.names().size(), 1100u);
 }
 
 TEST(WlfParse, FurtherPagesOnlyWhenFewerThanExpected) {
@@ -215,10 +215,10 @@ TEST(WlfParse, FurtherPagesOnlyWhenFewerThanExpected) {
   b.name_page({"p2", "p0"});  // scanned although the count is reached
   b.name_page({"p3"});
   b.name_page({"p4"});  // page 4 is never a name page
-  EXPECT_EQ(load(b.bytes()).signal_names_, (Names{"p0", "p1a", "p1b", "p2", "p3"}));
+  EXPECT_EQ(load(b.bytes()).signals.names(), (Names{"p0", "p1a", "p1b", "p2", "p3"}));
 
   b.put_u16(24, 1);  // page 0 already met the expected count
-  EXPECT_EQ(load(b.bytes()).signal_names_, (Names{"p0"}));
+  EXPECT_EQ(load(b.bytes()).signals.names(), (Names{"p0"}));
 }
 
 TEST(WlfParse, FfFfPagesAreNotNamePagesEvenWhenSparse) {
@@ -227,7 +227,7 @@ TEST(WlfParse, FfFfPagesAreNotNamePagesEvenWhenSparse) {
   ByteVec body{'x', 'y', 0};  // a name that must not be taken
   b.value_page(body, /*fill=*/false);
   b.name_page({"ok"});
-  EXPECT_EQ(load(b.bytes()).signal_names_, (Names{"ok"}));
+  EXPECT_EQ(load(b.bytes()).signals.names(), (Names{"ok"}));
 }
 
 TEST(WlfParse, ValueRecordsNeedAnIdBelowTheNameCount) {
