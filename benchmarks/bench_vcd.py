@@ -4,6 +4,11 @@ file and its gzip-compressed form, beside `wc -l` of the same file and, when it
 is installed, the pure-Python reader vcdvcd, all measured in the same run.
 
     python3 benchmarks/bench_vcd.py [--dir DIR] [--repeat 3] [--no-vcdvcd]
+                                    [--signals N --steps M --changes C]
+
+A big design's dump, many signals and few changes each, is the same
+benchmark with other sizes, for example --signals 500000 --steps 100
+--changes 10000 (about 21 MB, half of it declarations).
 
 The file is written once into DIR (kept between runs; default: a temporary
 directory). Every load runs in a fresh process; peak RSS is that process's
@@ -25,7 +30,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from synthetic_vcd import write_vcd  # noqa: E402
 
-SIGNALS, STEPS, CHANGES, VECTOR_EVERY, SEED = 2000, 200_000, 100, 5, 1
+VECTOR_EVERY, SEED = 5, 1
 
 VELK = r"""
 import sys, time
@@ -64,6 +69,9 @@ def main() -> None:
     ap.add_argument("--dir", help="where to keep the generated files (default: a temporary directory)")
     ap.add_argument("--repeat", type=int, default=3)
     ap.add_argument("--no-vcdvcd", action="store_true", help="skip vcdvcd even when installed")
+    ap.add_argument("--signals", type=int, default=2000)
+    ap.add_argument("--steps", type=int, default=200_000)
+    ap.add_argument("--changes", type=int, default=100, help="signals changing per step")
     a = ap.parse_args()
 
     tmp = None
@@ -72,12 +80,12 @@ def main() -> None:
         tmp = tempfile.mkdtemp()
         folder = tmp
     os.makedirs(folder, exist_ok=True)
-    path = os.path.join(folder, f"synthetic_{SIGNALS}x{STEPS}_s{SEED}.vcd")
+    path = os.path.join(folder, f"synthetic_{a.signals}x{a.steps}_c{a.changes}_s{SEED}.vcd")
     gz_path = path + ".gz"
     try:
         if not os.path.exists(path):
             print(f"writing {path} ...", file=sys.stderr)
-            write_vcd(path + ".part", SIGNALS, STEPS, CHANGES, SEED, VECTOR_EVERY)
+            write_vcd(path + ".part", a.signals, a.steps, a.changes, SEED, VECTOR_EVERY)
             os.replace(path + ".part", path)
         if not os.path.exists(gz_path):
             print(f"writing {gz_path} ...", file=sys.stderr)
@@ -103,7 +111,7 @@ def main() -> None:
             wall, rss, out = timed([sys.executable, "-c", VCDVCD, path])
             peer = (float(out.split()[0]), rss)
 
-        print(f"synthetic VCD: {SIGNALS} signals x {STEPS} steps, {CHANGES} changes/step, "
+        print(f"synthetic VCD: {a.signals} signals x {a.steps} steps, {a.changes} changes/step, "
               f"{size_mb:.1f} MB ({gz_mb:.1f} MB gzip); velk read {plain[2]} indices, {plain[3]} names")
         print(f"{'reader':<28}{'time s':>9}{'MB/s':>9}{'peak RSS MB':>13}{'RSS/file':>10}")
         rows = [("wc -l", wc[0], wc[1]), ("velk from_vcd", plain[0], plain[1]),

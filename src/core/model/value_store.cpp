@@ -359,10 +359,18 @@ bool ValueAppender::append(std::uint32_t id, std::size_t index, const SignalValu
 void ValueAppender::push_run_slow(Pending& p, detail::ValueColumn& column, std::size_t index, std::uint8_t tag,
                              std::uint64_t word) {
   constexpr auto kBits = static_cast<std::uint8_t>(SignalValue::Tag::Bits);
+  // A list's first room is the least the general allocator hands out
+  // anyway, not one element: most signals of a big design change a few
+  // times, and then never move their lists.
+  constexpr std::size_t kFirstRoom = 24;
   if (index >= UINT32_MAX) throw std::length_error("value store: too many indices");
   // Tags are kept from the first value that is not plain bits on (the
   // changes between the tags' end and this one are bits).
-  if (column.tags_current() || tag != kBits) column.push_tag(tag);
+  if (column.tags_current() || tag != kBits) {
+    if (column.tag.capacity() == 0) column.tag.reserve(std::max(kFirstRoom, column.size() + 1));
+    column.push_tag(tag);
+  }
+  if (column.low.capacity() == 0) column.low.reserve(kFirstRoom / sizeof(std::uint16_t));
   const std::uint8_t width = detail::width_of(word);
   if (width > column.width) detail::widen(column, width);
   // While the column is built its words grow ahead of the changes (zeroed
@@ -370,7 +378,7 @@ void ValueAppender::push_run_slow(Pending& p, detail::ValueColumn& column, std::
   const std::size_t n = column.size();
   column.push_index(static_cast<std::uint32_t>(index));
   const std::size_t need = (n + 1) * column.width;
-  if (need > column.words.size()) column.words.resize(std::max(need, 2 * column.words.size()));
+  if (need > column.words.size()) column.words.resize(std::max({need, 2 * column.words.size(), kFirstRoom}));
   detail::put_word(column.words.data() + n * column.width, column.width, word);
   p.last_tag = tag;
   p.last_word = word;

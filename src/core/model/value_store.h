@@ -455,6 +455,25 @@ class ValueAppender {
     }
     grow_column(id, more);
   }
+  // Starts bringing what an append to `id` touches into the cache: its
+  // held record and column, and (once those are there) the ends of its
+  // lists. A reader that appends to signals scattered over a big design
+  // asks a few signals ahead, so that their cache misses overlap instead
+  // of coming one after another.
+  void prefetch(std::uint32_t id) const noexcept {
+    if (id >= pending_.size()) return;
+    __builtin_prefetch(&pending_[id], 1);
+    const auto* column = reinterpret_cast<const char*>(&store_.columns_[id]);
+    __builtin_prefetch(column, 1);
+    __builtin_prefetch(column + sizeof(detail::ValueColumn) - 1, 1);
+  }
+  void prefetch_ends(std::uint32_t id) const noexcept {
+    if (id >= pending_.size()) return;
+    const detail::ValueColumn& column = store_.columns_[id];
+    const std::size_t n = column.size();
+    __builtin_prefetch(column.low.data() + n, 1);
+    __builtin_prefetch(column.words.data() + n * column.width, 1);
+  }
   // The payload word of a WideBits, Logic or Str value: its slot in this
   // appender's pool. append_inline(id, index, value.tag(), pool_slot(value))
   // appends the value, so a reader that repeats a few such values (the

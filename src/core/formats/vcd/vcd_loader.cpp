@@ -22,6 +22,11 @@ namespace {
 // would not fit a VcdChange (at least two bytes per timestamp line).
 constexpr std::size_t kMaxBlockBytes = std::size_t{1} << 26;
 
+// Signals of one part changing in a block beyond which their state is
+// fetched ahead of the join, and how many signals ahead.
+constexpr std::ptrdiff_t kScatteredGroups = 4096;
+constexpr std::ptrdiff_t kFetchAhead = 8;
+
 // One block of lines on its way through the load: read, parsed (on any
 // thread), then joined into every part of the store.
 struct Piece {
@@ -79,7 +84,14 @@ class StoreParts {
     const auto last = t + 1 < count() ? std::lower_bound(first, groups.end() - 1, first_id_[t + 1], by_id) : groups.end() - 1;
     ValueAppender& out = *appenders_[t];
     const std::uint32_t offset = first_id_[t];
+    // Many signals changing a few times each (a big design) are spread over
+    // more memory than the cache holds: their state is fetched ahead.
+    const bool scattered = last - first > kScatteredGroups;
     for (auto g = first; g != last; ++g) {
+      if (scattered && last - g > 2 * kFetchAhead) {
+        out.prefetch(g[2 * kFetchAhead].id - offset);
+        out.prefetch_ends(g[kFetchAhead].id - offset);
+      }
       const std::uint32_t id = g->id;
       const VcdChange* c = run.changes.data() + g->begin;
       const VcdChange* const end = run.changes.data() + g[1].begin;
