@@ -1,9 +1,12 @@
 // Identifier-code lookup for the VCD parser. Writers hand out the shortest
 // codes first (one or two printable characters cover the first 8,930
 // signals), so codes of one or two bytes resolve through one direct table
-// indexed by the bytes themselves. Codes of three to seven bytes (a big
-// design's) are numbers too, looked up in an open-addressing table by a
-// multiplicative hash; longer codes fall back to a hash map of strings.
+// indexed by the bytes themselves. Three printable characters (the next
+// 830,584 signals, a big design's) index a second direct table, which
+// writers fill in order: neighbouring codes share cache lines, where a
+// hash would scatter them. Other codes of three to seven bytes are numbers
+// too, looked up in an open-addressing table by a multiplicative hash;
+// longer codes fall back to a hash map of strings.
 // Every value change goes through here.
 #pragma once
 
@@ -24,9 +27,7 @@ namespace velk {
 
 class VcdCodeTable {
  public:
-  VcdCodeTable() : short_(static_cast<std::uint32_t*>(std::calloc(kShortSlots, sizeof(std::uint32_t)))) {
-    if (!short_) throw std::bad_alloc();
-  }
+  VcdCodeTable() : short_(zeroed_slots(kShortSlots)) {}
 
   static constexpr std::uint32_t kNone = UINT32_MAX;
 
@@ -35,7 +36,7 @@ class VcdCodeTable {
   // The id of `code`, or kNone.
   std::uint32_t id_of(std::string_view code) const {
     if (is_short(code)) return id_of_short(static_cast<std::uint32_t>(short_key(code)));
-    if (is_medium(code)) return id_of_medium(medium_key(code));
+    if (is_medium(code)) return id_of_medium_word(medium_bytes(code), code.size());
     if (long_.empty()) return kNone;
     const auto it = long_.find(code);
     return it == long_.end() ? kNone : it->second;
@@ -53,6 +54,9 @@ class VcdCodeTable {
   // from the code on (the first lowest; those after the code are ignored)
   // and the code's length.
   std::uint32_t id_of_medium_word(std::uint64_t bytes, std::size_t length) const {
+    if (const std::size_t slot = three_slot(bytes, length); slot != kNotThree) {
+      return three_ ? three_.get()[slot] - 1 : kNone;
+    }
     return id_of_medium(medium_key(bytes, length));
   }
 
@@ -64,6 +68,9 @@ class VcdCodeTable {
     if (is_short(code)) {
       short_.get()[short_key(code)] = id + 1;
       if (code.size() == 1) short_.get()[short_key(code) | std::size_t{'\n'} << 8] = id + 1;
+    } else if (const std::size_t slot = three_slot(medium_bytes(code), code.size()); slot != kNotThree) {
+      if (!three_) three_ = zeroed_slots(kThreeSlots);
+      three_.get()[slot] = id + 1;
     } else if (is_medium(code)) {
       insert_medium(medium_key(code), id);
     } else {
@@ -88,10 +95,26 @@ class VcdCodeTable {
   static std::uint64_t medium_key(std::uint64_t bytes, std::size_t length) {
     return (bytes & (~std::uint64_t{0} >> (64 - 8 * length))) | std::uint64_t{length} << 56;
   }
-  static std::uint64_t medium_key(std::string_view code) {
+  // The bytes of a code of up to eight bytes, the first lowest.
+  static std::uint64_t medium_bytes(std::string_view code) {
     std::uint64_t bytes = 0;
-    for (std::size_t i = 0; i < code.size(); ++i) bytes |= std::uint64_t{static_cast<unsigned char>(code[i])} << (8 * i);
-    return medium_key(bytes, code.size());
+    for (std::size_t i = 0; i < code.size() && i < 8; ++i) bytes |= std::uint64_t{static_cast<unsigned char>(code[i])} << (8 * i);
+    return bytes;
+  }
+  static std::uint64_t medium_key(std::string_view code) { return medium_key(medium_bytes(code), code.size()); }
+  // Three printable characters ('!' to '~') as a number in base 94, the
+  // first character the lowest digit; kNotThree for any other code.
+  static constexpr std::size_t kThreeSlots = 94 * 94 * 94;
+  static constexpr std::size_t kNotThree = SIZE_MAX;
+  static std::size_t three_slot(std::uint64_t bytes, std::size_t length) noexcept {
+    if (length != 3) return kNotThree;
+    const auto digit = [&](unsigned i) { return static_cast<std::size_t>((bytes >> (8 * i)) & 0xFF) - '!'; };
+    const std::size_t a = digit(0);
+    const std::size_t b = digit(1);
+    const std::size_t c = digit(2);
+    // A byte below '!' wraps around to a large digit.
+    if (a >= 94 || b >= 94 || c >= 94) return kNotThree;
+    return a + 94 * (b + 94 * c);
   }
   std::size_t medium_slot(std::uint64_t key) const {
     return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ULL) >> medium_shift_);
@@ -129,10 +152,18 @@ class VcdCodeTable {
   struct Free {
     void operator()(std::uint32_t* p) const noexcept { std::free(p); }
   };
+  using Slots = std::unique_ptr<std::uint32_t, Free>;
+  static Slots zeroed_slots(std::size_t n) {
+    Slots slots(static_cast<std::uint32_t*>(std::calloc(n, sizeof(std::uint32_t))));
+    if (!slots) throw std::bad_alloc();
+    return slots;
+  }
   // id + 1 per code, 0 for none (so that none reads back as kNone). Zeroed
   // by calloc, which takes fresh pages from the system for a table this
   // size: only the pages that codes fall into are ever touched.
-  std::unique_ptr<std::uint32_t, Free> short_;
+  Slots short_;
+  // The same for codes of three printable characters, made with the first.
+  Slots three_;
   struct MediumSlot {
     std::uint64_t key = 0;  // 0: empty
     std::uint32_t id = 0;
