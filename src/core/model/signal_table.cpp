@@ -1,7 +1,7 @@
 #include "model/signal_table.h"
 
-#include <bit>
 #include <algorithm>
+#include <bit>
 #include <functional>
 #include <stdexcept>
 
@@ -14,27 +14,73 @@ std::uint32_t SignalTable::hash(std::string_view name) noexcept {
 
 const SignalTable::Entry* SignalTable::find(std::string_view name) const noexcept {
   if (slots_.empty()) return nullptr;
-  const std::uint32_t h = hash(name);
+  const Slot* slot = const_cast<SignalTable&>(*this).slot_of(name, hash(name));
+  return slot->place == 0 ? nullptr : &entries_[slot->place - 1];
+}
+
+SignalTable::Slot* SignalTable::slot_of(std::string_view name, std::uint32_t h) noexcept {
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t i = h >> shift_;; i = (i + 1) & mask) {
-    const Slot slot = slots_[i];
-    if (slot.place == 0) return nullptr;
-    if (slot.hash == h && names_[slot.place - 1] == name) return &entries_[slot.place - 1];
+    Slot& slot = slots_[i];
+    if (slot.place == 0 || (slot.hash == h && names_[slot.place - 1] == name)) return &slot;
   }
 }
 
 void SignalTable::append(std::string name, Entry entry) {
-  // A place must fit a slot with one to spare (0 marks a free one).
-  if (names_.size() >= UINT32_MAX - 1) throw std::length_error("signal table: too many names");
+  settle_repeats();
   const std::uint32_t h = hash(name);
-  if (2 * (indexed_ + 1) > slots_.size()) grow();
+  grow_for(1);
+  Slot* slot = slot_of(name, h);  // free: the name is not registered
   push(std::move(name), entry);
-  index(static_cast<std::uint32_t>(names_.size()), h);
+  *slot = {static_cast<std::uint32_t>(names_.size()), h};
+  ++indexed_;
+  settled_ = names_.size();
 }
 
-void SignalTable::list_only(std::string name) { push(std::move(name), {}); }
+void SignalTable::list_only(std::string name) {
+  settle_repeats();
+  push(std::move(name), {});
+  settled_ = names_.size();
+}
+
+void SignalTable::append_unsettled(std::string name, Entry entry) { push(std::move(name), entry); }
+
+void SignalTable::settle_repeats() {
+  if (settled_ == names_.size()) return;
+  const std::size_t first = settled_;
+  const std::size_t end = names_.size();
+  grow_for(end - first);
+  // The names' hashes first, so that each one's slot is fetched a few
+  // names ahead of its probe: the slots of a big design's names are spread
+  // over more memory than the cache holds.
+  std::vector<std::uint32_t> hashes(end - first);
+  for (std::size_t p = first; p < end; ++p) hashes[p - first] = hash(names_[p]);
+  constexpr std::size_t kAhead = 16;
+  std::size_t kept = first;
+  for (std::size_t p = first; p < end; ++p) {
+    if (p + kAhead < end) __builtin_prefetch(&slots_[hashes[p + kAhead - first] >> shift_]);
+    const std::uint32_t h = hashes[p - first];
+    Slot* slot = slot_of(names_[p], h);
+    if (slot->place != 0) {
+      entries_[slot->place - 1] = entries_[p];  // a repeat: the latest entry wins
+      continue;
+    }
+    if (kept != p) {
+      names_[kept] = std::move(names_[p]);
+      entries_[kept] = entries_[p];
+    }
+    *slot = {static_cast<std::uint32_t>(kept + 1), h};
+    ++indexed_;
+    ++kept;
+  }
+  names_.resize(kept);
+  entries_.resize(kept);
+  settled_ = kept;
+}
 
 void SignalTable::push(std::string name, Entry entry) {
+  // A place must fit a slot with one to spare (0 marks a free one).
+  if (names_.size() >= UINT32_MAX - 1) throw std::length_error("signal table: too many names");
   // Both lists grow or neither does.
   entries_.push_back(entry);
   try {
@@ -45,23 +91,22 @@ void SignalTable::push(std::string name, Entry entry) {
   }
 }
 
-void SignalTable::index(std::uint32_t place_plus_one, std::uint32_t h) {
-  const std::size_t mask = slots_.size() - 1;
-  std::size_t i = h >> shift_;
-  while (slots_[i].place != 0) i = (i + 1) & mask;
-  slots_[i] = {place_plus_one, h};
-  ++indexed_;
-}
-
-void SignalTable::grow() {
-  // The slot is the top bits of the kept hash: no name is hashed again.
-  if (slots_.size() > (std::size_t{1} << 31)) throw std::length_error("signal table: too many names");
-  std::vector<Slot> old(std::max<std::size_t>(64, 2 * slots_.size()));
+void SignalTable::grow_for(std::size_t more) {
+  // At most half full, so that a probe ends soon.
+  std::size_t size = std::max<std::size_t>(64, slots_.size());
+  while (size / 2 < indexed_ + more) size *= 2;
+  if (size == slots_.size()) return;
+  if (size > (std::size_t{1} << 32)) throw std::length_error("signal table: too many names");
+  std::vector<Slot> old(size);
   old.swap(slots_);
+  // The slot is the top bits of the kept hash: no name is hashed again.
   shift_ = 32 - static_cast<unsigned>(std::countr_zero(slots_.size()));
-  indexed_ = 0;
+  const std::size_t mask = slots_.size() - 1;
   for (const Slot& slot : old) {
-    if (slot.place != 0) index(slot.place, slot.hash);
+    if (slot.place == 0) continue;
+    std::size_t i = slot.hash >> shift_;
+    while (slots_[i].place != 0) i = (i + 1) & mask;
+    slots_[i] = slot;
   }
 }
 

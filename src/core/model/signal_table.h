@@ -42,6 +42,18 @@ class SignalTable {
   // see it, as for a name that holds no values.
   void list_only(std::string name);
 
+  // Lists `name` with `entry` without looking for it: for a reader that
+  // registers many names at once and settles repeats afterwards. find()
+  // does not see such names until settle_repeats() (append() and
+  // list_only() settle them first), and an entry changed through find()
+  // meanwhile is overwritten by a later repeat of its name among them.
+  void append_unsettled(std::string name, Entry entry);
+  // Registers the names appended unsettled, in order, as a reader that
+  // looked each up would have: a name already registered (or appended
+  // before) keeps its first place and takes the latest entry, and its
+  // later places are dropped.
+  void settle_repeats();
+
  private:
   // A place in names_ plus one (0 marks a free slot), and the name's hash,
   // whose top bits are the slot it would rather have.
@@ -51,13 +63,17 @@ class SignalTable {
   };
   static std::uint32_t hash(std::string_view name) noexcept;
   void push(std::string name, Entry entry);
-  void index(std::uint32_t place_plus_one, std::uint32_t hash);
-  void grow();
+  // Room for `more` further names without growing on the way.
+  void grow_for(std::size_t more);
+  // The place of the registered name equal to `name`, whose hash is `h`,
+  // or of the free slot where it would go.
+  Slot* slot_of(std::string_view name, std::uint32_t h) noexcept;
 
   std::vector<std::string> names_;
   std::vector<Entry> entries_;  // by place; a listed-only name's is unused
   std::vector<Slot> slots_;     // a power of two, at most half full, or none
   std::size_t indexed_ = 0;
+  std::size_t settled_ = 0;  // places before this are registered or listed only
   unsigned shift_ = 32;  // 32 less the log2 of the slot count
 };
 

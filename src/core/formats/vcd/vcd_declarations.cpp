@@ -10,6 +10,8 @@ void VcdDeclarations::apply(std::string_view line) {
   if (line.starts_with("$var")) return on_var(line);
 }
 
+void VcdDeclarations::finish() { trace_.signals.settle_repeats(); }
+
 void VcdDeclarations::on_scope(std::string_view line) {
   Tokens tokens(line);
   tokens.next();
@@ -56,12 +58,9 @@ void VcdDeclarations::on_var(std::string_view line) {
     codes_.insert(code, id);
   }
   // A repeated full name keeps its place in the name list and takes the
-  // latest declaration's id and width.
-  if (SignalTable::Entry* entry = trace_.signals.find(full_name)) {
-    *entry = {id, width};
-    return;
-  }
-  trace_.signals.append(std::move(full_name), {id, width});
+  // latest declaration's id and width: finish() settles repeats for all
+  // names at once, which costs less than a lookup per declaration.
+  trace_.signals.append_unsettled(std::move(full_name), {id, width});
 }
 
 }  // namespace velk

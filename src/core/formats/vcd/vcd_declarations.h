@@ -24,6 +24,8 @@ class VcdDeclarations {
   }
   // Applies one trimmed declaration line.
   void apply(std::string_view line);
+  // Completes the trace's names once every declaration is applied.
+  void finish();
 
   const VcdCodeTable& codes() const noexcept { return codes_; }
   // Ids handed out so far (ids are 0 .. signal_count() - 1).

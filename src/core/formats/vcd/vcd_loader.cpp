@@ -386,6 +386,7 @@ void run_load(LoadedTrace& trace, const VcdLoadOptions& options, const std::func
   }
   tasks.wait_all_joined();
   recycle_joined(false);
+  declarations.finish();
 
   // Each part trims its columns on its own thread, when the load was big
   // enough to start workers.
