@@ -43,7 +43,8 @@ std::uint8_t width_of(std::uint64_t word) noexcept {
 void widen(ValueColumn& column, std::uint8_t width) {
   const std::size_t n = column.size();
   decltype(column.words) words;
-  words.reserve(column.low.capacity() * width);  // keeps room reserved for changes to come
+  // Keeps room reserved for changes to come.
+  words.reserve(std::max(column.low.capacity() * width, kFirstRoomBytes));
   words.resize(n * width);
   for (std::size_t k = 0; k < n; ++k) put_word(words.data() + k * width, width, column.word(k));
   column.words = std::move(words);
@@ -127,6 +128,7 @@ namespace {
 // list never wrote is not resident either.)
 template <class T>
 void shrink_when_slack(BulkList<T>& list) {
+  if (list.capacity() * sizeof(T) <= kFirstRoomBytes) return;
   if (list.capacity() - list.size() > list.capacity() / 3) bulk_move(list, list.size(), list.size(), list.size());
 }
 
@@ -359,10 +361,7 @@ bool ValueAppender::append(std::uint32_t id, std::size_t index, const SignalValu
 void ValueAppender::push_run_slow(Pending& p, detail::ValueColumn& column, std::size_t index, std::uint8_t tag,
                              std::uint64_t word) {
   constexpr auto kBits = static_cast<std::uint8_t>(SignalValue::Tag::Bits);
-  // A list's first room is the least the general allocator hands out
-  // anyway, not one element: most signals of a big design change a few
-  // times, and then never move their lists.
-  constexpr std::size_t kFirstRoom = 24;
+  constexpr std::size_t kFirstRoom = detail::kFirstRoomBytes;
   if (index >= UINT32_MAX) throw std::length_error("value store: too many indices");
   // Tags are kept from the first value that is not plain bits on (the
   // changes between the tags' end and this one are bits).

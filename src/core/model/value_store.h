@@ -33,6 +33,12 @@ namespace detail {
 
 struct ValuePoolHolder;
 
+// A column's lists start with this many bytes of room, the least the
+// general allocator hands out anyway, not with one element: most signals of
+// a big design change a few times, and then never move their lists. Nor is
+// a list this small cut to size: that would free nothing.
+inline constexpr std::size_t kFirstRoomBytes = 24;
+
 // Where a column's changes enter another block of 65,536 indices: the
 // block (the indices' high bits) and the first change in it.
 struct IndexBlock {
