@@ -312,6 +312,11 @@ std::optional<std::size_t> ValueAppender::latest(std::uint32_t id) const noexcep
   return pending_[id].index;
 }
 
+void ValueAppender::reserve_ids(std::size_t ids) {
+  pending_.reserve(ids);
+  store_.columns_.reserve(ids);
+}
+
 void ValueAppender::grow(std::uint32_t id) {
   pending_.resize(static_cast<std::size_t>(id) + 1);
   store_.columns_.resize(pending_.size());

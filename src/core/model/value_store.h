@@ -450,6 +450,9 @@ class ValueAppender {
   // having recorded those before it.
   template <class Record>
   bool append_batch(std::uint32_t id, std::size_t n, Record&& record);
+  // Room for the signals with ids below `ids`, for a reader that knows how
+  // many it declares: the per-signal lists then grow without moving.
+  void reserve_ids(std::size_t ids);
   // Room for `more` further changes of `id`, for a reader that knows how
   // many a signal takes: its change list then grows without copying.
   void reserve(std::uint32_t id, std::size_t more) {

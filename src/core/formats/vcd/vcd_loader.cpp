@@ -56,18 +56,23 @@ class StoreParts {
 
   // Splits the ids so that the changes of `sample` (grouped by signal) fall
   // evenly into the parts; without enough changes to go by, the `signals`
-  // ids known so far are split evenly.
+  // ids known so far are split evenly. Each part makes room for its share
+  // of those ids.
   void split(const VcdRun& sample, std::uint32_t signals) {
     const unsigned n = count();
     first_id_.assign(n, 0);
     const auto& changes = sample.changes;
     if (changes.size() < 64 * std::size_t{n}) {
       for (unsigned t = 1; t < n; ++t) first_id_[t] = static_cast<std::uint32_t>(std::uint64_t{signals} * t / n);
-      return;
+    } else {
+      for (unsigned t = 1; t < n; ++t) {
+        const std::uint32_t at = changes[changes.size() * t / n].id;
+        first_id_[t] = std::max(first_id_[t - 1], at);
+      }
     }
-    for (unsigned t = 1; t < n; ++t) {
-      const std::uint32_t at = changes[changes.size() * t / n].id;
-      first_id_[t] = std::max(first_id_[t - 1], at);
+    for (unsigned t = 0; t < n; ++t) {
+      const std::uint32_t end = t + 1 < n ? first_id_[t + 1] : std::max(signals, first_id_[t]);
+      appenders_[t]->reserve_ids(end - first_id_[t]);
     }
   }
 
