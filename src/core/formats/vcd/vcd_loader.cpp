@@ -54,21 +54,39 @@ class StoreParts {
   unsigned count() const noexcept { return static_cast<unsigned>(appenders_.size()); }
   bool split() const noexcept { return !first_id_.empty(); }
 
-  // Splits the ids so that the changes of `sample` (grouped by signal) fall
-  // evenly into the parts; without enough changes to go by, the `signals`
-  // ids known so far are split evenly. Each part makes room for its share
-  // of those ids.
+  // Splits the `signals` ids known so far so that the parts take equal
+  // shares of the work the first block of values suggests: each signal
+  // weighs its changes in `sample` (grouped by signal) plus one, for the
+  // column it takes whether it changes there or not. A busy design's split
+  // then follows its busy signals; a big design's, whose first block of
+  // values holds the initial values of only its first few thousand
+  // signals, stays near an even split of the ids. Each part makes room for
+  // its share.
   void split(const VcdRun& sample, std::uint32_t signals) {
     const unsigned n = count();
     first_id_.assign(n, 0);
-    const auto& changes = sample.changes;
-    if (changes.size() < 64 * std::size_t{n}) {
-      for (unsigned t = 1; t < n; ++t) first_id_[t] = static_cast<std::uint32_t>(std::uint64_t{signals} * t / n);
-    } else {
-      for (unsigned t = 1; t < n; ++t) {
-        const std::uint32_t at = changes[changes.size() * t / n].id;
-        first_id_[t] = std::max(first_id_[t - 1], at);
+    const auto& groups = sample.groups;
+    // The weight of the ids below `id`.
+    const auto weight_below = [&](std::uint32_t id) {
+      const auto g = std::lower_bound(groups.begin(), groups.end() - 1, id,
+                                      [](const VcdGroup& x, std::uint32_t v) { return x.id < v; });
+      return std::uint64_t{g->begin} + id;
+    };
+    const std::uint64_t total = sample.changes.size() + std::uint64_t{signals};
+    for (unsigned t = 1; t < n; ++t) {
+      // The first id whose weight below reaches the part's share.
+      const std::uint64_t share = total * t / n;
+      std::uint32_t lo = first_id_[t - 1];
+      std::uint32_t hi = signals;
+      while (lo < hi) {
+        const std::uint32_t mid = lo + (hi - lo) / 2;
+        if (weight_below(mid) < share) {
+          lo = mid + 1;
+        } else {
+          hi = mid;
+        }
       }
+      first_id_[t] = lo;
     }
     for (unsigned t = 0; t < n; ++t) {
       const std::uint32_t end = t + 1 < n ? first_id_[t + 1] : std::max(signals, first_id_[t]);
@@ -381,6 +399,15 @@ void run_load(LoadedTrace& trace, const VcdLoadOptions& options, const std::func
           pending[i]->unparsed = true;
         }
       }
+    }
+    // Until the first timestamp line, changes are not kept: the blocks
+    // before it (a big design's declarations fill many) are not joined,
+    // and the parts are split by the first block that has one, when the
+    // signals are declared.
+    if (!parts.split() && front.run.timestamps.empty()) {
+      spare.push_back(std::move(pending.front()));
+      pending.pop_front();
+      continue;
     }
     if (!parts.split()) parts.split(front.run, declarations.signal_count());
     front.base = trace.timestamps.size();
