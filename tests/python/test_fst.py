@@ -17,6 +17,7 @@ import velk
 
 FST = Path(__file__).resolve().parent.parent / "data" / "fst"
 LONG_RUN = Path(__file__).resolve().parent.parent / "data" / "long_run"
+REPEATED = Path(__file__).resolve().parent.parent / "data" / "repeated_names"
 PACKINGS = ["vcd2fst_lz4.fst", "vcd2fst_fastlz.fst", "vcd2fst_zlib.fst", "vcd2fst_gzip_wrapped.fst"]
 
 
@@ -54,6 +55,36 @@ def test_fst_matches_vcd_of_the_same_run(vcd, name):
             assert got == want, (n, t)
             compared += 1
     assert compared > 100
+
+
+def test_repeated_full_names_keep_their_first_place_in_both_readers():
+    # top.a and top.b are declared twice, with other codes and widths, and
+    # top.first_alias shares top.a's first code. A VCD name takes its latest
+    # declaration; an FST name keeps its first variable, whose handle gives
+    # the id (the dropped variables take none).
+    vcd = velk.PyTrace.from_vcd(str(REPEATED / "repeated_names.vcd"))
+    fst = velk.PyTrace.from_fst(str(REPEATED / "repeated_names.fst"))
+    names = ["top.a", "top.b", "top.first_alias", "top.sub.c"]
+    assert vcd.signal_names() == names
+    assert fst.signal_names() == names
+
+    def shape(trace):
+        return {n: (trace.signal_id(n), trace.signal_width(n), trace.transitions(n)) for n in names}
+
+    first_bit = [(1, 0, 1), (2, 1, 0)]
+    second_bit = [(1, 1, 0)]
+    assert shape(vcd) == {
+        "top.a": (2, 4, [(1, 3, 12)]),
+        "top.b": (3, 8, [(2, 5, 255)]),
+        "top.first_alias": (0, 1, first_bit),
+        "top.sub.c": (1, 1, second_bit),
+    }
+    assert shape(fst) == {
+        "top.a": (0, 1, first_bit),
+        "top.b": (1, 1, second_bit),
+        "top.first_alias": (0, 1, first_bit),
+        "top.sub.c": (1, 1, second_bit),
+    }
 
 
 def test_long_run_reads_alike_across_index_blocks():

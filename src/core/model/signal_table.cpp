@@ -27,7 +27,7 @@ SignalTable::Slot* SignalTable::slot_of(std::string_view name, std::uint32_t h) 
 }
 
 void SignalTable::append(std::string name, Entry entry) {
-  settle_repeats();
+  require_settled();
   const std::uint32_t h = hash(name);
   grow_for(1);
   Slot* slot = slot_of(name, h);  // free: the name is not registered
@@ -37,15 +37,19 @@ void SignalTable::append(std::string name, Entry entry) {
   settled_ = names_.size();
 }
 
+void SignalTable::require_settled() const {
+  if (settled_ != names_.size()) throw std::logic_error("signal table: names wait to be settled");
+}
+
 void SignalTable::list_only(std::string name) {
-  settle_repeats();
+  require_settled();
   push(std::move(name), {});
   settled_ = names_.size();
 }
 
 void SignalTable::append_unsettled(std::string name, Entry entry) { push(std::move(name), entry); }
 
-void SignalTable::settle_repeats() {
+void SignalTable::settle_repeats(Repeats rule) {
   if (settled_ == names_.size()) return;
   const std::size_t first = settled_;
   const std::size_t end = names_.size();
@@ -62,7 +66,7 @@ void SignalTable::settle_repeats() {
     const std::uint32_t h = hashes[p - first];
     Slot* slot = slot_of(names_[p], h);
     if (slot->place != 0) {
-      entries_[slot->place - 1] = entries_[p];  // a repeat: the latest entry wins
+      if (rule == Repeats::TakeLatestEntry) entries_[slot->place - 1] = entries_[p];
       continue;
     }
     if (kept != p) {

@@ -37,22 +37,25 @@ class SignalTable {
   const Entry& at(std::size_t place) const noexcept { return entries_[place]; }
 
   // Registers `name`, which find() does not know yet, after the others.
+  // No names may be waiting to be settled.
   void append(std::string name, Entry entry);
   // Lists `name` after the others without registering it: find() does not
-  // see it, as for a name that holds no values.
+  // see it, as for a name that holds no values. No names may be waiting to
+  // be settled.
   void list_only(std::string name);
 
   // Lists `name` with `entry` without looking for it: for a reader that
-  // registers many names at once and settles repeats afterwards. find()
-  // does not see such names until settle_repeats() (append() and
-  // list_only() settle them first), and an entry changed through find()
-  // meanwhile is overwritten by a later repeat of its name among them.
+  // registers many names at once and settles repeats afterwards, which
+  // costs less than a lookup per name. find() does not see such names
+  // until settle_repeats().
   void append_unsettled(std::string name, Entry entry);
+  // What a repeated name keeps, besides its first place.
+  enum class Repeats { TakeLatestEntry, KeepFirstEntry };
   // Registers the names appended unsettled, in order, as a reader that
   // looked each up would have: a name already registered (or appended
-  // before) keeps its first place and takes the latest entry, and its
-  // later places are dropped.
-  void settle_repeats();
+  // before it) keeps its first place and its first or latest entry, and
+  // its later places are dropped.
+  void settle_repeats(Repeats rule);
 
  private:
   // A place in names_ plus one (0 marks a free slot), and the name's hash,
@@ -63,6 +66,7 @@ class SignalTable {
   };
   static std::uint32_t hash(std::string_view name) noexcept;
   void push(std::string name, Entry entry);
+  void require_settled() const;
   // Room for `more` further names without growing on the way.
   void grow_for(std::size_t more);
   // The place of the registered name equal to `name`, whose hash is `h`,

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -30,10 +31,10 @@ struct Model {
     names.push_back(name);
     entries.push_back(entry);
   }
-  // A repeat takes the latest entry in its first place.
-  void add_or_update(const std::string& name, SignalTable::Entry entry) {
+  // A repeat keeps its first place, and its first entry or takes the latest.
+  void add_or_update(const std::string& name, SignalTable::Entry entry, bool keep_first = false) {
     if (const auto it = places.find(name); it != places.end()) {
-      entries[it->second] = entry;
+      if (!keep_first) entries[it->second] = entry;
     } else {
       add(name, entry);
     }
@@ -63,6 +64,9 @@ TEST(SignalTable, HoldsWhatAListAndAMapHold) {
   std::mt19937 rng(11);
   for (const std::size_t count : {std::size_t{0}, std::size_t{1}, std::size_t{63}, std::size_t{5000},
                                   std::size_t{40000}}) {
+    // Each table settles repeats one way, as each reader does.
+    const bool keep_first = count % 2 == 1;
+    const auto rule = keep_first ? SignalTable::Repeats::KeepFirstEntry : SignalTable::Repeats::TakeLatestEntry;
     SignalTable table;
     Model model;
     // Names that share long prefixes, differ in one byte, are empty or hold
@@ -78,15 +82,13 @@ TEST(SignalTable, HoldsWhatAListAndAMapHold) {
     // Runs of one way of adding names at a time, as readers add them.
     for (std::size_t i = 0; i < count;) {
       const unsigned way = rng() % 4;
-      // An entry changed through find() is not one of the unsettled names'
-      // repeats: those are settled first.
-      if (way != 0 && rng() % 2) table.settle_repeats();
-      if (way >= 2) table.settle_repeats();
+      // Names wait to be settled only while more come the same way.
+      if (way != 0) table.settle_repeats(rule);
       for (std::size_t run = 1 + rng() % 200; run > 0 && i < count; --run, ++i) {
         std::string name = random_name();
         const SignalTable::Entry entry{static_cast<std::uint32_t>(rng()), static_cast<std::uint32_t>(rng() % 128)};
         if (way == 0) {
-          model.add_or_update(name, entry);
+          model.add_or_update(name, entry, keep_first);
           table.append_unsettled(std::move(name), entry);
         } else if (way == 1 && rng() % 8 == 0) {
           model.add(name, std::nullopt);
@@ -100,11 +102,15 @@ TEST(SignalTable, HoldsWhatAListAndAMapHold) {
           table.append(std::move(name), entry);
         }
       }
-      if (rng() % 3 == 0) table.settle_repeats();
+      if (rng() % 3 == 0) table.settle_repeats(rule);
     }
-    table.settle_repeats();
+    table.settle_repeats(rule);
     expect_same(table, model, rng, random_name);
     if (::testing::Test::HasFatalFailure()) return;
+    // Registering one at a time waits for the unsettled names to settle.
+    table.append_unsettled("late", {1, 1});
+    EXPECT_THROW(table.append("other", {2, 2}), std::logic_error);
+    EXPECT_THROW(table.list_only("other"), std::logic_error);
   }
 }
 

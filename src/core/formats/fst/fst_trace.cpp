@@ -47,11 +47,23 @@ class HierarchyBuilder {
     if (const auto* var = std::get_if<fst::VarEntry>(&entry)) add_variable(*var);
   }
 
-  // Signal id per handle index for the handles the geometry knows.
-  std::vector<std::uint32_t> ids_by_index(std::size_t signal_count) const {
+  // Completes the names once the hierarchy is read, and gives the signal id
+  // per handle index for the `signal_count` handles the geometry knows.
+  // The first variable of a given full name wins; ids are handed out to
+  // the handles of the variables that win, in order, aliases sharing one.
+  std::vector<std::uint32_t> finish(std::size_t signal_count) {
+    SignalTable& signals = trace_.signals;
+    signals.settle_repeats(SignalTable::Repeats::KeepFirstEntry);
     std::vector<std::uint32_t> ids(signal_count, kUnregistered);
-    for (const auto& [index, id] : handle_ids_) {
-      if (index < signal_count) ids[index] = id;
+    // Handles past the geometry (only a damaged file has them) still take ids.
+    std::unordered_map<std::uint32_t, std::uint32_t> other_ids;
+    std::uint32_t next_id = 0;
+    for (std::size_t place = 0; place < signals.size(); ++place) {
+      SignalTable::Entry& entry = signals.at(place);
+      const std::uint32_t index = entry.id;  // the handle index, until now
+      std::uint32_t& id = index < signal_count ? ids[index] : other_ids.try_emplace(index, kUnregistered).first->second;
+      if (id == kUnregistered) id = next_id++;
+      entry.id = id;
     }
     return ids;
   }
@@ -73,13 +85,11 @@ class HierarchyBuilder {
     stack_.pop_back();
   }
 
+  // Repeated names are settled by finish(); the entry holds the handle
+  // index until then.
   void add_variable(const fst::VarEntry& var) {
     std::string name = stack_.empty() ? var.name : path_ + "." + var.name;
-    // The first variable of a given full name wins.
-    if (trace_.signals.find(name) != nullptr) return;
-    const auto [it, inserted] = handle_ids_.try_emplace(var.handle.index(), next_id_);
-    if (inserted) ++next_id_;
-    trace_.signals.append(std::move(name), {it->second, var.length});
+    trace_.signals.append_unsettled(std::move(name), {var.handle.index(), var.length});
   }
 
   LoadedTrace& trace_;
@@ -89,8 +99,6 @@ class HierarchyBuilder {
   };
   std::vector<Open> stack_;
   std::string path_;
-  std::unordered_map<std::uint32_t, std::uint32_t> handle_ids_;
-  std::uint32_t next_id_ = 0;
 };
 
 // Places reported values at their index. Values arrive in time order within
@@ -179,7 +187,7 @@ Expected<LoadedTrace> FstTrace::from_file_with(const std::string& path, const Fs
   const auto& times = reader.time_table();
   trace.timestamps = times ? *times : std::vector<std::uint64_t>{0};
 
-  std::vector<std::uint32_t> ids = builder.ids_by_index(reader.signals().size());
+  std::vector<std::uint32_t> ids = builder.finish(reader.signals().size());
   if (options.order == FstLoadOptions::Order::ByChain) {
     auto store = fst::decode_columns(reader.input(), reader.metadata(), {ids, trace.timestamps, options.threads});
     if (store) {

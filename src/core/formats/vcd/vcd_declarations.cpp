@@ -10,7 +10,7 @@ void VcdDeclarations::apply(std::string_view line) {
   if (line.starts_with("$var")) return on_var(line);
 }
 
-void VcdDeclarations::finish() { trace_.signals.settle_repeats(); }
+void VcdDeclarations::finish() { trace_.signals.settle_repeats(SignalTable::Repeats::TakeLatestEntry); }
 
 void VcdDeclarations::on_scope(std::string_view line) {
   Tokens tokens(line);
