@@ -277,6 +277,12 @@ std::size_t ValueStore::bytes_used() const noexcept {
 
 void ValueStore::append_columns(ValueStore&& part, std::uint32_t first_id) {
   if (first_id < columns_.size()) throw std::logic_error("value store: parts overlap");
+  if (columns_.empty() && pool_.empty() && first_id == 0) {
+    columns_ = std::move(part.columns_);
+    pool_ = std::move(part.pool_);
+    part = ValueStore();
+    return;
+  }
   const auto base = static_cast<std::uint64_t>(pool_.size());
   pool_.insert(pool_.end(), std::make_move_iterator(part.pool_.begin()), std::make_move_iterator(part.pool_.end()));
   columns_.resize(first_id);

@@ -384,7 +384,9 @@ class ValueStore {
   // Moves the columns of `part` in as those of ids first_id, first_id + 1,
   // ... (ids between this store's last column and first_id read Empty): puts
   // together a store built in parts over disjoint ranges of ids. Throws
-  // std::logic_error if first_id is below this store's column count.
+  // std::logic_error if first_id is below this store's column count. An
+  // empty store takes the first part's list of columns as it is, with any
+  // room the part made in it for the parts to come.
   void append_columns(ValueStore&& part, std::uint32_t first_id);
 
  private:

@@ -376,7 +376,9 @@ class ColumnDecoder {
       const std::uint64_t goal = total * (k + 1) / count;
       while (id < id_count && (k + 1 == count || done < goal)) done += bytes[id++];
       parts_[k].end_id = id;
-      parts_[k].values.reserve_ids(id - parts_[k].first_id);
+      // The first part's columns become the store's, which the others
+      // then join: it makes room for every id, so that its own never move.
+      parts_[k].values.reserve_ids(k == 0 ? id_count : id - parts_[k].first_id);
     }
     for (std::uint32_t s = 0; s < meta_.signals.size(); ++s) {
       const std::uint32_t sid = s < ids.size() ? ids[s] : kNoTraceId;
