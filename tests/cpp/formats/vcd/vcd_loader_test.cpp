@@ -203,6 +203,52 @@ TEST(VcdLoader, ManySignalsSplitOverThreads) {
   }
 }
 
+// A big design's shape: more signals than the first blocks hold the
+// declarations of (so the store is split only once values come), codes of
+// three characters, names declared twice, and blocks that touch thousands of
+// signals once each (so the join fetches their state ahead).
+TEST(VcdLoader, BigDesignWithFewChangesPerSignal) {
+  std::mt19937 rng(9);
+  constexpr int kSignals = 12000;
+  const auto code_of = [](int i) {
+    std::string code;
+    do {
+      code += static_cast<char>('!' + i % 94);
+      i /= 94;
+    } while (i > 0);
+    return code;
+  };
+  std::string text = "$scope module top $end\n";
+  for (int i = 0; i < kSignals; ++i) {
+    if (i % 100 == 0) text += "$scope module u" + std::to_string(i / 100) + " $end\n";
+    // Every 500th name is declared again later, with another code and width.
+    text += "$var wire " + std::string(i % 5 ? "1" : "16") + " " + code_of(i) + " s" + std::to_string(i % 100) + " $end\n";
+    if (i % 100 == 99) text += "$upscope $end\n";
+  }
+  for (int i = 0; i < kSignals; i += 500) {
+    text += "$scope module u" + std::to_string(i / 100) + " $end\n$var wire 8 " + code_of(kSignals + i) + " s" +
+            std::to_string(i % 100) + " $end\n$upscope $end\n";
+  }
+  text += "$upscope $end\n$enddefinitions $end\n#0\n$dumpvars\n";
+  for (int i = 0; i < kSignals + kSignals / 500; ++i) text += (i % 5 ? "x" : "bx ") + code_of(i < kSignals ? i : kSignals + (i - kSignals) * 500) + "\n";
+  text += "$end\n";
+  for (int step = 1; step <= 12; ++step) {
+    text += "#" + std::to_string(step * 10) + "\n";
+    for (int k = 0; k < 6000; ++k) {
+      const int i = static_cast<int>(rng() % kSignals);
+      text += (i % 5 ? std::string(1, "01"[rng() % 2]) : "b" + std::to_string(rng() % 2) + "01 ") + code_of(i) + "\n";
+    }
+  }
+  const ReferenceVcd ref(text);
+  for (const unsigned threads : {1u, 2u, 3u}) {
+    for (const std::size_t block : {std::size_t{64} << 10, std::size_t{1} << 20}) {
+      expect_matches_reference(load_vcd_text(text, {threads, block}), ref,
+                               "threads " + std::to_string(threads) + " block " + std::to_string(block));
+      if (::testing::Test::HasFatalFailure()) return;
+    }
+  }
+}
+
 std::filesystem::path temp_file(const std::string& name) {
   return std::filesystem::temp_directory_path() / ("velk_vcdload_" + std::to_string(::getpid()) + "_" + name);
 }
