@@ -113,6 +113,17 @@ std::string messy_dump(std::mt19937& rng) {
   return out;
 }
 
+// The code a writer gives signal i: printable characters in base 94, the
+// first character the lowest digit.
+std::string printable_code(int i) {
+  std::string code;
+  do {
+    code += static_cast<char>('!' + i % 94);
+    i /= 94;
+  } while (i > 0);
+  return code;
+}
+
 TEST(VcdLoader, MatchesReferenceForAnyThreadCountAndBlockSize) {
   std::mt19937 rng(20240611);
   for (int round = 0; round < 150; ++round) {
@@ -166,12 +177,7 @@ TEST(VcdLoader, ManySignalsSplitOverThreads) {
   const auto code_of = [](int i) {
     if (i % 11 == 0) return "long_code_" + std::to_string(i);
     if (i % 7 == 0) return "L" + std::to_string(i);
-    std::string code;
-    do {
-      code += static_cast<char>('!' + i % 94);
-      i /= 94;
-    } while (i > 0);
-    return code;
+    return printable_code(i);
   };
   std::string text = "$scope module top $end\n";
   for (int i = 0; i < kSignals; ++i) {
@@ -210,14 +216,7 @@ TEST(VcdLoader, ManySignalsSplitOverThreads) {
 TEST(VcdLoader, BigDesignWithFewChangesPerSignal) {
   std::mt19937 rng(9);
   constexpr int kSignals = 12000;
-  const auto code_of = [](int i) {
-    std::string code;
-    do {
-      code += static_cast<char>('!' + i % 94);
-      i /= 94;
-    } while (i > 0);
-    return code;
-  };
+  const auto code_of = printable_code;
   std::string text = "$scope module top $end\n";
   for (int i = 0; i < kSignals; ++i) {
     if (i % 100 == 0) text += "$scope module u" + std::to_string(i / 100) + " $end\n";
