@@ -14,15 +14,15 @@ std::uint32_t SignalTable::hash(std::string_view name) noexcept {
 
 const SignalTable::Entry* SignalTable::find(std::string_view name) const noexcept {
   if (slots_.empty()) return nullptr;
-  const Slot* slot = const_cast<SignalTable&>(*this).slot_of(name, hash(name));
-  return slot->place == 0 ? nullptr : &entries_[slot->place - 1];
+  const Slot& slot = slots_[slot_of(name, hash(name))];
+  return slot.place == 0 ? nullptr : &entries_[slot.place - 1];
 }
 
-SignalTable::Slot* SignalTable::slot_of(std::string_view name, std::uint32_t h) noexcept {
+std::size_t SignalTable::slot_of(std::string_view name, std::uint32_t h) const noexcept {
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t i = h >> shift_;; i = (i + 1) & mask) {
-    Slot& slot = slots_[i];
-    if (slot.place == 0 || (slot.hash == h && names_[slot.place - 1] == name)) return &slot;
+    const Slot& slot = slots_[i];
+    if (slot.place == 0 || (slot.hash == h && names_[slot.place - 1] == name)) return i;
   }
 }
 
@@ -30,9 +30,9 @@ void SignalTable::append(std::string name, Entry entry) {
   require_settled();
   const std::uint32_t h = hash(name);
   grow_for(1);
-  Slot* slot = slot_of(name, h);  // free: the name is not registered
+  Slot& slot = slots_[slot_of(name, h)];  // free: the name is not registered
   push(std::move(name), entry);
-  *slot = {static_cast<std::uint32_t>(names_.size()), h};
+  slot = {static_cast<std::uint32_t>(names_.size()), h};
   ++indexed_;
   settled_ = names_.size();
 }
@@ -64,16 +64,16 @@ void SignalTable::settle_repeats(Repeats rule) {
   for (std::size_t p = first; p < end; ++p) {
     if (p + kAhead < end) __builtin_prefetch(&slots_[hashes[p + kAhead - first] >> shift_]);
     const std::uint32_t h = hashes[p - first];
-    Slot* slot = slot_of(names_[p], h);
-    if (slot->place != 0) {
-      if (rule == Repeats::TakeLatestEntry) entries_[slot->place - 1] = entries_[p];
+    Slot& slot = slots_[slot_of(names_[p], h)];
+    if (slot.place != 0) {
+      if (rule == Repeats::TakeLatestEntry) entries_[slot.place - 1] = entries_[p];
       continue;
     }
     if (kept != p) {
       names_[kept] = std::move(names_[p]);
       entries_[kept] = entries_[p];
     }
-    *slot = {static_cast<std::uint32_t>(kept + 1), h};
+    slot = {static_cast<std::uint32_t>(kept + 1), h};
     ++indexed_;
     ++kept;
   }

@@ -69,9 +69,9 @@ class SignalTable {
   void require_settled() const;
   // Room for `more` further names without growing on the way.
   void grow_for(std::size_t more);
-  // The place of the registered name equal to `name`, whose hash is `h`,
-  // or of the free slot where it would go.
-  Slot* slot_of(std::string_view name, std::uint32_t h) noexcept;
+  // The slot of the registered name equal to `name`, whose hash is `h`, or
+  // the free slot where it would go.
+  std::size_t slot_of(std::string_view name, std::uint32_t h) const noexcept;
 
   std::vector<std::string> names_;
   std::vector<Entry> entries_;  // by place; a listed-only name's is unused

@@ -92,8 +92,8 @@ class StoreParts {
     // then join: it makes room for every id (room not written is not
     // resident), so that its own columns never move.
     for (unsigned t = 0; t < n; ++t) {
-      const std::uint32_t end = t + 1 < n ? first_id_[t + 1] : std::max(signals, first_id_[t]);
-      appenders_[t]->reserve_ids(t == 0 ? std::max(signals, end) : end - first_id_[t]);
+      const std::uint32_t end = t == 0 || t + 1 == n ? signals : first_id_[t + 1];
+      appenders_[t]->reserve_ids(end - first_id_[t]);
     }
   }
 
