@@ -12,9 +12,7 @@ PyObject* value_to_python(const SignalValue& value) {
     }
     case Tag::Real: return PyFloat_FromDouble(value.as_real());
     case Tag::Str: {
-      const auto text = value.text();
-      // Readers store valid UTF-8; replace anything else rather than fail.
-      return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+      return text_to_str(value.text());
     }
     case Tag::Logic:
     case Tag::Empty: break;
@@ -22,25 +20,12 @@ PyObject* value_to_python(const SignalValue& value) {
   Py_RETURN_NONE;
 }
 
-PyObject* texts_to_list(std::span<const std::string> texts) {
-  PyObject* list = PyList_New(static_cast<Py_ssize_t>(texts.size()));
-  if (!list) return nullptr;
-  for (std::size_t i = 0; i < texts.size(); ++i) {
-    PyObject* s = PyUnicode_DecodeUTF8(texts[i].data(), static_cast<Py_ssize_t>(texts[i].size()), "replace");
-    if (!s) {
-      Py_DECREF(list);
-      return nullptr;
-    }
-    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), s);
-  }
-  return list;
+PyObject* text_to_str(std::string_view text) {
+  // Readers store valid UTF-8; replace anything else rather than fail.
+  return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
 }
 
 namespace {
-
-PyObject* utf8_text(const std::string& text) {
-  return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
-}
 
 // BaseException.add_note where it exists (3.11+); on 3.10 the same list that
 // add_note keeps, which tracebacks of newer interpreters and tools print.
@@ -68,14 +53,14 @@ bool add_note(PyObject* exception, PyObject* note) {
 }  // namespace
 
 PyObject* raise_reader_error(const Error& error) {
-  PyObject* message = utf8_text(error.message());
+  PyObject* message = text_to_str(error.message());
   if (!message) return nullptr;
   PyObject* exception = PyObject_CallOneArg(PyExc_ValueError, message);
   Py_DECREF(message);
   if (!exception) return nullptr;
   const std::string note_text = error.note();
   if (!note_text.empty()) {
-    PyObject* note = utf8_text(note_text);
+    PyObject* note = text_to_str(note_text);
     const bool added = note && add_note(exception, note);
     Py_XDECREF(note);
     if (!added) {

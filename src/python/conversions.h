@@ -20,7 +20,26 @@ namespace velk::py {
 // Str -> str, Logic and Empty -> None. New reference, or nullptr on memory failure.
 PyObject* value_to_python(const SignalValue& value);
 
-PyObject* texts_to_list(std::span<const std::string> texts);
+// A str from text a reader stored (invalid UTF-8 replaced). New reference,
+// or nullptr on memory failure.
+PyObject* text_to_str(std::string_view text);
+
+// A list of str, one per text of `texts` (strings or views, with size() and
+// operator[]). New reference, or nullptr on memory failure.
+template <class Texts>
+PyObject* texts_to_list(const Texts& texts) {
+  PyObject* list = PyList_New(static_cast<Py_ssize_t>(texts.size()));
+  if (!list) return nullptr;
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    PyObject* s = text_to_str(texts[i]);
+    if (!s) {
+      Py_DECREF(list);
+      return nullptr;
+    }
+    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), s);
+  }
+  return list;
+}
 
 // The one place where a reader's Error becomes a Python exception: ValueError
 // with the message unchanged; the error's note (offset, field, detail), when

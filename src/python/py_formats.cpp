@@ -10,10 +10,6 @@
 namespace velk::py {
 namespace {
 
-PyObject* text_to_python(std::string_view text) {
-  return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
-}
-
 std::string known_format_names() {
   std::string names;
   for (const DumpFormat& format : dump_formats()) {
@@ -35,7 +31,7 @@ PyObject* trace_detect_format(PyObject*, PyObject* const* args, Py_ssize_t nargs
     if (!probe) return raise_reader_error(probe.error());
     const DumpFormat* format = detect_dump_format(probe.value());
     if (!format) Py_RETURN_NONE;
-    return text_to_python(format->name);
+    return text_to_str(format->name);
   });
 }
 
@@ -65,8 +61,8 @@ PyObject* trace_formats(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
     PyObject* list = PyList_New(static_cast<Py_ssize_t>(formats.size()));
     if (!list) return nullptr;
     for (std::size_t i = 0; i < formats.size(); ++i) {
-      PyObject* name = text_to_python(formats[i].name);
-      PyObject* description = name ? text_to_python(formats[i].description) : nullptr;
+      PyObject* name = text_to_str(formats[i].name);
+      PyObject* description = name ? text_to_str(formats[i].description) : nullptr;
       PyObject* entry = description ? PyTuple_Pack(2, name, description) : nullptr;
       Py_XDECREF(name);
       Py_XDECREF(description);

@@ -67,10 +67,6 @@ PyObject* list_of(const Range& items, F&& convert) {
   return list;
 }
 
-PyObject* text_to_python(std::string_view text) {
-  return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
-}
-
 // --- loaders ---------------------------------------------------------------
 
 template <class Loaded>
@@ -215,7 +211,7 @@ PyObject* trace_sign_extend_val(PyObject*, PyObject* const* args, Py_ssize_t nar
 // dict[key] = value, consuming the new reference `value`.
 bool set_item(PyObject* dict, std::string_view key, PyObject* value) {
   if (!value) return false;
-  PyObject* k = text_to_python(key);
+  PyObject* k = text_to_str(key);
   const int rc = k ? PyDict_SetItem(dict, k, value) : -1;
   Py_XDECREF(k);
   Py_DECREF(value);
@@ -258,7 +254,7 @@ PyObject* trace_snapshot_scope(PyObject* self, PyObject* const* args, Py_ssize_t
 
 PyObject* optional_text(const std::optional<std::string>& text) {
   if (!text) Py_RETURN_NONE;
-  return text_to_python(*text);
+  return text_to_str(*text);
 }
 
 PyObject* trace_resolve(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -371,7 +367,7 @@ PyObject* change_tuple(First first, const SignalValue& old_value, const SignalVa
 
 PyObject* changes_to_list(const std::vector<Change>& changes) {
   return list_of(changes, [](const Change& c) {
-    return change_tuple(text_to_python(c.name), c.old_value, c.new_value);
+    return change_tuple(text_to_str(c.name), c.old_value, c.new_value);
   });
 }
 

@@ -55,14 +55,14 @@ std::size_t candidate_count(const Trace& trace) { return trace.max_index() + 1; 
 template <class Keep>
 std::vector<Change> changes(const Trace& trace, std::size_t index, Keep keep) {
   if (index == 0) return {};  // index 0 has no predecessor
-  const auto names = trace.signal_names();
+  const NameList& names = trace.signal_names();
   std::vector<std::vector<Change>> parts;
   run_pieces(
       names.size(), kMinNameChunk,
       [&](std::size_t begin, std::size_t end) {
         std::vector<Change> found;
         for (std::size_t i = begin; i < end; ++i) {
-          const std::string& name = names[i];
+          const std::string_view name = names[i];
           if (!keep(name)) continue;
           const auto id = trace.signal_id(name);
           if (!id) continue;
@@ -76,7 +76,7 @@ std::vector<Change> changes(const Trace& trace, std::size_t index, Keep keep) {
           SignalValue new_value = at_index;
           const SignalValue& old_value = values.at(index - 1);
           if (new_value == old_value) continue;
-          found.push_back(Change{name, old_value, std::move(new_value)});
+          found.push_back(Change{std::string(name), old_value, std::move(new_value)});
         }
         return found;
       },
@@ -252,19 +252,19 @@ std::vector<Transition> transitions(const Trace& trace, std::string_view name) {
 }
 
 std::vector<Change> changed_at(const Trace& trace, std::size_t index) {
-  return changes(trace, index, [](const std::string&) { return true; });
+  return changes(trace, index, [](std::string_view) { return true; });
 }
 
 std::vector<Change> changed_at_scope(const Trace& trace, std::size_t index, std::string_view scope) {
   std::string prefix(scope);
   prefix += '.';
-  return changes(trace, index, [&prefix](const std::string& name) { return name.starts_with(prefix); });
+  return changes(trace, index, [&prefix](std::string_view name) { return name.starts_with(prefix); });
 }
 
 std::vector<std::string> find_signals_glob(const Trace& trace, std::string_view pattern) {
   std::vector<std::string> out;
-  for (const std::string& name : trace.signal_names()) {
-    if (glob_match(pattern, name)) out.push_back(name);
+  for (const std::string_view name : trace.signal_names()) {
+    if (glob_match(pattern, name)) out.emplace_back(name);
   }
   return out;
 }
@@ -272,8 +272,8 @@ std::vector<std::string> find_signals_glob(const Trace& trace, std::string_view 
 std::vector<std::string> find_signals_containing(const Trace& trace, std::string_view substring) {
   const std::string needle = to_lower_full(substring);
   std::vector<std::string> out;
-  for (const std::string& name : trace.signal_names()) {
-    if (to_lower_full(name).find(needle) != std::string::npos) out.push_back(name);
+  for (const std::string_view name : trace.signal_names()) {
+    if (to_lower_full(name).find(needle) != std::string::npos) out.emplace_back(name);
   }
   return out;
 }

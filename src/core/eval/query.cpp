@@ -22,11 +22,11 @@ std::vector<IndexValues> find_with_values(const Trace& trace, const Expr& expr, 
 
 std::vector<NamedValue> snapshot(const Trace& trace, std::size_t index, std::string_view prefix) {
   std::vector<NamedValue> out;
-  for (const std::string& name : trace.signal_names()) {
-    if (!std::string_view(name).starts_with(prefix)) continue;
+  for (const std::string_view name : trace.signal_names()) {
+    if (!name.starts_with(prefix)) continue;
     const auto id = trace.signal_id(name);
     if (!id) continue;
-    out.push_back(NamedValue{std::string_view(name).substr(prefix.size()), trace.value_at(*id, index)});
+    out.push_back(NamedValue{name.substr(prefix.size()), trace.value_at(*id, index)});
   }
   return out;
 }

@@ -21,8 +21,8 @@ std::vector<std::string> local_signals(const Trace& trace, std::string_view scop
   std::string prefix(scope_name);
   if (!prefix.empty()) prefix += '.';
   std::vector<std::string> out;
-  for (const std::string& name : trace.signal_names()) {
-    if (name.starts_with(prefix) && name.find('.', prefix.size()) == std::string::npos) out.push_back(name);
+  for (const std::string_view name : trace.signal_names()) {
+    if (name.starts_with(prefix) && name.find('.', prefix.size()) == std::string_view::npos) out.emplace_back(name);
   }
   return out;
 }
@@ -37,8 +37,8 @@ std::optional<std::string> resolve(const Trace& trace, std::string_view scope_na
   if (trace.signal_id(candidate)) return candidate;
   // Fallback: the first name in trace order, at any depth below any path that
   // begins with the scope's text; not necessarily the nearest one.
-  for (const std::string& name : trace.signal_names()) {
-    if (names_short(name, short_name) && name.starts_with(scope_name)) return name;
+  for (const std::string_view name : trace.signal_names()) {
+    if (names_short(name, short_name) && name.starts_with(scope_name)) return std::string(name);
   }
   return std::nullopt;
 }

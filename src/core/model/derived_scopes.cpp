@@ -140,7 +140,7 @@ class PrefixTrie {
 
 void list_derived_scopes(LoadedTrace& trace) {
   PrefixTrie trie;
-  for (const std::string& name : trace.signals.names()) trie.add_name(name);
+  for (const std::string_view name : trace.signals.names()) trie.add_name(name);
   trie.visit_sorted(ScopeTree::kRoot, [&](std::uint32_t parent, std::string_view name) {
     return trace.scope_tree_.enter(parent, name);
   });

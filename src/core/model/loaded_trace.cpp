@@ -3,10 +3,10 @@
 
 namespace velk {
 
-std::optional<std::uint32_t> LoadedTrace::add_signal(std::string name, std::uint32_t width) {
+std::optional<std::uint32_t> LoadedTrace::add_signal(std::string_view name, std::uint32_t width) {
   if (signals.find(name) != nullptr) return std::nullopt;
   const auto id = static_cast<std::uint32_t>(signals.size());
-  signals.append(std::move(name), {id, width});
+  signals.append(name, {id, width});
   return id;
 }
 

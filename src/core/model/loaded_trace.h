@@ -24,9 +24,9 @@ class LoadedTrace final : public Trace {
 
   // Registers a new name with the next id and the given width. Returns the id,
   // or nothing when the name is already known.
-  std::optional<std::uint32_t> add_signal(std::string name, std::uint32_t width);
+  std::optional<std::uint32_t> add_signal(std::string_view name, std::uint32_t width);
 
-  std::span<const std::string> signal_names() const override { return signals.names(); }
+  const NameList& signal_names() const override { return signals.names(); }
   const ScopeTree& scope_tree() const override { return scope_tree_; }
   std::size_t max_index() const override;
   std::uint64_t timestamp(std::size_t index) const override;

@@ -26,12 +26,12 @@ std::size_t SignalTable::slot_of(std::string_view name, std::uint32_t h) const n
   }
 }
 
-void SignalTable::append(std::string name, Entry entry) {
+void SignalTable::append(std::string_view name, Entry entry) {
   require_settled();
   const std::uint32_t h = hash(name);
   grow_for(1);
   Slot& slot = slots_[slot_of(name, h)];  // free: the name is not registered
-  push(std::move(name), entry);
+  push(name, entry);
   slot = {static_cast<std::uint32_t>(names_.size()), h};
   ++indexed_;
   settled_ = names_.size();
@@ -41,13 +41,13 @@ void SignalTable::require_settled() const {
   if (settled_ != names_.size()) throw std::logic_error("signal table: names wait to be settled");
 }
 
-void SignalTable::list_only(std::string name) {
+void SignalTable::list_only(std::string_view name) {
   require_settled();
-  push(std::move(name), {});
+  push(name, {});
   settled_ = names_.size();
 }
 
-void SignalTable::append_unsettled(std::string name, Entry entry) { push(std::move(name), entry); }
+void SignalTable::append_unsettled(std::string_view name, Entry entry) { push(name, entry); }
 
 void SignalTable::settle_repeats(Repeats rule) {
   if (settled_ == names_.size()) return;
@@ -60,35 +60,49 @@ void SignalTable::settle_repeats(Repeats rule) {
   std::vector<std::uint32_t> hashes(end - first);
   for (std::size_t p = first; p < end; ++p) hashes[p - first] = hash(names_[p]);
   constexpr std::size_t kAhead = 16;
-  std::size_t kept = first;
+  // A repeat's later places go. The slots take the names' places as they
+  // are while the names are probed, and are renumbered afterwards if any
+  // place went.
+  std::vector<bool> repeat;
   for (std::size_t p = first; p < end; ++p) {
     if (p + kAhead < end) __builtin_prefetch(&slots_[hashes[p + kAhead - first] >> shift_]);
     const std::uint32_t h = hashes[p - first];
     Slot& slot = slots_[slot_of(names_[p], h)];
     if (slot.place != 0) {
       if (rule == Repeats::TakeLatestEntry) entries_[slot.place - 1] = entries_[p];
+      if (repeat.empty()) repeat.resize(end - first);
+      repeat[p - first] = true;
       continue;
     }
-    if (kept != p) {
-      names_[kept] = std::move(names_[p]);
-      entries_[kept] = entries_[p];
-    }
-    slot = {static_cast<std::uint32_t>(kept + 1), h};
+    slot = {static_cast<std::uint32_t>(p + 1), h};
     ++indexed_;
-    ++kept;
   }
-  names_.resize(kept);
-  entries_.resize(kept);
+  std::size_t kept = end;
+  if (!repeat.empty()) {
+    // The place each name probed here moves to.
+    std::vector<std::uint32_t> moved_to(end - first);
+    kept = first;
+    for (std::size_t p = first; p < end; ++p) {
+      moved_to[p - first] = static_cast<std::uint32_t>(kept);
+      if (repeat[p - first]) continue;
+      entries_[kept++] = entries_[p];
+    }
+    for (Slot& slot : slots_) {
+      if (slot.place > first) slot.place = moved_to[slot.place - 1 - first] + 1;
+    }
+    names_.keep_if(first, [&](std::size_t p) { return !repeat[p - first]; });
+    entries_.resize(kept);
+  }
   settled_ = kept;
 }
 
-void SignalTable::push(std::string name, Entry entry) {
+void SignalTable::push(std::string_view name, Entry entry) {
   // A place must fit a slot with one to spare (0 marks a free one).
   if (names_.size() >= UINT32_MAX - 1) throw std::length_error("signal table: too many names");
   // Both lists grow or neither does.
   entries_.push_back(entry);
   try {
-    names_.push_back(std::move(name));
+    names_.push_back(name);
   } catch (...) {
     entries_.pop_back();
     throw;

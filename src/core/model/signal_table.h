@@ -10,9 +10,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <string_view>
 #include <vector>
+
+#include "model/name_list.h"
 
 namespace velk {
 
@@ -24,7 +25,7 @@ class SignalTable {
   };
 
   // The names, in registration order.
-  const std::vector<std::string>& names() const noexcept { return names_; }
+  const NameList& names() const noexcept { return names_; }
   std::size_t size() const noexcept { return names_.size(); }
 
   // The entry of `name`, or null for a name not registered.
@@ -38,17 +39,17 @@ class SignalTable {
 
   // Registers `name`, which find() does not know yet, after the others.
   // No names may be waiting to be settled.
-  void append(std::string name, Entry entry);
+  void append(std::string_view name, Entry entry);
   // Lists `name` after the others without registering it: find() does not
   // see it, as for a name that holds no values. No names may be waiting to
   // be settled.
-  void list_only(std::string name);
+  void list_only(std::string_view name);
 
   // Lists `name` with `entry` without looking for it: for a reader that
   // registers many names at once and settles repeats afterwards, which
   // costs less than a lookup per name. find() does not see such names
   // until settle_repeats().
-  void append_unsettled(std::string name, Entry entry);
+  void append_unsettled(std::string_view name, Entry entry);
   // What a repeated name keeps, besides its first place.
   enum class Repeats { TakeLatestEntry, KeepFirstEntry };
   // Registers the names appended unsettled, in order, as a reader that
@@ -65,7 +66,7 @@ class SignalTable {
     std::uint32_t hash = 0;
   };
   static std::uint32_t hash(std::string_view name) noexcept;
-  void push(std::string name, Entry entry);
+  void push(std::string_view name, Entry entry);
   void require_settled() const;
   // Room for `more` further names without growing on the way.
   void grow_for(std::size_t more);
@@ -73,7 +74,7 @@ class SignalTable {
   // the free slot where it would go.
   std::size_t slot_of(std::string_view name, std::uint32_t h) const noexcept;
 
-  std::vector<std::string> names_;
+  NameList names_;
   std::vector<Entry> entries_;  // by place; a listed-only name's is unused
   std::vector<Slot> slots_;     // a power of two, at most half full, or none
   std::size_t indexed_ = 0;

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "model/name_list.h"
 #include "model/scope_tree.h"
 #include "model/signal_value.h"
 #include "model/value_store.h"
@@ -21,7 +22,7 @@ class Trace {
   virtual ~Trace() = default;
 
   // Full hierarchical names ("top.cpu.pc"), in the order the reader registered them.
-  virtual std::span<const std::string> signal_names() const = 0;
+  virtual const NameList& signal_names() const = 0;
   // The scopes as a tree; full paths are made only when asked for.
   virtual const ScopeTree& scope_tree() const = 0;
   // Full scope paths, in the order the reader registered them.

@@ -213,9 +213,9 @@ TEST(ChangedAtManyTest, MatchesComparingNeighbouringValues) {
   columns.build_into(trace->store, 400, ColumnBuilder::Fill::AfterChanges);
   for (std::size_t index = 0; index <= 401; ++index) {
     std::vector<std::string> want;
-    for (const std::string& name : trace->signal_names()) {
+    for (const std::string_view name : trace->signal_names()) {
       const auto id = *trace->signal_id(name);
-      if (index > 0 && !(trace->value_at(id, index) == trace->value_at(id, index - 1))) want.push_back(name);
+      if (index > 0 && !(trace->value_at(id, index) == trace->value_at(id, index - 1))) want.emplace_back(name);
     }
     std::vector<std::string> got;
     for (const auto& c : changed_at(*trace, index)) {

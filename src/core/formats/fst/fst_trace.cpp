@@ -88,8 +88,15 @@ class HierarchyBuilder {
   // Repeated names are settled by finish(); the entry holds the handle
   // index until then.
   void add_variable(const fst::VarEntry& var) {
-    std::string name = stack_.empty() ? var.name : path_ + "." + var.name;
-    trace_.signals.append_unsettled(std::move(name), {var.handle.index(), var.length});
+    if (stack_.empty()) {
+      trace_.signals.append_unsettled(var.name, {var.handle.index(), var.length});
+      return;
+    }
+    // The full name is made at the path's end and taken back off it.
+    const std::size_t path_length = path_.size();
+    (path_ += '.') += var.name;
+    trace_.signals.append_unsettled(path_, {var.handle.index(), var.length});
+    path_.resize(path_length);
   }
 
   LoadedTrace& trace_;

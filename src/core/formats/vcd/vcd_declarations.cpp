@@ -45,11 +45,6 @@ void VcdDeclarations::on_var(std::string_view line) {
   if (const std::size_t bracket = reference.find('['); bracket != std::string_view::npos) {
     reference = reference.substr(0, bracket);
   }
-  std::string full_name;
-  full_name.reserve(path_.size() + 1 + reference.size());
-  if (!stack_.empty()) (full_name += path_) += '.';
-  full_name += reference;
-
   std::uint32_t id;
   if (const auto known = codes_.find(code)) {
     id = *known;
@@ -60,7 +55,15 @@ void VcdDeclarations::on_var(std::string_view line) {
   // A repeated full name keeps its place in the name list and takes the
   // latest declaration's id and width: finish() settles repeats for all
   // names at once, which costs less than a lookup per declaration.
-  trace_.signals.append_unsettled(std::move(full_name), {id, width});
+  if (stack_.empty()) {
+    trace_.signals.append_unsettled(reference, {id, width});
+    return;
+  }
+  // The full name is made at the path's end and taken back off it.
+  const std::size_t path_length = path_.size();
+  (path_ += '.') += reference;
+  trace_.signals.append_unsettled(path_, {id, width});
+  path_.resize(path_length);
 }
 
 }  // namespace velk

@@ -19,7 +19,7 @@ void expect_same(const LoadedTrace& a, const LoadedTrace& b) {
   ASSERT_EQ(a.signal_names().size(), b.signal_names().size());
   ASSERT_EQ(a.max_index(), b.max_index());
   for (std::size_t i = 0; i < a.signal_names().size(); ++i) {
-    const std::string& name = a.signal_names()[i];
+    const std::string_view name = a.signal_names()[i];
     ASSERT_EQ(name, b.signal_names()[i]);
     for (std::size_t k = 0; k <= a.max_index(); ++k) {
       ASSERT_EQ(a.signal_value(name, k), b.signal_value(name, k)) << name << " @" << k;
