@@ -10,11 +10,8 @@
 #pragma once
 
 #include <cstddef>
-#include <cstring>
 #include <memory>
 #include <new>
-#include <type_traits>
-#include <utility>
 #include <vector>
 
 namespace velk {
@@ -60,20 +57,5 @@ struct BulkAllocator {
 
 template <class T>
 using BulkList = std::vector<T, BulkAllocator<T>>;
-
-// Moves `list` to a block with room for `capacity` elements, sized `size`,
-// of which only the first `keep` (at most the old size) are copied, the rest
-// left uninitialised. A vector with its own allocator copies element by
-// element when it grows; this copies the bytes at once, and no more of them
-// than the caller still needs.
-template <class T>
-void bulk_move(BulkList<T>& list, std::size_t capacity, std::size_t size, std::size_t keep) {
-  static_assert(std::is_trivially_copyable_v<T>);
-  BulkList<T> moved;
-  moved.reserve(capacity);
-  moved.resize(size);
-  if (keep != 0) std::memcpy(moved.data(), list.data(), keep * sizeof(T));
-  list.swap(moved);
-}
 
 }  // namespace velk

@@ -127,9 +127,9 @@ namespace {
 // list is cut to size only when more than a third of it is unused. (Room a
 // list never wrote is not resident either.)
 template <class T>
-void shrink_when_slack(BulkList<T>& list) {
+void shrink_when_slack(CompactList<T>& list) {
   if (list.capacity() * sizeof(T) <= kFirstRoomBytes) return;
-  if (list.capacity() - list.size() > list.capacity() / 3) bulk_move(list, list.size(), list.size(), list.size());
+  if (list.capacity() - list.size() > list.capacity() / 3) list.move_to(list.size(), list.size(), list.size());
 }
 
 }  // namespace
@@ -342,14 +342,14 @@ void ValueAppender::grow_column(std::uint32_t id, std::size_t more) {
   // A power of two fills the arena's block (bulk_allocator.h) exactly.
   const std::size_t room = std::bit_ceil(std::max(changes, factor * capacity));
   const std::size_t n = column.size();
-  bulk_move(column.low, room, n, n);
+  column.low.move_to(room, n, n);
   // While the column is built its words run ahead of the changes: only
   // those of changes made so far are copied.
   if (column.words.size() < room * column.width) {
-    bulk_move(column.words, room * column.width, room * column.width, n * column.width);
+    column.words.move_to(room * column.width, room * column.width, n * column.width);
   }
   if (column.tags_current() && column.tag.capacity() < room) {
-    bulk_move(column.tag, room, column.tag.size(), column.tag.size());
+    column.tag.move_to(room, column.tag.size(), column.tag.size());
   }
 }
 

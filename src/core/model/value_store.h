@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "model/signal_value.h"
-#include "model/bulk_allocator.h"
+#include "model/compact_list.h"
 
 namespace velk {
 
@@ -69,9 +69,9 @@ struct ValueColumn {
 
   // Room made ahead of the changes is not zero-filled: it is written before
   // it is read.
-  BulkList<std::uint16_t> low;
-  BulkList<std::uint8_t> words;
-  BulkList<std::uint8_t> tag;
+  CompactList<std::uint16_t> low;
+  CompactList<std::uint8_t> words;
+  CompactList<std::uint8_t> tag;
   std::unique_ptr<std::vector<IndexBlock>> later_blocks;  // the blocks after the first; null while there is one
   std::uint32_t first_high = kNoBlock;  // the first block's high bits (it starts at change 0)
   std::uint32_t last_high = kNoBlock;   // the last block's high bits
@@ -147,6 +147,9 @@ struct ValueColumn {
     }
   }
 };
+// Three list headers of 16 bytes and the blocks: a column costs 72 bytes
+// for a signal of a big design that never changes.
+static_assert(sizeof(ValueColumn) <= 72);
 
 // The largest payload a word of `width` bytes (0, 1, 2, 4 or 8) holds.
 constexpr std::uint64_t word_limit(unsigned width) noexcept {
