@@ -51,6 +51,10 @@ void end_column(ValueColumn& column, std::size_t index);
 std::uint8_t width_of(std::uint64_t word) noexcept;
 void widen(ValueColumn& column, std::uint8_t width);
 
+// Adds `base` to the pool slots the column's pooled values name: for a
+// column whose pool is appended after `base` values of another.
+void move_pool_slots(ValueColumn& column, std::uint64_t base);
+
 // Trims the column's spare capacity.
 void trim(ValueColumn& column);
 

@@ -51,6 +51,23 @@ void widen(ValueColumn& column, std::uint8_t width) {
   column.width = width;
 }
 
+void move_pool_slots(ValueColumn& column, std::uint64_t base) {
+  // Only a column with tags holds pooled values.
+  if (base == 0 || column.tag.empty()) return;
+  const std::size_t n = column.size();
+  std::vector<std::uint64_t> words(n);
+  std::uint8_t width = column.width;
+  for (std::size_t k = 0; k < n; ++k) {
+    words[k] = column.word(k);
+    const auto tag = column.tag_at(k);
+    if (tag == Tag::WideBits || tag == Tag::Logic || tag == Tag::Str) words[k] += base;
+    width = std::max(width, width_of(words[k]));
+  }
+  column.words.assign(n * width, 0);
+  column.width = width;
+  for (std::size_t k = 0; k < n; ++k) put_word(column.words.data() + k * width, width, words[k]);
+}
+
 namespace {
 
 // The payload word of `v`: the bits, the real's bits, 0 for Empty, or the pool slot.
@@ -283,27 +300,29 @@ void ValueStore::append_columns(ValueStore&& part, std::uint32_t first_id) {
     part = ValueStore();
     return;
   }
+  take_part(std::move(part), first_id, 0);
+}
+
+void ValueStore::append_part_in_place(ValueStore&& part, std::uint32_t first_id, std::uint32_t in_place) {
+  const std::size_t own_first = std::size_t{first_id} + in_place;
+  if (own_first > columns_.size()) throw std::logic_error("value store: columns written in place are missing");
+  if (!part.columns_.empty() && own_first < columns_.size()) throw std::logic_error("value store: parts overlap");
+  take_part(std::move(part), first_id, in_place);
+}
+
+void ValueStore::take_part(ValueStore&& part, std::uint32_t first_id, std::uint32_t in_place) {
   const auto base = static_cast<std::uint64_t>(pool_.size());
   pool_.insert(pool_.end(), std::make_move_iterator(part.pool_.begin()), std::make_move_iterator(part.pool_.end()));
-  columns_.resize(first_id);
-  columns_.reserve(static_cast<std::size_t>(first_id) + part.columns_.size());
-  for (detail::ValueColumn& column : part.columns_) {
-    // The part's pool slots follow this store's.
-    if (base > 0 && !column.tag.empty()) {
-      const std::size_t n = column.size();
-      std::vector<std::uint64_t> words(n);
-      std::uint8_t width = column.width;
-      for (std::size_t k = 0; k < n; ++k) {
-        words[k] = column.word(k);
-        const auto tag = column.tag_at(k);
-        if (tag == detail::Tag::WideBits || tag == detail::Tag::Logic || tag == detail::Tag::Str) words[k] += base;
-        width = std::max(width, detail::width_of(words[k]));
-      }
-      column.words.assign(n * width, 0);
-      column.width = width;
-      for (std::size_t k = 0; k < n; ++k) detail::put_word(column.words.data() + k * width, width, words[k]);
+  // The part's pool slots follow this store's.
+  const std::size_t own_first = std::size_t{first_id} + in_place;
+  for (std::size_t id = first_id; id < own_first; ++id) detail::move_pool_slots(columns_[id], base);
+  if (!part.columns_.empty()) {
+    columns_.resize(own_first);
+    columns_.reserve(own_first + part.columns_.size());
+    for (detail::ValueColumn& column : part.columns_) {
+      detail::move_pool_slots(column, base);
+      columns_.push_back(std::move(column));
     }
-    columns_.push_back(std::move(column));
   }
   part = ValueStore();
 }
@@ -320,17 +339,36 @@ std::optional<std::size_t> ValueAppender::latest(std::uint32_t id) const noexcep
 
 void ValueAppender::reserve_ids(std::size_t ids) {
   pending_.reserve(ids);
-  store_.columns_.reserve(ids);
+  if (ids > in_place_count_) store_.columns_.reserve(ids - in_place_count_);
+}
+
+void ValueAppender::make_columns(std::size_t ids) {
+  if (ids > store_.columns_.size()) store_.columns_.resize(ids);
+  made_columns_ = true;
+}
+
+void ValueAppender::write_in_place(ValueAppender& owner, std::uint32_t first_id, std::uint32_t count) {
+  if (!pending_.empty() || !store_.columns_.empty() || static_cast<std::size_t>(first_id) + count > owner.store_.columns_.size()) {
+    throw std::logic_error("value store: columns to write in place are not there");
+  }
+  in_place_ = owner.store_.columns_.data() + first_id;
+  in_place_count_ = count;
 }
 
 void ValueAppender::grow(std::uint32_t id) {
   pending_.resize(static_cast<std::size_t>(id) + 1);
-  store_.columns_.resize(pending_.size());
+  if (id < in_place_count_) return;
+  const std::size_t columns = static_cast<std::size_t>(id - in_place_count_) + 1;
+  if (columns <= store_.columns_.size()) return;
+  // Other parts write into these columns: moving them would pull their
+  // columns from under them.
+  if (made_columns_) throw std::logic_error("value store: columns shared with other parts cannot grow");
+  store_.columns_.resize(columns);
 }
 
 void ValueAppender::grow_column(std::uint32_t id, std::size_t more) {
   if (id >= pending_.size()) grow(id);
-  detail::ValueColumn& column = store_.columns_[id];
+  detail::ValueColumn& column = this->column(id);
   // One more for the change that ends the column. Doubling at least keeps
   // many small reservations from copying the list each time; a list that
   // grows while still small (a few KiB) quadruples, to reach the arena in
@@ -399,7 +437,7 @@ ValueStore ValueAppender::finish(std::size_t indices) {
     Pending& p = pending_[id];
     if (!p.held) continue;
     if (p.index >= indices) throw std::logic_error("value recorded past the last index");
-    detail::ValueColumn& column = store_.columns_[id];
+    detail::ValueColumn& column = this->column(id);
     commit(p, column);
     detail::end_column(column, indices);
     column.words.resize(column.size() * column.width);

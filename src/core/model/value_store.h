@@ -388,13 +388,22 @@ class ValueStore {
   // ... (ids between this store's last column and first_id read Empty): puts
   // together a store built in parts over disjoint ranges of ids. Throws
   // std::logic_error if first_id is below this store's column count. An
-  // empty store takes the first part's list of columns as it is, with any
-  // room the part made in it for the parts to come.
+  // empty store takes the first part's list of columns as it is.
   void append_columns(ValueStore&& part, std::uint32_t first_id);
+  // The same for a part whose appender wrote the columns of its first
+  // `in_place` ids into this store's, from first_id on (write_in_place): its
+  // pool joins this store's, and its own columns follow as those of ids
+  // first_id + in_place, ... Throws std::logic_error if the columns written
+  // in place are not there or the part's own would overlap this store's.
+  void append_part_in_place(ValueStore&& part, std::uint32_t first_id, std::uint32_t in_place);
 
  private:
   friend class ColumnBuilder;
   friend class ValueAppender;
+
+  // The common part of putting parts together: the pool, the columns
+  // written in place, and the part's own columns.
+  void take_part(ValueStore&& part, std::uint32_t first_id, std::uint32_t in_place);
 
   std::vector<detail::ValueColumn> columns_;
   std::vector<SignalValue> pool_;
@@ -431,7 +440,7 @@ class ValueAppender {
     Pending& p = pending_[id];
     if (p.held) {
       if (index < p.index) return false;
-      if (index > p.index) commit(p, store_.columns_[id]);
+      if (index > p.index) commit(p, column(id));
     }
     p.index = index;
     p.word = word;
@@ -458,14 +467,25 @@ class ValueAppender {
   // Room for the signals with ids below `ids`, for a reader that knows how
   // many it declares: the per-signal lists then grow without moving.
   void reserve_ids(std::size_t ids);
+  // Parts of a store built on several threads share one list of columns,
+  // which never moves: the first part makes the columns of every id known
+  // (make_columns), and each other part writes those of its ids into them
+  // (write_in_place) instead of into columns of its own that would be moved
+  // later. The columns made must not be grown: an appender that made them
+  // throws std::logic_error for an id past them.
+  void make_columns(std::size_t ids);
+  // This appender's ids below `count` are `owner`'s ids first_id ... (which
+  // owner made); ids from count on get columns of their own, as usual.
+  // Only for an appender that has recorded nothing yet.
+  void write_in_place(ValueAppender& owner, std::uint32_t first_id, std::uint32_t count);
   // Room for `more` further changes of `id`, for a reader that knows how
   // many a signal takes: its change list then grows without copying.
   void reserve(std::uint32_t id, std::size_t more) {
     // One more for the change that ends the column; the common case, room
     // already there, is decided here, once per batch.
     if (id < pending_.size()) {
-      const detail::ValueColumn& column = store_.columns_[id];
-      if (column.size() + more + 1 <= column.low.capacity()) return;
+      const detail::ValueColumn& c = column(id);
+      if (c.size() + more + 1 <= c.low.capacity()) return;
     }
     grow_column(id, more);
   }
@@ -474,19 +494,23 @@ class ValueAppender {
   // lists. A reader that appends to signals scattered over a big design
   // asks a few signals ahead, so that their cache misses overlap instead
   // of coming one after another.
-  void prefetch(std::uint32_t id) const noexcept {
+  //
+  // Both are forced inline: GCC takes a function that only fetches ahead
+  // for one without effects, and drops every call to it that it did not
+  // inline first.
+  [[gnu::always_inline]] void prefetch(std::uint32_t id) const noexcept {
     if (id >= pending_.size()) return;
     __builtin_prefetch(&pending_[id], 1);
-    const auto* column = reinterpret_cast<const char*>(&store_.columns_[id]);
-    __builtin_prefetch(column, 1);
-    __builtin_prefetch(column + sizeof(detail::ValueColumn) - 1, 1);
+    const auto* c = reinterpret_cast<const char*>(&column(id));
+    __builtin_prefetch(c, 1);
+    __builtin_prefetch(c + sizeof(detail::ValueColumn) - 1, 1);
   }
-  void prefetch_ends(std::uint32_t id) const noexcept {
+  [[gnu::always_inline]] void prefetch_ends(std::uint32_t id) const noexcept {
     if (id >= pending_.size()) return;
-    const detail::ValueColumn& column = store_.columns_[id];
-    const std::size_t n = column.size();
-    __builtin_prefetch(column.low.data() + n, 1);
-    __builtin_prefetch(column.words.data() + n * column.width, 1);
+    const detail::ValueColumn& c = column(id);
+    const std::size_t n = c.size();
+    __builtin_prefetch(c.low.data() + n, 1);
+    __builtin_prefetch(c.words.data() + n * c.width, 1);
   }
   // The payload word of a WideBits, Logic or Str value: its slot in this
   // appender's pool. append_inline(id, index, value.tag(), pool_slot(value))
@@ -513,6 +537,12 @@ class ValueAppender {
     bool held = false;
   };
   void grow(std::uint32_t id);
+  detail::ValueColumn& column(std::uint32_t id) noexcept {
+    return id < in_place_count_ ? in_place_[id] : store_.columns_[id - in_place_count_];
+  }
+  const detail::ValueColumn& column(std::uint32_t id) const noexcept {
+    return id < in_place_count_ ? in_place_[id] : store_.columns_[id - in_place_count_];
+  }
   // reserve() for a column without the room.
   void grow_column(std::uint32_t id, std::size_t more);
   // Called for nearly every record: kept inline so that a reader's loop over
@@ -771,6 +801,10 @@ class ValueAppender {
   ValueStore store_;
   std::vector<Pending> pending_;
   std::unique_ptr<detail::ValuePoolHolder> pool_;
+  // The columns of ids below in_place_count_, in another appender's store.
+  detail::ValueColumn* in_place_ = nullptr;
+  std::uint32_t in_place_count_ = 0;
+  bool made_columns_ = false;  // other parts write into store_.columns_
 };
 
 // Flattened: left to itself, the compiler calls out for the record function
@@ -785,7 +819,7 @@ template <class Record>
     return append_inline(id, r.index, r.tag, r.word);
   }
   reserve(id, n);  // every record makes at most one run
-  BatchWriter batch(fill_, pending_[id], store_.columns_[id]);
+  BatchWriter batch(fill_, pending_[id], column(id));
   for (std::size_t k = 0; k < n; ++k) {
     if (batch.start(n - k)) {
       k = batch.take(k, n, record);

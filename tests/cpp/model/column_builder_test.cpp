@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <memory>
 #include <cmath>
 #include <random>
 
@@ -193,6 +194,25 @@ TEST(ValueAppender, PartsOverIdRangesPutTogether) {
         store.append_columns(appender.finish(indices), cut[part]);
       }
       expect_same_values(dense, store, indices, round);
+
+      // The same parts writing into the first part's columns, made for the
+      // ids known up front; the last part's ids past those get its own.
+      const auto known = static_cast<std::uint32_t>(cut[2] + rng() % (9 - cut[2]));
+      std::vector<std::unique_ptr<ValueAppender>> parts;
+      for (int part = 0; part < 3; ++part) parts.push_back(std::make_unique<ValueAppender>(fill));
+      parts[0]->make_columns(known);
+      parts[1]->write_in_place(*parts[0], cut[1], cut[2] - cut[1]);
+      parts[2]->write_in_place(*parts[0], cut[2], known - cut[2]);
+      // Interleaved, as threads would write.
+      for (const Write& w : writes) {
+        const int part = w.id < cut[1] ? 0 : w.id < cut[2] ? 1 : 2;
+        ASSERT_TRUE(parts[part]->append(w.id - cut[part], w.index, w.value));
+      }
+      ValueStore shared;
+      shared.append_columns(parts[0]->finish(indices), 0);
+      shared.append_part_in_place(parts[1]->finish(indices), cut[1], cut[2] - cut[1]);
+      shared.append_part_in_place(parts[2]->finish(indices), cut[2], known - cut[2]);
+      expect_same_values(dense, shared, indices, round);
     }
   }
   ValueStore store;
@@ -200,6 +220,12 @@ TEST(ValueAppender, PartsOverIdRangesPutTogether) {
   a.append_bits(2, 0, 1);
   store.append_columns(a.finish(1), 0);
   EXPECT_THROW(store.append_columns(ValueStore(), 2), std::logic_error);
+  // Columns lent to other parts never move, so they cannot grow.
+  ValueAppender owner(FillOrder::BeforeChanges);
+  owner.make_columns(4);
+  EXPECT_THROW(owner.append_bits(4, 0, 1), std::logic_error);
+  ValueAppender late(FillOrder::BeforeChanges);
+  EXPECT_THROW(late.write_in_place(owner, 2, 3), std::logic_error);
 }
 
 TEST(ValueAppender, RefusesAnIndexGoingBackAndRecordsPastTheEnd) {

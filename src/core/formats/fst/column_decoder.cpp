@@ -376,9 +376,14 @@ class ColumnDecoder {
       const std::uint64_t goal = total * (k + 1) / count;
       while (id < id_count && (k + 1 == count || done < goal)) done += bytes[id++];
       parts_[k].end_id = id;
-      // The first part's columns become the store's, which the others
-      // then join: it makes room for every id, so that its own never move.
-      parts_[k].values.reserve_ids(k == 0 ? id_count : id - parts_[k].first_id);
+    }
+    // The first part's columns become the store's: it makes the columns of
+    // every id, and the other parts write theirs in place.
+    if (count > 1) parts_[0].values.make_columns(id_count);
+    for (std::size_t k = 0; k < count; ++k) {
+      Part& part = parts_[k];
+      if (k > 0) part.values.write_in_place(parts_[0].values, part.first_id, part.end_id - part.first_id);
+      part.values.reserve_ids(part.end_id - part.first_id);
     }
     for (std::uint32_t s = 0; s < meta_.signals.size(); ++s) {
       const std::uint32_t sid = s < ids.size() ? ids[s] : kNoTraceId;
@@ -442,7 +447,15 @@ class ColumnDecoder {
 
   std::optional<ValueStore> finish() {
     ValueStore store;
-    for (auto& part : parts_) store.append_columns(part.values.finish(layout_.timestamps.size()), part.first_id);
+    for (std::size_t k = 0; k < parts_.size(); ++k) {
+      Part& part = parts_[k];
+      ValueStore finished = part.values.finish(layout_.timestamps.size());
+      if (k == 0) {
+        store.append_columns(std::move(finished), part.first_id);
+      } else {
+        store.append_part_in_place(std::move(finished), part.first_id, part.end_id - part.first_id);
+      }
+    }
     return store;
   }
 

@@ -65,6 +65,7 @@ class StoreParts {
   void split(const VcdRun& sample, std::uint32_t signals) {
     const unsigned n = count();
     first_id_.assign(n, 0);
+    signals_ = signals;
     const auto& groups = sample.groups;
     // The weight of the ids below `id`.
     const auto weight_below = [&](std::uint32_t id) {
@@ -88,11 +89,13 @@ class StoreParts {
       }
       first_id_[t] = lo;
     }
-    // The first part's columns become the store's, which the other parts'
-    // then join: it makes room for every id (room not written is not
-    // resident), so that its own columns never move.
+    // The first part's columns become the store's: it makes the columns of
+    // every id declared, and the other parts write theirs in place (the
+    // last part's ids declared later get columns of its own).
+    if (n > 1) appenders_[0]->make_columns(signals);
     for (unsigned t = 0; t < n; ++t) {
-      const std::uint32_t end = t == 0 || t + 1 == n ? signals : first_id_[t + 1];
+      const std::uint32_t end = t + 1 == n ? signals : first_id_[t + 1];
+      if (t > 0) appenders_[t]->write_in_place(*appenders_[0], first_id_[t], end - first_id_[t]);
       appenders_[t]->reserve_ids(end - first_id_[t]);
     }
   }
@@ -150,13 +153,21 @@ class StoreParts {
   // The whole store, once every part is finished.
   ValueStore take() {
     ValueStore store;
-    for (unsigned t = 0; t < count(); ++t) store.append_columns(std::move(finished_[t]), first_id_.empty() ? 0 : first_id_[t]);
+    for (unsigned t = 0; t < count(); ++t) {
+      if (first_id_.empty() || t == 0) {
+        store.append_columns(std::move(finished_[t]), 0);
+        continue;
+      }
+      const std::uint32_t end = t + 1 < count() ? first_id_[t + 1] : signals_;
+      store.append_part_in_place(std::move(finished_[t]), first_id_[t], end - first_id_[t]);
+    }
     return store;
   }
 
  private:
   std::vector<std::unique_ptr<ValueAppender>> appenders_;
   std::vector<std::uint32_t> first_id_;
+  std::uint32_t signals_ = 0;  // the ids declared when the parts were split
   std::vector<ValueStore> finished_;
 };
 
