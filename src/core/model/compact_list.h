@@ -3,7 +3,9 @@
 // signal, and a big design has hundreds of thousands of signals, most of
 // them changing a few times: the lists' headers are then a good part of
 // the store. Memory comes from BulkAllocator, so that elements a list grows
-// by are left uninitialised and big lists come from the arena.
+// by are left uninitialised and big lists come from the arena; or, for a
+// list's first few elements, from a SmallBlockArena, whose blocks the list
+// leaves behind instead of freeing them.
 #pragma once
 
 #include <algorithm>
@@ -15,6 +17,7 @@
 #include <utility>
 
 #include "model/bulk_allocator.h"
+#include "model/small_block_arena.h"
 
 namespace velk {
 
@@ -24,7 +27,7 @@ class CompactList {
 
  public:
   // The most elements a list holds.
-  static constexpr std::size_t kMaxSize = UINT32_MAX;
+  static constexpr std::size_t kMaxSize = INT32_MAX;
 
   CompactList() noexcept = default;
   ~CompactList() { release(); }
@@ -45,7 +48,7 @@ class CompactList {
   CompactList& operator=(const CompactList&) = delete;
 
   std::size_t size() const noexcept { return size_; }
-  std::size_t capacity() const noexcept { return capacity_; }
+  std::size_t capacity() const noexcept { return capacity_ & ~kBorrowed; }
   bool empty() const noexcept { return size_ == 0; }
   T* data() noexcept { return data_; }
   const T* data() const noexcept { return data_; }
@@ -57,16 +60,16 @@ class CompactList {
   const T* end() const noexcept { return data_ + size_; }
 
   void push_back(T value) {
-    if (size_ == capacity_) [[unlikely]] reserve(grown(size_ + std::size_t{1}));
+    if (size_ == capacity()) [[unlikely]] reserve(grown(size_ + std::size_t{1}));
     data_[size_++] = value;
   }
   // Room for `n` elements; the list moves only when it has less.
   void reserve(std::size_t n) {
-    if (n > capacity_) move_to(n, size_);
+    if (n > capacity()) move_to(n, size_);
   }
   // Grows with elements left uninitialised, or shrinks.
   void resize(std::size_t n) {
-    if (n > capacity_) reserve(grown(n));
+    if (n > capacity()) reserve(grown(n));
     size_ = static_cast<std::uint32_t>(n);
   }
   // Grows with copies of `value`, or shrinks.
@@ -94,13 +97,29 @@ class CompactList {
     size_ = static_cast<std::uint32_t>(size);
     capacity_ = static_cast<std::uint32_t>(capacity);
   }
+  // move_to with a block of `arena` (at most SmallBlockArena::kMaxBlock
+  // bytes), for a list's first elements.
+  void move_to_small(SmallBlockArena& arena, std::size_t capacity, std::size_t size, std::size_t keep) {
+    if (capacity == 0 || capacity * sizeof(T) > SmallBlockArena::kMaxBlock) {
+      throw std::logic_error("compact list: not a small block");
+    }
+    T* moved = static_cast<T*>(arena.allocate(capacity * sizeof(T)));
+    if (keep != 0) std::memcpy(moved, data_, keep * sizeof(T));
+    release();
+    data_ = moved;
+    size_ = static_cast<std::uint32_t>(size);
+    capacity_ = static_cast<std::uint32_t>(capacity) | kBorrowed;
+  }
 
  private:
   void move_to(std::size_t capacity, std::size_t size) { move_to(capacity, size, size); }
+  // Set in capacity_ for a block of a SmallBlockArena, which is not freed.
+  static constexpr std::uint32_t kBorrowed = std::uint32_t{1} << 31;
+
   // The room to grow to for `n` elements: double, as far as a list goes.
-  std::size_t grown(std::size_t n) const noexcept { return std::max(n, std::min(2 * std::size_t{capacity_}, kMaxSize)); }
+  std::size_t grown(std::size_t n) const noexcept { return std::max(n, std::min(2 * capacity(), kMaxSize)); }
   void release() noexcept {
-    if (data_ != nullptr) BulkAllocator<T>().deallocate(data_, capacity_);
+    if (data_ != nullptr && (capacity_ & kBorrowed) == 0) BulkAllocator<T>().deallocate(data_, capacity_);
   }
 
   T* data_ = nullptr;

@@ -49,7 +49,8 @@ void end_column(ValueColumn& column, std::size_t index);
 // Bytes a payload word needs (0, 1, 2, 4 or 8), and re-packing a column's
 // words `width` bytes apart (put_word, in value_store.h, writes one).
 std::uint8_t width_of(std::uint64_t word) noexcept;
-void widen(ValueColumn& column, std::uint8_t width);
+// The new words come from `arena` when there is one and they fit a block.
+void widen(ValueColumn& column, std::uint8_t width, SmallBlockArena* arena = nullptr);
 
 // Adds `base` to the pool slots the column's pooled values name: for a
 // column whose pool is appended after `base` values of another.

@@ -40,12 +40,11 @@ std::uint8_t width_of(std::uint64_t word) noexcept {
 }
 
 // Re-packs the column's words `width` bytes apart.
-void widen(ValueColumn& column, std::uint8_t width) {
+void widen(ValueColumn& column, std::uint8_t width, SmallBlockArena* arena) {
   const std::size_t n = column.size();
   decltype(column.words) words;
   // Keeps room reserved for changes to come.
-  words.reserve(std::max(column.low.capacity() * width, kFirstRoomBytes));
-  words.resize(n * width);
+  move_list(words, arena, std::max(column.low.capacity() * width, kFirstRoomBytes), n * width, 0);
   for (std::size_t k = 0; k < n; ++k) put_word(words.data() + k * width, width, column.word(k));
   column.words = std::move(words);
   column.width = width;
@@ -145,7 +144,8 @@ namespace {
 // list never wrote is not resident either.)
 template <class T>
 void shrink_when_slack(CompactList<T>& list) {
-  if (list.capacity() * sizeof(T) <= kFirstRoomBytes) return;
+  // A small block (perhaps of an arena) would not be freed.
+  if (list.capacity() * sizeof(T) <= SmallBlockArena::kMaxBlock) return;
   if (list.capacity() - list.size() > list.capacity() / 3) list.move_to(list.size(), list.size(), list.size());
 }
 
@@ -295,6 +295,7 @@ std::size_t ValueStore::bytes_used() const noexcept {
 void ValueStore::append_columns(ValueStore&& part, std::uint32_t first_id) {
   if (first_id < columns_.size()) throw std::logic_error("value store: parts overlap");
   if (columns_.empty() && pool_.empty() && first_id == 0) {
+    small_blocks_.append(std::move(part.small_blocks_));
     columns_ = std::move(part.columns_);
     pool_ = std::move(part.pool_);
     part = ValueStore();
@@ -311,6 +312,7 @@ void ValueStore::append_part_in_place(ValueStore&& part, std::uint32_t first_id,
 }
 
 void ValueStore::take_part(ValueStore&& part, std::uint32_t first_id, std::uint32_t in_place) {
+  small_blocks_.append(std::move(part.small_blocks_));
   const auto base = static_cast<std::uint64_t>(pool_.size());
   pool_.insert(pool_.end(), std::make_move_iterator(part.pool_.begin()), std::make_move_iterator(part.pool_.end()));
   // The part's pool slots follow this store's.
@@ -380,14 +382,15 @@ void ValueAppender::grow_column(std::uint32_t id, std::size_t more) {
   // A power of two fills the arena's block (bulk_allocator.h) exactly.
   const std::size_t room = std::bit_ceil(std::max(changes, factor * capacity));
   const std::size_t n = column.size();
-  column.low.move_to(room, n, n);
+  SmallBlockArena* const arena = &store_.small_blocks_;
+  detail::move_list(column.low, arena, room, n, n);
   // While the column is built its words run ahead of the changes: only
   // those of changes made so far are copied.
   if (column.words.size() < room * column.width) {
-    column.words.move_to(room * column.width, room * column.width, n * column.width);
+    detail::move_list(column.words, arena, room * column.width, room * column.width, n * column.width);
   }
   if (column.tags_current() && column.tag.capacity() < room) {
-    column.tag.move_to(room, column.tag.size(), column.tag.size());
+    detail::move_list(column.tag, arena, room, column.tag.size(), column.tag.size());
   }
 }
 
@@ -414,19 +417,27 @@ void ValueAppender::push_run_slow(Pending& p, detail::ValueColumn& column, std::
   if (index >= UINT32_MAX) throw std::length_error("value store: too many indices");
   // Tags are kept from the first value that is not plain bits on (the
   // changes between the tags' end and this one are bits).
+  SmallBlockArena* const arena = &store_.small_blocks_;
   if (column.tags_current() || tag != kBits) {
-    if (column.tag.capacity() == 0) column.tag.reserve(std::max(kFirstRoom, column.size() + 1));
+    if (column.tag.capacity() == 0) detail::move_list(column.tag, arena, std::max(kFirstRoom, column.size() + 1), 0, 0);
     column.push_tag(tag);
   }
-  if (column.low.capacity() == 0) column.low.reserve(kFirstRoom / sizeof(std::uint16_t));
+  if (column.low.capacity() == 0) detail::move_list(column.low, arena, kFirstRoom / sizeof(std::uint16_t), 0, 0);
   const std::uint8_t width = detail::width_of(word);
-  if (width > column.width) detail::widen(column, width);
-  // While the column is built its words grow ahead of the changes (zeroed
-  // once, not per change); finish cuts them to size.
+  if (width > column.width) detail::widen(column, width, arena);
+  // While the column is built its words grow ahead of the changes (not
+  // per change); finish cuts them to size.
   const std::size_t n = column.size();
   column.push_index(static_cast<std::uint32_t>(index));
   const std::size_t need = (n + 1) * column.width;
-  if (need > column.words.size()) column.words.resize(std::max({need, 2 * column.words.size(), kFirstRoom}));
+  if (need > column.words.size()) {
+    const std::size_t room = std::max({need, 2 * column.words.size(), kFirstRoom});
+    if (room > column.words.capacity()) {
+      detail::move_list(column.words, arena, room, room, column.words.size());
+    } else {
+      column.words.resize(room);
+    }
+  }
   detail::put_word(column.words.data() + n * column.width, column.width, word);
   p.last_tag = tag;
   p.last_word = word;

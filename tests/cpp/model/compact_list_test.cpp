@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <stdexcept>
 #include <vector>
@@ -16,12 +17,13 @@ namespace {
 TEST(CompactList, HoldsWhatAVectorHolds) {
   std::mt19937 rng(11);
   for (int round = 0; round < 20; ++round) {
+    SmallBlockArena arena;
     CompactList<std::uint16_t> list;
     std::vector<std::uint16_t> model;
     for (int step = 0; step < 400; ++step) {
       const auto value = static_cast<std::uint16_t>(rng());
       const std::size_t n = rng() % 3000;
-      switch (rng() % 7) {
+      switch (rng() % 8) {
         case 0:
           for (std::size_t k = 0; k < n % 50; ++k) {
             list.push_back(static_cast<std::uint16_t>(value + k));
@@ -52,6 +54,15 @@ TEST(CompactList, HoldsWhatAVectorHolds) {
           ASSERT_EQ(list.capacity(), keep + n);
           break;
         }
+        case 7: {
+          // A small block of the arena, which the list leaves behind (not
+          // freeing it) when it grows or goes.
+          const std::size_t room = 1 + n % (SmallBlockArena::kMaxBlock / sizeof(std::uint16_t));
+          const std::size_t keep = std::min(model.size(), room);
+          list.move_to_small(arena, room, keep, keep);
+          model.resize(keep);
+          break;
+        }
         case 5:
           list.assign(n % 200, value);
           model.assign(n % 200, value);
@@ -70,7 +81,39 @@ TEST(CompactList, HoldsWhatAVectorHolds) {
   }
 }
 
-// A list past 32 bits of elements is refused before anything is allocated,
+// Blocks of the arena are aligned, apart from one another, and keep what
+// was written into them when their chunks move to another arena; an arena
+// moved from starts chunks of its own.
+TEST(SmallBlockArena, BlocksStayPutAndApart) {
+  std::mt19937 rng(5);
+  SmallBlockArena kept;
+  struct Block {
+    unsigned char* at;
+    std::size_t bytes;
+    unsigned char fill;
+  };
+  std::vector<Block> blocks;
+  for (int round = 0; round < 4; ++round) {
+    SmallBlockArena arena;
+    for (int i = 0; i < 5000; ++i) {
+      const std::size_t bytes = 1 + rng() % SmallBlockArena::kMaxBlock;
+      auto* at = static_cast<unsigned char*>(arena.allocate(bytes));
+      ASSERT_EQ(reinterpret_cast<std::uintptr_t>(at) % 8, 0u);
+      const auto fill = static_cast<unsigned char>(blocks.size());
+      std::memset(at, fill, bytes);
+      blocks.push_back({at, bytes, fill});
+    }
+    SmallBlockArena moved(std::move(arena));
+    // The arena moved from cuts no more blocks from the chunks it gave away.
+    ASSERT_NE(arena.allocate(8), moved.allocate(8));
+    kept.append(std::move(moved));
+  }
+  for (const Block& b : blocks) {
+    for (std::size_t k = 0; k < b.bytes; ++k) ASSERT_EQ(b.at[k], b.fill);
+  }
+}
+
+// A list past 31 bits of elements is refused before anything is allocated,
 // and the list is left as it was: a size that wrapped would let writes run
 // past the block.
 TEST(CompactList, RefusesSizesPastItsLimit) {
