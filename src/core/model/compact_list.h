@@ -91,11 +91,7 @@ class CompactList {
   void move_to(std::size_t capacity, std::size_t size, std::size_t keep) {
     if (capacity > kMaxSize) throw std::length_error("value store: a signal's change list is too long");
     T* moved = capacity == 0 ? nullptr : BulkAllocator<T>().allocate(capacity);
-    if (keep != 0) std::memcpy(moved, data_, keep * sizeof(T));
-    release();
-    data_ = moved;
-    size_ = static_cast<std::uint32_t>(size);
-    capacity_ = static_cast<std::uint32_t>(capacity);
+    adopt(moved, static_cast<std::uint32_t>(capacity), size, keep);
   }
   // move_to with a block of `arena` (at most SmallBlockArena::kMaxBlock
   // bytes), for a list's first elements.
@@ -104,11 +100,7 @@ class CompactList {
       throw std::logic_error("compact list: not a small block");
     }
     T* moved = static_cast<T*>(arena.allocate(capacity * sizeof(T)));
-    if (keep != 0) std::memcpy(moved, data_, keep * sizeof(T));
-    release();
-    data_ = moved;
-    size_ = static_cast<std::uint32_t>(size);
-    capacity_ = static_cast<std::uint32_t>(capacity) | kBorrowed;
+    adopt(moved, static_cast<std::uint32_t>(capacity) | kBorrowed, size, keep);
   }
 
  private:
@@ -118,6 +110,14 @@ class CompactList {
 
   // The room to grow to for `n` elements: double, as far as a list goes.
   std::size_t grown(std::size_t n) const noexcept { return std::max(n, std::min(2 * capacity(), kMaxSize)); }
+  // Moves to the block `moved`, whose capacity_ (with its flag) is given.
+  void adopt(T* moved, std::uint32_t capacity_bits, std::size_t size, std::size_t keep) noexcept {
+    if (keep != 0) std::memcpy(moved, data_, keep * sizeof(T));
+    release();
+    data_ = moved;
+    size_ = static_cast<std::uint32_t>(size);
+    capacity_ = capacity_bits;
+  }
   void release() noexcept {
     if (data_ != nullptr && (capacity_ & kBorrowed) == 0) BulkAllocator<T>().deallocate(data_, capacity_);
   }
