@@ -55,10 +55,10 @@ void ColumnBuilder::build_into(ValueStore& store, std::size_t indices, Fill fill
       const std::size_t i = change.index;
       // Indices from .. i - 1 hold no record: carried below `indices`, Empty from it on.
       const std::size_t stop = std::max(from, indices);
-      if (from < i && stop < i) detail::append_run(column, pool, stop, empty);
+      if (from < i && stop < i) detail::append_run(column, pool, &built.small_blocks_, stop, empty);
       const bool carry = i > 0 && i < indices && !detail::ends_empty(column);
       if (fill == Fill::BeforeChanges || !change.value.is_empty() || !carry) {
-        detail::append_run(column, pool, i, change.value);
+        detail::append_run(column, pool, &built.small_blocks_, i, change.value);
       }
       from = i + 1;
     }

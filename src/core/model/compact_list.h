@@ -2,16 +2,22 @@
 // capacity, where std::vector takes 24. A value store keeps three lists per
 // signal, and a big design has hundreds of thousands of signals, most of
 // them changing a few times: the lists' headers are then a good part of
-// the store. Memory comes from BulkAllocator, so that elements a list grows
-// by are left uninitialised and big lists come from the arena; or, for a
-// list's first few elements, from a SmallBlockArena, whose blocks the list
-// leaves behind instead of freeing them.
+// the store. A list whose length in bytes may pass 32 bits takes a 64-bit
+// size and capacity (SizeT).
+//
+// Memory comes from BulkAllocator, so that elements a list grows by are left
+// uninitialised and big lists come from the arena; or, for a list's first
+// few elements, from a SmallBlockArena, whose blocks the list leaves behind
+// instead of freeing them. Which kind a block is follows from its size: a
+// block of the allocator always holds more than SmallBlockArena::kMaxBlock
+// bytes.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 #include <type_traits>
 #include <utility>
@@ -21,13 +27,16 @@
 
 namespace velk {
 
-template <class T>
+template <class T, class SizeT = std::uint32_t>
 class CompactList {
-  static_assert(std::is_trivially_copyable_v<T>);
+  static_assert(std::is_trivially_copyable_v<T> && std::is_unsigned_v<SizeT>);
 
  public:
   // The most elements a list holds.
-  static constexpr std::size_t kMaxSize = INT32_MAX;
+  static constexpr std::size_t kMaxSize = std::numeric_limits<SizeT>::max();
+  // The least room of a block of the allocator (a list with no more is not
+  // worth cutting to size).
+  static constexpr std::size_t kLeastOwned = SmallBlockArena::kMaxBlock / sizeof(T) + 1;
 
   CompactList() noexcept = default;
   ~CompactList() { release(); }
@@ -48,7 +57,7 @@ class CompactList {
   CompactList& operator=(const CompactList&) = delete;
 
   std::size_t size() const noexcept { return size_; }
-  std::size_t capacity() const noexcept { return capacity_ & ~kBorrowed; }
+  std::size_t capacity() const noexcept { return capacity_; }
   bool empty() const noexcept { return size_ == 0; }
   T* data() noexcept { return data_; }
   const T* data() const noexcept { return data_; }
@@ -70,7 +79,7 @@ class CompactList {
   // Grows with elements left uninitialised, or shrinks.
   void resize(std::size_t n) {
     if (n > capacity()) reserve(grown(n));
-    size_ = static_cast<std::uint32_t>(n);
+    size_ = static_cast<SizeT>(n);
   }
   // Grows with copies of `value`, or shrinks.
   void resize(std::size_t n, T value) {
@@ -85,46 +94,48 @@ class CompactList {
     fresh.resize(n, value);
     *this = std::move(fresh);
   }
-  // Moves the list to a block with room for exactly `capacity` elements,
-  // sized `size` (at most the capacity), of which only the first `keep`
-  // (at most the old size) are copied, the rest left uninitialised.
+  // Moves the list to a block with room for `capacity` elements (more for
+  // a block smaller than an arena's could be), sized `size` (at most the
+  // capacity), of which only the first `keep` (at most the old size) are
+  // copied, the rest left uninitialised.
   void move_to(std::size_t capacity, std::size_t size, std::size_t keep) {
     if (capacity > kMaxSize) throw std::length_error("value store: a signal's change list is too long");
+    if (capacity != 0 && from_arena(capacity)) capacity = kLeastOwned;
     T* moved = capacity == 0 ? nullptr : BulkAllocator<T>().allocate(capacity);
-    adopt(moved, static_cast<std::uint32_t>(capacity), size, keep);
+    adopt(moved, capacity, size, keep);
   }
   // move_to with a block of `arena` (at most SmallBlockArena::kMaxBlock
   // bytes), for a list's first elements.
   void move_to_small(SmallBlockArena& arena, std::size_t capacity, std::size_t size, std::size_t keep) {
-    if (capacity == 0 || capacity * sizeof(T) > SmallBlockArena::kMaxBlock) {
-      throw std::logic_error("compact list: not a small block");
-    }
+    if (capacity == 0 || !from_arena(capacity)) throw std::logic_error("compact list: not a small block");
     T* moved = static_cast<T*>(arena.allocate(capacity * sizeof(T)));
-    adopt(moved, static_cast<std::uint32_t>(capacity) | kBorrowed, size, keep);
+    adopt(moved, capacity, size, keep);
   }
 
  private:
   void move_to(std::size_t capacity, std::size_t size) { move_to(capacity, size, size); }
-  // Set in capacity_ for a block of a SmallBlockArena, which is not freed.
-  static constexpr std::uint32_t kBorrowed = std::uint32_t{1} << 31;
+  // Whether a block of `capacity` elements is an arena's (not freed).
+  static constexpr bool from_arena(std::size_t capacity) noexcept {
+    return capacity * sizeof(T) <= SmallBlockArena::kMaxBlock;
+  }
 
   // The room to grow to for `n` elements: double, as far as a list goes.
   std::size_t grown(std::size_t n) const noexcept { return std::max(n, std::min(2 * capacity(), kMaxSize)); }
-  // Moves to the block `moved`, whose capacity_ (with its flag) is given.
-  void adopt(T* moved, std::uint32_t capacity_bits, std::size_t size, std::size_t keep) noexcept {
+  // Moves to the block `moved`, with room for `capacity` elements.
+  void adopt(T* moved, std::size_t capacity, std::size_t size, std::size_t keep) noexcept {
     if (keep != 0) std::memcpy(moved, data_, keep * sizeof(T));
     release();
     data_ = moved;
-    size_ = static_cast<std::uint32_t>(size);
-    capacity_ = capacity_bits;
+    size_ = static_cast<SizeT>(size);
+    capacity_ = static_cast<SizeT>(capacity);
   }
   void release() noexcept {
-    if (data_ != nullptr && (capacity_ & kBorrowed) == 0) BulkAllocator<T>().deallocate(data_, capacity_);
+    if (data_ != nullptr && !from_arena(capacity_)) BulkAllocator<T>().deallocate(data_, capacity_);
   }
 
   T* data_ = nullptr;
-  std::uint32_t size_ = 0;
-  std::uint32_t capacity_ = 0;
+  SizeT size_ = 0;
+  SizeT capacity_ = 0;
 };
 
 }  // namespace velk

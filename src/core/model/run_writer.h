@@ -38,8 +38,14 @@ bool ends_empty(const ValueColumn& column) noexcept;
 // Appends a run of `v` from `index` on, unless `v` is bitwise the value of
 // the last run (so a NaN run stays one run and 0.0 and -0.0 stay apart).
 // `index` must be above the last run's. Throws std::length_error for an
-// index the column cannot hold.
-void append_run(ValueColumn& column, ValuePool& pool, std::size_t index, const SignalValue& v);
+// index the column cannot hold. A list's first room comes from `arena`
+// (the store's) when there is one.
+void append_run(ValueColumn& column, ValuePool& pool, SmallBlockArena* arena, std::size_t index,
+                const SignalValue& v);
+
+// Gives the column's index list, and its tag list when `tagging`, their
+// first room, from `arena` when there is one, if they have none yet.
+void make_first_room(ValueColumn& column, SmallBlockArena* arena, bool tagging);
 
 // Appends the Empty change that ends the column at `index`, above its last
 // run (nothing when that run is Empty already): the column reads Empty from

@@ -102,7 +102,15 @@ std::uint64_t ValuePool::slot(const SignalValue& v) {
 
 bool ends_empty(const ValueColumn& column) noexcept { return last_tag(column) == Tag::Empty; }
 
-void append_run(ValueColumn& column, ValuePool& pool, std::size_t index, const SignalValue& v) {
+void make_first_room(ValueColumn& column, SmallBlockArena* arena, bool tagging) {
+  if (tagging && column.tag.capacity() == 0) {
+    move_list(column.tag, arena, std::max(kFirstRoomBytes, column.size() + 1), 0, 0);
+  }
+  if (column.low.capacity() == 0) move_list(column.low, arena, kFirstRoomBytes / sizeof(std::uint16_t), 0, 0);
+}
+
+void append_run(ValueColumn& column, ValuePool& pool, SmallBlockArena* arena, std::size_t index,
+                const SignalValue& v) {
   const Tag tag = v.tag();
   const std::uint64_t word = word_of(v, pool);
   // Equal tags and words are bitwise equal values: pooled values share a
@@ -114,9 +122,11 @@ void append_run(ValueColumn& column, ValuePool& pool, std::size_t index, const S
   if (index >= UINT32_MAX) throw std::length_error("value store: too many indices");
   // Tags are kept from the first value that is not plain bits on, until
   // the column has held bits for a while.
-  if (tag != Tag::Bits || column.keeps_tags()) column.push_tag(static_cast<std::uint8_t>(tag));
+  const bool tagging = tag != Tag::Bits || column.keeps_tags();
+  make_first_room(column, arena, tagging);
+  if (tagging) column.push_tag(static_cast<std::uint8_t>(tag));
   const std::uint8_t width = width_of(word);
-  if (width > column.width) widen(column, width);
+  if (width > column.width) widen(column, width, arena);
   column.push_index(static_cast<std::uint32_t>(index));
   column.words.resize(column.words.size() + column.width);
   put_word(column.words.data() + column.words.size() - column.width, column.width, word);
@@ -142,10 +152,10 @@ namespace {
 // Copying a list to give back a little room costs more than the room: a
 // list is cut to size only when more than a third of it is unused. (Room a
 // list never wrote is not resident either.)
-template <class T>
-void shrink_when_slack(CompactList<T>& list) {
-  // A small block (perhaps of an arena) would not be freed.
-  if (list.capacity() * sizeof(T) <= SmallBlockArena::kMaxBlock) return;
+template <class T, class SizeT>
+void shrink_when_slack(CompactList<T, SizeT>& list) {
+  // A block of an arena would not be freed, nor would a smaller block be made.
+  if (list.capacity() <= CompactList<T, SizeT>::kLeastOwned) return;
   if (list.capacity() - list.size() > list.capacity() / 3) list.move_to(list.size(), list.size(), list.size());
 }
 
@@ -274,7 +284,7 @@ void ValueStore::assign_column(std::uint32_t id, std::span<const SignalValue> co
   auto& out = columns_[id];
   out = {};
   detail::ValuePool pool(pool_);
-  for (std::size_t i = 0; i < column.size(); ++i) detail::append_run(out, pool, i, column[i]);
+  for (std::size_t i = 0; i < column.size(); ++i) detail::append_run(out, pool, &small_blocks_, i, column[i]);
   detail::end_column(out, column.size());
   detail::trim(out);
 }
@@ -418,11 +428,9 @@ void ValueAppender::push_run_slow(Pending& p, detail::ValueColumn& column, std::
   // Tags are kept from the first value that is not plain bits on (the
   // changes between the tags' end and this one are bits).
   SmallBlockArena* const arena = &store_.small_blocks_;
-  if (column.tags_current() || tag != kBits) {
-    if (column.tag.capacity() == 0) detail::move_list(column.tag, arena, std::max(kFirstRoom, column.size() + 1), 0, 0);
-    column.push_tag(tag);
-  }
-  if (column.low.capacity() == 0) detail::move_list(column.low, arena, kFirstRoom / sizeof(std::uint16_t), 0, 0);
+  const bool tagging = column.tags_current() || tag != kBits;
+  detail::make_first_room(column, arena, tagging);
+  if (tagging) column.push_tag(tag);
   const std::uint8_t width = detail::width_of(word);
   if (width > column.width) detail::widen(column, width, arena);
   // While the column is built its words grow ahead of the changes (not

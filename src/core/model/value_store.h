@@ -42,8 +42,8 @@ inline constexpr std::size_t kFirstRoomBytes = 16;
 // Moves `list` to room for `capacity` elements, sized `size`, keeping its
 // first `keep`: a block of `arena` when there is one and the room fits a
 // block of it, else one of the list's allocator.
-template <class T>
-void move_list(CompactList<T>& list, SmallBlockArena* arena, std::size_t capacity, std::size_t size,
+template <class T, class SizeT>
+void move_list(CompactList<T, SizeT>& list, SmallBlockArena* arena, std::size_t capacity, std::size_t size,
                std::size_t keep) {
   if (arena != nullptr && capacity != 0 && capacity * sizeof(T) <= SmallBlockArena::kMaxBlock) {
     list.move_to_small(*arena, capacity, size, keep);
@@ -83,7 +83,7 @@ struct ValueColumn {
   // Room made ahead of the changes is not zero-filled: it is written before
   // it is read.
   CompactList<std::uint16_t> low;
-  CompactList<std::uint8_t> words;
+  CompactList<std::uint8_t, std::uint64_t> words;  // up to 8 bytes per change
   CompactList<std::uint8_t> tag;
   std::unique_ptr<std::vector<IndexBlock>> later_blocks;  // the blocks after the first; null while there is one
   std::uint32_t first_high = kNoBlock;  // the first block's high bits (it starts at change 0)
@@ -160,9 +160,9 @@ struct ValueColumn {
     }
   }
 };
-// Three list headers of 16 bytes and the blocks: a column costs 72 bytes
-// for a signal of a big design that never changes.
-static_assert(sizeof(ValueColumn) <= 72);
+// Two list headers of 16 bytes, one of 24 and the blocks: a column costs 80
+// bytes for a signal of a big design that never changes.
+static_assert(sizeof(ValueColumn) <= 80);
 
 // The largest payload a word of `width` bytes (0, 1, 2, 4 or 8) holds.
 constexpr std::uint64_t word_limit(unsigned width) noexcept {

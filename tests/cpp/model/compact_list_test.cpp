@@ -51,7 +51,7 @@ TEST(CompactList, HoldsWhatAVectorHolds) {
           const std::size_t keep = model.empty() ? 0 : rng() % (model.size() + 1);
           list.move_to(keep + n, keep, keep);
           model.resize(keep);
-          ASSERT_EQ(list.capacity(), keep + n);
+          ASSERT_GE(list.capacity(), keep + n);
           break;
         }
         case 7: {
@@ -66,7 +66,7 @@ TEST(CompactList, HoldsWhatAVectorHolds) {
         case 5:
           list.assign(n % 200, value);
           model.assign(n % 200, value);
-          ASSERT_EQ(list.capacity(), model.size());
+          ASSERT_GE(list.capacity(), model.size());
           break;
         default: {
           CompactList<std::uint16_t> moved(std::move(list));
@@ -113,7 +113,7 @@ TEST(SmallBlockArena, BlocksStayPutAndApart) {
   }
 }
 
-// A list past 31 bits of elements is refused before anything is allocated,
+// A list past 32 bits of elements is refused before anything is allocated,
 // and the list is left as it was: a size that wrapped would let writes run
 // past the block.
 TEST(CompactList, RefusesSizesPastItsLimit) {
@@ -125,6 +125,9 @@ TEST(CompactList, RefusesSizesPastItsLimit) {
   EXPECT_THROW(list.move_to(too_many, 5, 5), std::length_error);
   ASSERT_EQ(list.size(), 5u);
   EXPECT_EQ(list[4], 7);
+  // A list of bytes that may pass 32 bits (a wide signal's words) has a
+  // limit of its own, far past any dump.
+  EXPECT_GT((CompactList<std::uint8_t, std::uint64_t>::kMaxSize), std::size_t{8} << 32);
 }
 
 }  // namespace
