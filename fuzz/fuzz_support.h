@@ -105,8 +105,8 @@ inline std::vector<std::size_t> probe_indices(const Trace& trace) {
 // gives each name its own.
 inline Fingerprint read_back(const Trace& trace, bool unique_ids = true) {
   Fingerprint fp;
-  const auto names = trace.signal_names();
-  fp.names.assign(names.begin(), names.end());
+  const NameList& names = trace.signal_names();
+  for (const std::string_view name : names) fp.names.emplace_back(name);
   const ScopeTree& tree = trace.scope_tree();
   for (std::uint32_t node = 0; node < tree.size(); ++node) {
     check(tree.parent(node) == ScopeTree::kRoot || tree.parent(node) < node, "scope parent after its child");
@@ -127,7 +127,7 @@ inline Fingerprint read_back(const Trace& trace, bool unique_ids = true) {
   std::unordered_set<std::string_view> seen;
   std::unordered_set<std::uint32_t> ids;
   const auto indices = probe_indices(trace);
-  for (const std::string& name : names) {
+  for (const std::string_view name : names) {
     check(seen.insert(name).second, "duplicate signal name", name);
     const auto id = trace.signal_id(name);
     check(id.has_value(), "listed name has no id", name);
