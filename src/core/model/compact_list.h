@@ -94,21 +94,22 @@ class CompactList {
     fresh.resize(n, value);
     *this = std::move(fresh);
   }
-  // Moves the list to a block with room for `capacity` elements (more for
-  // a block smaller than an arena's could be), sized `size` (at most the
-  // capacity), of which only the first `keep` (at most the old size) are
-  // copied, the rest left uninitialised.
-  void move_to(std::size_t capacity, std::size_t size, std::size_t keep) {
+  // Moves the list to a block with room for `capacity` elements, sized
+  // `size` (at most the capacity), of which only the first `keep` (at most
+  // the old size) are copied, the rest left uninitialised. The block is one
+  // of `arena` when there is one and the room fits its blocks; else one of
+  // the allocator, with more room if the arena's blocks could hold it.
+  void move_to(std::size_t capacity, std::size_t size, std::size_t keep, SmallBlockArena* arena = nullptr) {
     if (capacity > kMaxSize) throw std::length_error("value store: a signal's change list is too long");
-    if (capacity != 0 && from_arena(capacity)) capacity = kLeastOwned;
-    T* moved = capacity == 0 ? nullptr : BulkAllocator<T>().allocate(capacity);
-    adopt(moved, capacity, size, keep);
-  }
-  // move_to with a block of `arena` (at most SmallBlockArena::kMaxBlock
-  // bytes), for a list's first elements.
-  void move_to_small(SmallBlockArena& arena, std::size_t capacity, std::size_t size, std::size_t keep) {
-    if (capacity == 0 || !from_arena(capacity)) throw std::logic_error("compact list: not a small block");
-    T* moved = static_cast<T*>(arena.allocate(capacity * sizeof(T)));
+    T* moved = nullptr;
+    if (capacity != 0 && from_arena(capacity)) {
+      if (arena != nullptr) {
+        moved = static_cast<T*>(arena->allocate(capacity * sizeof(T)));
+      } else {
+        capacity = kLeastOwned;
+      }
+    }
+    if (moved == nullptr && capacity != 0) moved = BulkAllocator<T>().allocate(capacity);
     adopt(moved, capacity, size, keep);
   }
 

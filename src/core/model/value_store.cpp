@@ -44,7 +44,7 @@ void widen(ValueColumn& column, std::uint8_t width, SmallBlockArena* arena) {
   const std::size_t n = column.size();
   decltype(column.words) words;
   // Keeps room reserved for changes to come.
-  move_list(words, arena, std::max(column.low.capacity() * width, kFirstRoomBytes), n * width, 0);
+  words.move_to(std::max(column.low.capacity() * width, kFirstRoomBytes), n * width, 0, arena);
   for (std::size_t k = 0; k < n; ++k) put_word(words.data() + k * width, width, column.word(k));
   column.words = std::move(words);
   column.width = width;
@@ -104,9 +104,9 @@ bool ends_empty(const ValueColumn& column) noexcept { return last_tag(column) ==
 
 void make_first_room(ValueColumn& column, SmallBlockArena* arena, bool tagging) {
   if (tagging && column.tag.capacity() == 0) {
-    move_list(column.tag, arena, std::max(kFirstRoomBytes, column.size() + 1), 0, 0);
+    column.tag.move_to(std::max(kFirstRoomBytes, column.size() + 1), 0, 0, arena);
   }
-  if (column.low.capacity() == 0) move_list(column.low, arena, kFirstRoomBytes / sizeof(std::uint16_t), 0, 0);
+  if (column.low.capacity() == 0) column.low.move_to(kFirstRoomBytes / sizeof(std::uint16_t), 0, 0, arena);
 }
 
 void append_run(ValueColumn& column, ValuePool& pool, SmallBlockArena* arena, std::size_t index,
@@ -393,14 +393,14 @@ void ValueAppender::grow_column(std::uint32_t id, std::size_t more) {
   const std::size_t room = std::bit_ceil(std::max(changes, factor * capacity));
   const std::size_t n = column.size();
   SmallBlockArena* const arena = &store_.small_blocks_;
-  detail::move_list(column.low, arena, room, n, n);
+  column.low.move_to(room, n, n, arena);
   // While the column is built its words run ahead of the changes: only
   // those of changes made so far are copied.
   if (column.words.size() < room * column.width) {
-    detail::move_list(column.words, arena, room * column.width, room * column.width, n * column.width);
+    column.words.move_to(room * column.width, room * column.width, n * column.width, arena);
   }
   if (column.tags_current() && column.tag.capacity() < room) {
-    detail::move_list(column.tag, arena, room, column.tag.size(), column.tag.size());
+    column.tag.move_to(room, column.tag.size(), column.tag.size(), arena);
   }
 }
 
@@ -441,7 +441,7 @@ void ValueAppender::push_run_slow(Pending& p, detail::ValueColumn& column, std::
   if (need > column.words.size()) {
     const std::size_t room = std::max({need, 2 * column.words.size(), kFirstRoom});
     if (room > column.words.capacity()) {
-      detail::move_list(column.words, arena, room, room, column.words.size());
+      column.words.move_to(room, room, column.words.size(), arena);
     } else {
       column.words.resize(room);
     }

@@ -36,21 +36,8 @@ struct ValuePoolHolder;
 // A column's lists start with this many bytes of room, not with one
 // element: most signals of a big design change a few times, and then never
 // move their lists. An appender takes such room from its store's
-// SmallBlockArena.
+// SmallBlockArena (CompactList::move_to).
 inline constexpr std::size_t kFirstRoomBytes = 16;
-
-// Moves `list` to room for `capacity` elements, sized `size`, keeping its
-// first `keep`: a block of `arena` when there is one and the room fits a
-// block of it, else one of the list's allocator.
-template <class T, class SizeT>
-void move_list(CompactList<T, SizeT>& list, SmallBlockArena* arena, std::size_t capacity, std::size_t size,
-               std::size_t keep) {
-  if (arena != nullptr && capacity != 0 && capacity * sizeof(T) <= SmallBlockArena::kMaxBlock) {
-    list.move_to_small(*arena, capacity, size, keep);
-  } else {
-    list.move_to(capacity, size, keep);
-  }
-}
 
 // Where a column's changes enter another block of 65,536 indices: the
 // block (the indices' high bits) and the first change in it.

@@ -59,7 +59,7 @@ TEST(CompactList, HoldsWhatAVectorHolds) {
           // freeing it) when it grows or goes.
           const std::size_t room = 1 + n % (SmallBlockArena::kMaxBlock / sizeof(std::uint16_t));
           const std::size_t keep = std::min(model.size(), room);
-          list.move_to_small(arena, room, keep, keep);
+          list.move_to(room, keep, keep, &arena);
           model.resize(keep);
           break;
         }
