@@ -469,6 +469,30 @@ ValueStore ValueAppender::finish(std::size_t indices) {
   return out;
 }
 
+void share_columns(std::span<ValueAppender* const> parts, std::span<const std::uint32_t> first_ids, std::uint32_t ids) {
+  const std::size_t n = parts.size();
+  if (n > 1) parts[0]->make_columns(ids);
+  for (std::size_t t = 0; t < n; ++t) {
+    const std::uint32_t end = t + 1 < n ? first_ids[t + 1] : ids;
+    if (t > 0) parts[t]->write_in_place(*parts[0], first_ids[t], end - first_ids[t]);
+    parts[t]->reserve_ids(end - first_ids[t]);
+  }
+}
+
+ValueStore join_parts(std::span<ValueStore> finished, std::span<const std::uint32_t> first_ids, std::uint32_t ids) {
+  ValueStore store;
+  const std::size_t n = finished.size();
+  for (std::size_t t = 0; t < n; ++t) {
+    if (t == 0) {
+      store.append_columns(std::move(finished[0]), first_ids[0]);
+      continue;
+    }
+    const std::uint32_t end = t + 1 < n ? first_ids[t + 1] : ids;
+    store.append_part_in_place(std::move(finished[t]), first_ids[t], end - first_ids[t]);
+  }
+  return store;
+}
+
 std::size_t SignalCursor::stored_changes() const noexcept { return column_ ? column_->size() : 0; }
 
 }  // namespace velk

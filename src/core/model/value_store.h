@@ -809,6 +809,16 @@ class ValueAppender {
   bool made_columns_ = false;  // other parts write into store_.columns_
 };
 
+// Sets up appenders to build one store on several threads, one part each:
+// part t takes the ids from first_ids[t] up to first_ids[t + 1], the last
+// part those up to `ids` and any that come later. The first part makes the
+// columns of the ids below `ids` and the others write theirs in place
+// (make_columns, write_in_place); each makes room for its share.
+void share_columns(std::span<ValueAppender* const> parts, std::span<const std::uint32_t> first_ids, std::uint32_t ids);
+// The store put together from what the parts set up by share_columns
+// finished, in their order.
+ValueStore join_parts(std::span<ValueStore> finished, std::span<const std::uint32_t> first_ids, std::uint32_t ids);
+
 // Flattened: left to itself, the compiler calls out for the record function
 // and the lists' resizing once the batch loops are inlined, which costs the
 // join a few percent of its instructions.

@@ -377,18 +377,20 @@ class ColumnDecoder {
       while (id < id_count && (k + 1 == count || done < goal)) done += bytes[id++];
       parts_[k].end_id = id;
     }
-    // The first part's columns become the store's: it makes the columns of
-    // every id, and the other parts write theirs in place.
-    if (count > 1) parts_[0].values.make_columns(id_count);
-    for (std::size_t k = 0; k < count; ++k) {
-      Part& part = parts_[k];
-      if (k > 0) part.values.write_in_place(parts_[0].values, part.first_id, part.end_id - part.first_id);
-      part.values.reserve_ids(part.end_id - part.first_id);
-    }
+    // The first part's columns become the store's.
+    std::vector<ValueAppender*> appenders;
+    for (Part& part : parts_) appenders.push_back(&part.values);
+    share_columns(appenders, first_ids(), id_count);
     for (std::uint32_t s = 0; s < meta_.signals.size(); ++s) {
       const std::uint32_t sid = s < ids.size() ? ids[s] : kNoTraceId;
       parts_[part_of(sid)].signals.push_back(s);
     }
+  }
+
+  std::vector<std::uint32_t> first_ids() const {
+    std::vector<std::uint32_t> out;
+    for (const Part& part : parts_) out.push_back(part.first_id);
+    return out;
   }
 
   std::size_t part_of(std::uint32_t id) const {
@@ -446,17 +448,10 @@ class ColumnDecoder {
   }
 
   std::optional<ValueStore> finish() {
-    ValueStore store;
-    for (std::size_t k = 0; k < parts_.size(); ++k) {
-      Part& part = parts_[k];
-      ValueStore finished = part.values.finish(layout_.timestamps.size());
-      if (k == 0) {
-        store.append_columns(std::move(finished), part.first_id);
-      } else {
-        store.append_part_in_place(std::move(finished), part.first_id, part.end_id - part.first_id);
-      }
-    }
-    return store;
+    if (parts_.empty()) return ValueStore();  // no section decoded
+    std::vector<ValueStore> finished;
+    for (Part& part : parts_) finished.push_back(part.values.finish(layout_.timestamps.size()));
+    return join_parts(finished, first_ids(), parts_.back().end_id);
   }
 
   static constexpr std::uint64_t kThreadedBytes = 1 << 20;

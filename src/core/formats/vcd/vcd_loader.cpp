@@ -89,15 +89,11 @@ class StoreParts {
       }
       first_id_[t] = lo;
     }
-    // The first part's columns become the store's: it makes the columns of
-    // every id declared, and the other parts write theirs in place (the
-    // last part's ids declared later get columns of its own).
-    if (n > 1) appenders_[0]->make_columns(signals);
-    for (unsigned t = 0; t < n; ++t) {
-      const std::uint32_t end = t + 1 == n ? signals : first_id_[t + 1];
-      if (t > 0) appenders_[t]->write_in_place(*appenders_[0], first_id_[t], end - first_id_[t]);
-      appenders_[t]->reserve_ids(end - first_id_[t]);
-    }
+    // The first part's columns become the store's; the last part's ids
+    // declared later get columns of its own.
+    std::vector<ValueAppender*> parts;
+    for (const auto& appender : appenders_) parts.push_back(appender.get());
+    share_columns(parts, first_id_, signals);
   }
 
   // Appends the changes of `run` that belong to part t, as of index `base` - 1
@@ -152,16 +148,9 @@ class StoreParts {
 
   // The whole store, once every part is finished.
   ValueStore take() {
-    ValueStore store;
-    for (unsigned t = 0; t < count(); ++t) {
-      if (first_id_.empty() || t == 0) {
-        store.append_columns(std::move(finished_[t]), 0);
-        continue;
-      }
-      const std::uint32_t end = t + 1 < count() ? first_id_[t + 1] : signals_;
-      store.append_part_in_place(std::move(finished_[t]), first_id_[t], end - first_id_[t]);
-    }
-    return store;
+    // Parts never split (no timestamp line) kept nothing.
+    if (first_id_.empty()) return ValueStore();
+    return join_parts(finished_, first_id_, signals_);
   }
 
  private:
