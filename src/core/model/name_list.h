@@ -69,16 +69,10 @@ class NameList {
   Iterator end() const noexcept { return {this, size()}; }
 
   // Adds `name` after the others; on failure the list is as it was.
-  void push_back(std::string_view name) {
-    const std::size_t old = chars_.size();
-    chars_.append(name);
-    try {
-      ends_.push_back(chars_.size());
-    } catch (...) {
-      chars_.resize(old);
-      throw;
-    }
-  }
+  void push_back(std::string_view name) { push_pieces(name, {}, false); }
+  // Adds scope + "." + leaf, a name inside a scope, without making the
+  // joined text first.
+  void push_back(std::string_view scope, std::string_view leaf) { push_pieces(scope, leaf, true); }
   // Keeps, from place `first` on, the names at the places for which
   // keep(place) holds, in order; asked once per place, in order.
   template <class Keep>
@@ -114,6 +108,18 @@ class NameList {
   }
 
  private:
+  void push_pieces(std::string_view first, std::string_view leaf, bool joined) {
+    const std::size_t old = chars_.size();
+    try {
+      chars_.append(first);
+      if (joined) (chars_ += '.').append(leaf);
+      ends_.push_back(chars_.size());
+    } catch (...) {
+      chars_.resize(old);
+      throw;
+    }
+  }
+
   std::string chars_;
   std::vector<std::size_t> ends_;  // where each name ends in chars_
 };

@@ -31,7 +31,7 @@ void SignalTable::append(std::string_view name, Entry entry) {
   const std::uint32_t h = hash(name);
   grow_for(1);
   Slot& slot = slots_[slot_of(name, h)];  // free: the name is not registered
-  push(name, entry);
+  push(entry, [&] { names_.push_back(name); });
   slot = {static_cast<std::uint32_t>(names_.size()), h};
   ++indexed_;
   settled_ = names_.size();
@@ -43,11 +43,17 @@ void SignalTable::require_settled() const {
 
 void SignalTable::list_only(std::string_view name) {
   require_settled();
-  push(name, {});
+  push({}, [&] { names_.push_back(name); });
   settled_ = names_.size();
 }
 
-void SignalTable::append_unsettled(std::string_view name, Entry entry) { push(name, entry); }
+void SignalTable::append_unsettled(std::string_view name, Entry entry) {
+  push(entry, [&] { names_.push_back(name); });
+}
+
+void SignalTable::append_unsettled(std::string_view scope, std::string_view leaf, Entry entry) {
+  push(entry, [&] { names_.push_back(scope, leaf); });
+}
 
 void SignalTable::settle_repeats(Repeats rule) {
   if (settled_ == names_.size()) return;
@@ -96,13 +102,14 @@ void SignalTable::settle_repeats(Repeats rule) {
   settled_ = kept;
 }
 
-void SignalTable::push(std::string_view name, Entry entry) {
+template <class PushName>
+void SignalTable::push(Entry entry, PushName&& push_name) {
   // A place must fit a slot with one to spare (0 marks a free one).
   if (names_.size() >= UINT32_MAX - 1) throw std::length_error("signal table: too many names");
   // Both lists grow or neither does.
   entries_.push_back(entry);
   try {
-    names_.push_back(name);
+    push_name();
   } catch (...) {
     entries_.pop_back();
     throw;

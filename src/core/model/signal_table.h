@@ -50,6 +50,8 @@ class SignalTable {
   // costs less than a lookup per name. find() does not see such names
   // until settle_repeats().
   void append_unsettled(std::string_view name, Entry entry);
+  // The same for the name scope + "." + leaf, made in the list itself.
+  void append_unsettled(std::string_view scope, std::string_view leaf, Entry entry);
   // What a repeated name keeps, besides its first place.
   enum class Repeats { TakeLatestEntry, KeepFirstEntry };
   // Registers the names appended unsettled, in order, as a reader that
@@ -66,7 +68,9 @@ class SignalTable {
     std::uint32_t hash = 0;
   };
   static std::uint32_t hash(std::string_view name) noexcept;
-  void push(std::string_view name, Entry entry);
+  // Lists `entry` with the name push_name() adds to names_.
+  template <class PushName>
+  void push(Entry entry, PushName&& push_name);
   void require_settled() const;
   // Room for `more` further names without growing on the way.
   void grow_for(std::size_t more);

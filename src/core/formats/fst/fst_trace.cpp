@@ -88,15 +88,12 @@ class HierarchyBuilder {
   // Repeated names are settled by finish(); the entry holds the handle
   // index until then.
   void add_variable(const fst::VarEntry& var) {
+    const SignalTable::Entry entry{var.handle.index(), var.length};
     if (stack_.empty()) {
-      trace_.signals.append_unsettled(var.name, {var.handle.index(), var.length});
-      return;
+      trace_.signals.append_unsettled(var.name, entry);
+    } else {
+      trace_.signals.append_unsettled(path_, var.name, entry);
     }
-    // The full name is made at the path's end and taken back off it.
-    const std::size_t path_length = path_.size();
-    (path_ += '.') += var.name;
-    trace_.signals.append_unsettled(path_, {var.handle.index(), var.length});
-    path_.resize(path_length);
   }
 
   LoadedTrace& trace_;

@@ -57,13 +57,9 @@ void VcdDeclarations::on_var(std::string_view line) {
   // names at once, which costs less than a lookup per declaration.
   if (stack_.empty()) {
     trace_.signals.append_unsettled(reference, {id, width});
-    return;
+  } else {
+    trace_.signals.append_unsettled(path_, reference, {id, width});
   }
-  // The full name is made at the path's end and taken back off it.
-  const std::size_t path_length = path_.size();
-  (path_ += '.') += reference;
-  trace_.signals.append_unsettled(path_, {id, width});
-  path_.resize(path_length);
 }
 
 }  // namespace velk
