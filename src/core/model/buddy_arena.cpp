@@ -10,22 +10,34 @@ namespace velk {
 namespace {
 
 // `bytes` of fresh memory, or nullptr.
-//
-// The memory is asked for in huge pages where the system gives them on
-// request. A load appends to thousands of lists at once, spread over the
-// regions: with small pages their ends lie on more pages than the TLB
-// holds, so most appends wait for a page walk, and every 4 KiB costs a
-// fault as the lists grow. Huge pages cut a load's time by about a sixth.
-// The price is that a list's block is resident as a whole once touched,
-// not page by page. Where huge pages are off, the advice is ignored.
 char* map_fresh(std::size_t bytes) noexcept {
   void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (p == MAP_FAILED) return nullptr;
-#ifdef MADV_HUGEPAGE
-  madvise(p, bytes, MADV_HUGEPAGE);
-#endif
-  return static_cast<char*>(p);
+  return p == MAP_FAILED ? nullptr : static_cast<char*>(p);
 }
+
+// Asks for huge pages over [begin, begin + bytes), where the system gives
+// them on request (elsewhere the advice is ignored).
+//
+// A load appends to thousands of lists at once, spread over the regions:
+// with small pages their ends lie on more pages than the TLB holds, so most
+// appends wait for a page walk, and every 4 KiB costs a fault as the lists
+// grow. Huge pages cut a big load's time by about a sixth. Their price is
+// that a huge page is resident, and zeroed, as a whole once touched.
+void advise_huge_pages(char* begin, std::size_t bytes) noexcept {
+#ifdef MADV_HUGEPAGE
+  madvise(begin, bytes, MADV_HUGEPAGE);
+#else
+  (void)begin;
+  (void)bytes;
+#endif
+}
+
+// A region's first bytes stay in small pages. Blocks are cut from a fresh
+// region's low end first, so a small dump's lists fit in them and take no
+// more memory (and no more zeroing) than they touch; a big dump's lists lie
+// mostly beyond, in huge pages.
+constexpr std::size_t kSmallPageBytes = std::size_t{8} << 20;
+static_assert(kSmallPageBytes < BuddyArena::kRegionBytes);
 
 }  // namespace
 
@@ -59,6 +71,7 @@ void BuddyArena::add_region() {
   free_[kMaxOrder].reserve(free_[kMaxOrder].size() + 1);
   r.base = map_fresh(kRegionBytes);
   if (r.base == nullptr) throw std::bad_alloc();
+  advise_huge_pages(r.base + kSmallPageBytes, kRegionBytes - kSmallPageBytes);
   r.free_order[0] = kMaxOrder;
   free_[kMaxOrder].push_back({static_cast<std::uint32_t>(slot), 0});
 }
