@@ -15,16 +15,6 @@ char* map_fresh(std::size_t bytes) noexcept {
   return p == MAP_FAILED ? nullptr : static_cast<char*>(p);
 }
 
-// Asks for huge pages over a region, where the system gives them on
-// request (elsewhere the advice is ignored).
-void advise_huge_pages(char* base) noexcept {
-#ifdef MADV_HUGEPAGE
-  madvise(base, BuddyArena::kRegionBytes, MADV_HUGEPAGE);
-#else
-  (void)base;
-#endif
-}
-
 }  // namespace
 
 BuddyArena::~BuddyArena() {
@@ -57,7 +47,6 @@ void BuddyArena::add_region() {
   free_[kMaxOrder].reserve(free_[kMaxOrder].size() + 1);
   r.base = map_fresh(kRegionBytes);
   if (r.base == nullptr) throw std::bad_alloc();
-  if (huge_pages_) advise_huge_pages(r.base);
   r.free_order[0] = kMaxOrder;
   free_[kMaxOrder].push_back({static_cast<std::uint32_t>(slot), 0});
 }
@@ -91,7 +80,6 @@ void* BuddyArena::allocate(std::size_t bytes) {
         r.free_order[upper] = static_cast<std::uint8_t>(k - 1);
         free_[k - 1].push_back({b.region, upper});
       }
-      note_in_use(std::size_t{1} << order);
       return r.base + (std::size_t{b.page} << kMinOrder);
     }
   }
@@ -107,18 +95,8 @@ void BuddyArena::deallocate(void* block, std::size_t bytes) noexcept {
   for (std::size_t i = 0; i < regions_.size(); ++i) {
     const Region& r = regions_[i];
     if (r.base != nullptr && p >= r.base && p < r.base + kRegionBytes) {
-      in_use_ -= std::size_t{1} << order;
       return release(static_cast<std::uint32_t>(i), static_cast<std::size_t>(p - r.base) >> kMinOrder, order);
     }
-  }
-}
-
-void BuddyArena::note_in_use(std::size_t bytes) noexcept {
-  in_use_ += bytes;
-  if (huge_pages_ || in_use_ < kHugePagesFrom) return;
-  huge_pages_ = true;
-  for (const Region& r : regions_) {
-    if (r.base != nullptr) advise_huge_pages(r.base);
   }
 }
 
@@ -141,7 +119,6 @@ void BuddyArena::release(std::uint32_t region, std::size_t page, unsigned order)
     // that a process loading dump after dump does not pile them up.
     if (regions() == 0) {
       for (auto& list : free_) list = {};
-      huge_pages_ = false;
     }
     return;
   }

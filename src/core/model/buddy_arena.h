@@ -57,20 +57,7 @@ class BuddyArena {
     std::uint32_t region;
     std::uint32_t page;
   };
-  // Once this much is in use, the regions are asked for huge pages.
-  //
-  // A big load appends to thousands of lists at once, spread over the
-  // regions: with small pages their ends lie on more pages than the TLB
-  // holds, so most appends wait for a page walk, and every 4 KiB costs a
-  // fault as the lists grow. Huge pages cut such a load's time by about a
-  // sixth. But a huge page is resident, and zeroed, as a whole once
-  // touched, which would add megabytes to a small dump's few lists.
-  static constexpr std::size_t kHugePagesFrom = std::size_t{32} << 20;
-
   static unsigned order_of(std::size_t bytes) noexcept;
-  // Counts a block taken from a region, and asks for huge pages once
-  // kHugePagesFrom is reached.
-  void note_in_use(std::size_t bytes) noexcept;
   bool is_free(const Listed& b, unsigned order) const noexcept;
   void add_region();
   void release(std::uint32_t region, std::size_t page, unsigned order) noexcept;
@@ -80,8 +67,6 @@ class BuddyArena {
   // against free_order when taken, so a merge leaves the entry of the block
   // it swallowed behind instead of searching for it.
   std::array<std::vector<Listed>, kMaxOrder + 1> free_;
-  std::size_t in_use_ = 0;  // bytes of the blocks taken from regions
-  bool huge_pages_ = false;
 };
 
 }  // namespace velk
