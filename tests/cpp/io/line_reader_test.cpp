@@ -78,6 +78,45 @@ TEST(LineBlockReaderTest, BlocksCoverTheInputForAnySizeHint) {
   }
 }
 
+// A line longer than the limit ends the input exactly where it starts,
+// whatever the reads and the block size; every shorter line gets through.
+TEST(LineBlockReaderTest, TheFirstLinePastTheLimitEndsTheInput) {
+  std::mt19937 rng(11);
+  std::uniform_int_distribution<std::size_t> size_of(0, 6000);
+  for (int round = 0; round < 600; ++round) {
+    // The first round: a long line grows the buffer, and a line past the
+    // limit follows a short one, all of it within the grown buffer's room.
+    const std::string text = round == 0 ? std::string(64, 'a') + "\nb\n" + std::string(70, 'c') + "\nd\n"
+                                        : random_lines(rng, size_of(rng));
+    const std::size_t block_bytes = round == 0 ? 16 : std::size_t{1} << (round % 8);  // 1 B .. 128 B
+    const std::size_t limit = round == 0 ? 64 : 2 * block_bytes + rng() % 300;
+    const std::size_t max_read = round % 3 == 1 ? 7 : SIZE_MAX;
+    // Where the first line longer than the limit starts, if any.
+    std::size_t too_long = std::string::npos;
+    for (std::size_t start = 0; start < text.size() && too_long == std::string::npos;) {
+      const std::size_t nl = std::min(text.find('\n', start), text.size());
+      if (nl - start > limit) too_long = start;
+      start = nl + 1;
+    }
+    SCOPED_TRACE("size " + std::to_string(text.size()) + ", block " + std::to_string(block_bytes) + ", limit " +
+                 std::to_string(limit));
+    ScriptedSource source(text, round % 2 ? text.size() : 0, max_read);
+    LineBlockReader reader(source, block_bytes, limit);
+    LineBlock block;
+    std::string joined;
+    while (reader.next(block)) joined += block.text();
+    if (too_long == std::string::npos) {
+      EXPECT_FALSE(reader.failure().has_value());
+      EXPECT_EQ(joined, text);
+    } else {
+      ASSERT_TRUE(reader.failure().has_value());
+      EXPECT_EQ(reader.failure()->kind(), Error::Kind::Limit);
+      EXPECT_EQ(reader.failure()->offset(), too_long);
+      EXPECT_EQ(joined, text.substr(0, too_long));
+    }
+  }
+}
+
 // A few bytes are not worth a whole block's buffer (each load of a small file
 // would allocate and poison megabytes under the sanitizers).
 TEST(LineBlockReaderTest, SmallInputsGetBuffersOfTheirOwnSize) {

@@ -460,14 +460,16 @@ void run_load(LoadedTrace& trace, const VcdLoadOptions& options, const std::func
 
 }  // namespace
 
-LoadedTrace load_vcd(ByteSource& source, const VcdLoadOptions& options) {
+Expected<LoadedTrace> load_vcd(ByteSource& source, const VcdLoadOptions& options) {
   LoadedTrace trace;
-  LineBlockReader reader(source, std::clamp<std::size_t>(options.block_bytes, 1, kMaxBlockBytes));
+  const std::size_t block_bytes = std::clamp<std::size_t>(options.block_bytes, 1, kMaxBlockBytes);
+  LineBlockReader reader(source, block_bytes, options.max_line_bytes);
   run_load(trace, options, [&](Piece& piece) {
     if (!reader.next(piece.block)) return false;
     piece.text = piece.block.text();
     return true;
   });
+  if (reader.failure()) return *reader.failure();
   return trace;
 }
 

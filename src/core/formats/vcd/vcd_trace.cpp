@@ -27,7 +27,9 @@ Expected<LoadedTrace> VcdTrace::read_file(const std::string& path, const VcdLoad
   auto file = open_input(path);
   if (!file) return std::move(file).error();
   FileByteSource source(file.value().fd(), file.value().size());
-  return as_vcd(load_vcd(source, options));
+  auto trace = load_vcd(source, options);
+  if (!trace) return std::move(trace).error().prefixed("Failed to read " + path + ": ");
+  return as_vcd(std::move(trace).value());
 }
 
 Expected<LoadedTrace> VcdTrace::read_gzip_file(const std::string& path, const VcdLoadOptions& options) {
@@ -35,11 +37,13 @@ Expected<LoadedTrace> VcdTrace::read_gzip_file(const std::string& path, const Vc
   if (!file) return std::move(file).error();
   FileByteSource compressed(file.value().fd(), file.value().size());
   GzipByteSource source(compressed);
-  LoadedTrace trace = load_vcd(source, options);
+  auto trace = load_vcd(source, options);
   if (const auto failure = source.failure()) {
     return Error::format("Failed to decompress " + path + ": " + *failure);
   }
-  return as_vcd(std::move(trace));
+  // The offset of a line is one in the decompressed text.
+  if (!trace) return std::move(trace).error().reading("the decompressed text").prefixed("Failed to read " + path + ": ");
+  return as_vcd(std::move(trace).value());
 }
 
 }  // namespace velk

@@ -362,5 +362,52 @@ TEST(VcdLoader, VeryLongLines) {
   std::filesystem::remove(path);
 }
 
+// A line past the limit ends the load with a Limit error where it starts,
+// after reading no more than about the limit: a file or a device with no
+// line feed, or a small gzip stream of gigabytes of one line, is never held
+// whole. A line at the limit still loads.
+TEST(VcdLoader, LinesPastTheLimitAreRefusedNotHeld) {
+  constexpr std::size_t kLimit = 1u << 16;
+  const VcdLoadOptions options{2, 4096, kLimit};
+  const std::string head = "$var wire 1 ! a $end\n#0\n1!\n";
+  const std::string tail = "\n#1\n0!\n";
+  const auto path = temp_file("limit.vcd");
+
+  const std::string fits = head + "$comment " + std::string(kLimit - 9, 'c') + tail;
+  write_file(path, fits);
+  const auto loaded = VcdTrace::read_file(path.string(), options);
+  ASSERT_TRUE(loaded.ok()) << loaded.error().message();
+  expect_matches_reference(loaded.value(), ReferenceVcd(fits), "a line at the limit");
+
+  write_file(path, head + std::string(kLimit + 1, 'x') + tail);
+  const auto refused = VcdTrace::read_file(path.string(), options);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().kind(), Error::Kind::Limit);
+  EXPECT_EQ(refused.error().message(), "Failed to read " + path.string() + ": a line is longer than 65536 bytes");
+  EXPECT_EQ(refused.error().note(), "at byte " + std::to_string(head.size()));
+
+  // Many megabytes of one line from a few kilobytes of gzip: refused at the limit.
+  std::string zeros(8u << 20, '\0');
+  write_file(path, gzip(zeros));
+  zeros = {};
+  const auto bomb = VcdTrace::read_gzip_file(path.string(), {2, 4096, 1u << 20});
+  ASSERT_FALSE(bomb.ok());
+  EXPECT_EQ(bomb.error().message(), "Failed to read " + path.string() + ": a line is longer than 1 MiB");
+  EXPECT_EQ(bomb.error().note(), "at byte 0 reading the decompressed text");
+  std::filesystem::remove(path);
+
+  // A source that never ends (a device) ends the load all the same.
+  class Endless final : public ByteSource {
+   public:
+    std::size_t read(char* out, std::size_t capacity) override {
+      std::memset(out, 'x', capacity);
+      return capacity;
+    }
+  } endless;
+  const auto endless_load = load_vcd(endless, options);
+  ASSERT_FALSE(endless_load.ok());
+  EXPECT_EQ(endless_load.error().message(), "a line is longer than 65536 bytes");
+}
+
 }  // namespace
 }  // namespace velk
