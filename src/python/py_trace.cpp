@@ -439,7 +439,7 @@ PyMethodDef trace_methods[] = {
     {"from_vcd_gz", fastcall<trace_from_vcd_gz>(), kStatic,
      "from_vcd_gz(path)\n--\n\nLoad a gzip-compressed VCD file (.vcd.gz), decompressing it while it is read.\n"
      "Gives the same trace as from_vcd on the decompressed file; a file that is not gzip,\n"
-     "is corrupt or is cut short raises ValueError."},
+     "is corrupt or is cut short raises ValueError, as does a line longer than 64 MiB."},
     {"from_fst", fastcall<load_file<FstTrace, kFromFst>>(), kStatic, "from_fst(path)\n--\n\n"},
     {"from_fsdb", fastcall<load_file<FsdbTrace, kFromFsdb>>(), kStatic, "from_fsdb(path)\n--\n\n"},
     {"from_shm", fastcall<load_file<ShmTrace, kFromShm>>(), kStatic, "from_shm(path)\n--\n\n"},

@@ -34,9 +34,11 @@ def _format_name(format: str) -> str:
     return name
 
 
-def _describe(head: bytes, size: int) -> str:
+def _describe(head: bytes) -> str:
     """A short account of what the start of a file holds, for error messages."""
-    if size == 0:
+    # Judged by the bytes read, not the size the system gives: a device or a
+    # pipe has size 0 and may hold anything.
+    if not head:
         return "an empty file"
     sample = head[:48]
     magic = {
@@ -109,5 +111,5 @@ def open(path: PathArg, format: Optional[str] = None) -> PyTrace:
         head = file.read(64)
     name = forced or PyTrace.detect_format(text_path)
     if name is None:
-        raise FormatError(f"{text_path}: not a dump of any format velk reads ({_describe(head, info.st_size)})")
+        raise FormatError(f"{text_path}: not a dump of any format velk reads ({_describe(head)})")
     return _load(text_path, name)

@@ -108,6 +108,10 @@ def test_missing_directory_and_foreign_files(tmp_path):
         assert isinstance(info.value, ValueError)
         assert seen in str(info.value) and str(path) in str(info.value), name
         assert PyTrace.detect_format(str(path)) is None
+    # A device reports size 0 but is not empty.
+    if os.path.exists("/dev/zero"):
+        with pytest.raises(velk.FormatError, match=r"\(bytes 00 00 00"):
+            velk.open("/dev/zero")
 
 
 @pytest.mark.skipif(not hasattr(os, "geteuid") or os.geteuid() == 0, reason="root reads any file")

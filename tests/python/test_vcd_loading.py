@@ -202,6 +202,23 @@ class TestBadInput:
         trace = PyTrace.from_vcd(str(path))
         assert trace.signal_values_range("v", 0, 2) == [0x5555555555555555] * 2
 
+    def test_a_line_past_the_limit_is_refused(self, tmp_path):
+        # 65 MiB of one line from 65 KiB of gzip: refused once the line passes
+        # 64 MiB, not held whole (nor a device's endless bytes).
+        import gzip
+
+        path = tmp_path / "one_line.vcd.gz"
+        with gzip.open(path, "wb", compresslevel=1) as f:
+            for _ in range(65):
+                f.write(b"x" * (1 << 20))
+        with pytest.raises(ValueError, match=r"^Failed to read .*one_line\.vcd\.gz: a line is longer than 64 MiB") \
+                as info:
+            PyTrace.from_vcd_gz(str(path))
+        assert getattr(info.value, "__notes__", []) == ["at byte 0 reading the decompressed text"]
+        if os.path.exists("/dev/zero"):
+            with pytest.raises(ValueError, match="a line is longer than 64 MiB"):
+                PyTrace.from_vcd("/dev/zero")
+
     def test_huge_declared_width(self):
         trace = PyTrace.from_vcd_string("$var wire 4294967295 ! v $end\n$var wire 4294967296 \" w $end\n"
                                         "#0\nb1 !\n")
