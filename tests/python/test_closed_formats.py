@@ -1,6 +1,7 @@
 """The WLF, SHM and VPD loaders through Python: files built byte by byte,
 their names, scopes, times and values, and the exact error texts."""
 
+import os
 import struct
 
 import pytest
@@ -111,6 +112,17 @@ def test_format_errors(tmp_path, loader, name, content, message, note):
     # The message is unchanged; where the file went wrong travels as a note.
     assert err.value.args == (message,)
     assert err.value.__notes__ == [note]
+
+
+@pytest.mark.skipif(not os.path.exists("/dev/zero"), reason="needs /dev/zero")
+def test_a_device_that_never_ends_is_refused():
+    # Read whole, /dev/zero would fill memory: reading stops at 256 MiB.
+    with pytest.raises(ValueError) as err:
+        PyTrace.from_fsdb("/dev/zero")
+    assert err.value.args == ("Failed to read /dev/zero: not a regular file, and longer than 256 MiB",)
+    with pytest.raises(ValueError) as err:
+        PyTrace.from_shm("/dev/zero")
+    assert err.value.args == ("DSN: not a regular file, and longer than 256 MiB",)
 
 
 def test_missing_files(tmp_path):

@@ -22,13 +22,14 @@ std::optional<std::string> invalid_path_reason(const std::string& path) {
 }
 
 InputFile::InputFile(InputFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), size_(other.size_) {}
+    : fd_(std::exchange(other.fd_, -1)), size_(other.size_), regular_(other.regular_) {}
 
 InputFile& InputFile::operator=(InputFile&& other) noexcept {
   if (this == &other) return *this;
   if (fd_ >= 0) ::close(fd_);
   fd_ = std::exchange(other.fd_, -1);
   size_ = other.size_;
+  regular_ = other.regular_;
   return *this;
 }
 
@@ -52,7 +53,8 @@ Expected<InputFile> open_input_file(const std::string& path) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) return os_error(errno);
   if (S_ISDIR(st.st_mode)) return os_error(EISDIR);
-  return InputFile(file.release(), S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0);
+  const bool regular = S_ISREG(st.st_mode);
+  return InputFile(file.release(), regular ? static_cast<std::uint64_t>(st.st_size) : 0, regular);
 }
 
 Expected<std::vector<std::uint8_t>> read_up_to(const InputFile& file, std::size_t max) {
@@ -65,7 +67,23 @@ Expected<std::vector<std::uint8_t>> read_up_to(const InputFile& file, std::size_
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return os_error(errno);
     if (n == 0) break;
-    data.insert(data.end(), chunk, chunk + n);
+    const auto got = static_cast<std::size_t>(n);
+    // Room grows by doubling, but never past `max`.
+    if (data.capacity() - data.size() < got) {
+      data.reserve(std::min(std::max(2 * data.capacity(), data.size() + got), max));
+    }
+    data.insert(data.end(), chunk, chunk + got);
+  }
+  return data;
+}
+
+Expected<std::vector<std::uint8_t>> read_rest(const InputFile& file, std::size_t stream_limit) {
+  if (file.regular()) return read_up_to(file, SIZE_MAX);
+  auto data = read_up_to(file, stream_limit + 1);
+  if (data && data.value().size() > stream_limit) {
+    const bool whole_mib = stream_limit % (std::size_t{1} << 20) == 0;
+    return Error::limit("not a regular file, and longer than " +
+                        (whole_mib ? std::to_string(stream_limit >> 20) + " MiB" : std::to_string(stream_limit) + " bytes"));
   }
   return data;
 }
@@ -73,7 +91,7 @@ Expected<std::vector<std::uint8_t>> read_up_to(const InputFile& file, std::size_
 Expected<std::vector<std::uint8_t>> read_whole_file(const std::string& path) {
   auto file = open_input_file(path);
   if (!file) return std::move(file).error();
-  return read_up_to(file.value(), SIZE_MAX);
+  return read_rest(file.value());
 }
 
 Expected<std::vector<std::uint8_t>> read_file_bytes(const std::string& path) {

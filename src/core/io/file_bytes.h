@@ -15,7 +15,7 @@ namespace velk {
 // A file opened for reading, closed when dropped.
 class InputFile {
  public:
-  InputFile(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
+  InputFile(int fd, std::uint64_t size, bool regular = true) : fd_(fd), size_(size), regular_(regular) {}
   InputFile(InputFile&& other) noexcept;
   InputFile& operator=(InputFile&& other) noexcept;
   InputFile(const InputFile&) = delete;
@@ -23,13 +23,17 @@ class InputFile {
   ~InputFile();
 
   int fd() const { return fd_; }
+  // The size at opening; 0 for what is not a regular file.
   std::uint64_t size() const { return size_; }
+  // A regular file, whose end is on the disk; a pipe or a device may never end.
+  bool regular() const { return regular_; }
   // Hands the descriptor over to the caller, who closes it.
   int release();
 
  private:
   int fd_ = -1;
   std::uint64_t size_ = 0;
+  bool regular_ = true;
 };
 
 // Opens `path` for reading. A directory fails with EISDIR and a path with a
@@ -42,7 +46,17 @@ Expected<InputFile> open_input_file(const std::string& path);
 // the error holds the reason alone.
 Expected<std::vector<std::uint8_t>> read_up_to(const InputFile& file, std::size_t max);
 
-// The whole file; the error holds the reason alone, as open_input_file's.
+// What read_whole_file takes from a pipe or a device before it gives up: a
+// device such as /dev/zero never ends, and would fill memory.
+inline constexpr std::size_t kMaxStreamBytes = std::size_t{256} << 20;
+
+// The rest of `file`: up to its end for a regular file; a pipe or a device
+// longer than `stream_limit` fails with a Limit error. The error holds the
+// reason alone.
+Expected<std::vector<std::uint8_t>> read_rest(const InputFile& file, std::size_t stream_limit = kMaxStreamBytes);
+
+// The whole file (read_rest); the error holds the reason alone, as
+// open_input_file's.
 Expected<std::vector<std::uint8_t>> read_whole_file(const std::string& path);
 
 // Reads the whole file. On failure the error is "Failed to read {path}: {reason}".
