@@ -350,4 +350,10 @@ def parse_condition(trace: PyTrace, text: str) -> PyExpr:
     """
     if not isinstance(text, str):
         raise TypeError(f"condition must be a str, not {type(text).__name__}")
-    return _Parser(trace, text).parse()
+    parser = _Parser(trace, text)
+    try:
+        return parser.parse()
+    except RecursionError:
+        # Python's stack ends a recursive descent some 90 parentheses deep:
+        # say so as a condition's fault, at the token reached.
+        raise parser.fail("condition is nested too deeply") from None

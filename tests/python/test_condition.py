@@ -179,3 +179,12 @@ def test_errors_point_at_the_column(text, column, message):
     assert info.value.column == column, str(info.value)
     assert message in str(info.value)
     assert str(info.value).splitlines()[-1] == "  " + " " * (column - 1) + "^"
+
+
+def test_nesting_past_the_stack_is_a_condition_error():
+    trace = random_vcd(1)
+    name = trace.signal_names()[0]
+    assert velk.parse_condition(trace, "(" * 40 + name + ")" * 40) is not None
+    for text in ("(" * 5000 + name + ")" * 5000, "not " * 5000 + name):
+        with pytest.raises(ConditionError, match="condition is nested too deeply"):
+            velk.parse_condition(trace, text)
