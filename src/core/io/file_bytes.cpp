@@ -9,6 +9,8 @@
 #include <unistd.h>
 #include <utility>
 
+#include "io/text.h"
+
 namespace velk {
 
 std::string os_error_text(int err) {
@@ -81,9 +83,7 @@ Expected<std::vector<std::uint8_t>> read_rest(const InputFile& file, std::size_t
   if (file.regular()) return read_up_to(file, SIZE_MAX);
   auto data = read_up_to(file, stream_limit + 1);
   if (data && data.value().size() > stream_limit) {
-    const bool whole_mib = stream_limit % (std::size_t{1} << 20) == 0;
-    return Error::limit("not a regular file, and longer than " +
-                        (whole_mib ? std::to_string(stream_limit >> 20) + " MiB" : std::to_string(stream_limit) + " bytes"));
+    return Error::limit("not a regular file, and longer than " + byte_size_text(stream_limit));
   }
   return data;
 }

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "io/text.h"
+
 namespace velk {
 
 void LineBlock::reserve(std::size_t bytes, std::size_t keep) {
@@ -20,11 +22,6 @@ namespace {
 // Where a buffer starts when the size of the input is not known (a gzip
 // stream): it doubles up to the block size as the input turns out larger.
 constexpr std::size_t kUnknownStart = std::size_t{16} << 10;
-
-std::string size_text(std::size_t bytes) {
-  constexpr std::size_t kMiB = std::size_t{1} << 20;
-  return bytes % kMiB == 0 ? std::to_string(bytes / kMiB) + " MiB" : std::to_string(bytes) + " bytes";
-}
 }  // namespace
 
 // The first buffer of a load: a whole block when the input is known to fill
@@ -73,7 +70,7 @@ bool LineBlockReader::next(LineBlock& block) {
       const void* first = std::memchr(base + scanned, '\n', block.size_ - scanned);
       const std::size_t length = first ? static_cast<std::size_t>(static_cast<const char*>(first) - base) : block.size_;
       if (length > max_line_bytes_) {
-        failure_ = Error::limit("a line is longer than " + size_text(max_line_bytes_)).at(handed_out_);
+        failure_ = Error::limit("a line is longer than " + byte_size_text(max_line_bytes_)).at(handed_out_);
         ended_ = true;
         block.size_ = 0;
         return false;

@@ -221,4 +221,9 @@ std::string hex8(std::uint32_t v) {
   return buf;
 }
 
+std::string byte_size_text(std::size_t bytes) {
+  constexpr std::size_t kMiB = std::size_t{1} << 20;
+  return bytes % kMiB == 0 ? std::to_string(bytes / kMiB) + " MiB" : std::to_string(bytes) + " bytes";
+}
+
 }  // namespace velk

@@ -45,4 +45,8 @@ std::optional<double> parse_f64(std::string_view s) noexcept;
 // form the readers use to show a file's magic number.
 std::string hex8(std::uint32_t v);
 
+// A size as the limits in error messages give it: "64 MiB" when it is a
+// whole number of MiB, "1000 bytes" otherwise.
+std::string byte_size_text(std::size_t bytes);
+
 }  // namespace velk
