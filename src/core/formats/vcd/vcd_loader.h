@@ -8,6 +8,7 @@
 
 #include "io/byte_source.h"
 #include "io/error.h"
+#include "io/line_reader.h"
 #include "model/loaded_trace.h"
 
 namespace velk {
@@ -20,7 +21,7 @@ struct VcdLoadOptions {
   std::size_t block_bytes = 256 << 10;
   // A line longer than this ends the load with a Limit error (memory for one
   // line is bounded by it); at least two blocks.
-  std::size_t max_line_bytes = std::size_t{64} << 20;
+  std::size_t max_line_bytes = kMaxLineBytes;
 };
 
 // Streams `source` to its end (a failure of the source ends the input; the
