@@ -209,6 +209,16 @@ inline SignalValue reference(const Trace& t, const Expr& e, std::size_t i) {
   return SignalValue();
 }
 
+// The sanitizers' own allocators are not fork-safe while other threads
+// allocate (the child can wait forever on an allocator lock copied held), so
+// a test that forks while the worker pool may still be busy runs in the
+// plain build only.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool kForkSafeAllocator = false;
+#else
+inline constexpr bool kForkSafeAllocator = true;
+#endif
+
 // Runs `body` in a forked child and returns its exit status (0 on success);
 // a child that hangs is killed by an alarm and reported as failure.
 inline int run_in_child(const std::function<bool()>& body, unsigned timeout_seconds = 60) {

@@ -161,15 +161,6 @@ TEST_F(ForkTest, ChildOfAProcessWithAPoolGetsAWorkingPool) {
   EXPECT_EQ(status, 0);
 }
 
-// The sanitizers' own allocators are not fork-safe while other threads
-// allocate (the child can wait forever on an allocator lock copied held), so
-// this runs in the plain build only.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kForkSafeAllocator = false;
-#else
-constexpr bool kForkSafeAllocator = true;
-#endif
-
 TEST_F(ForkTest, ForkWhileOtherThreadsSearch) {
   if (!kForkSafeAllocator) GTEST_SKIP() << "the sanitizer allocator is not fork-safe";
   // The first round forks while the other threads are still creating the
