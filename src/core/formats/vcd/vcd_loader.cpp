@@ -243,8 +243,8 @@ class LoadTasks {
  private:
   using Task = std::function<void()>;
 
-  // Takes the next task for thread `self` (0: the loading thread); the lock
-  // is held. Joins come before parses, as they free pieces: the thread's own
+  // Takes the next task for thread `self` (0: the loading thread; there is
+  // one thread per part); the lock is held. Joins come before parses, as they free pieces: the thread's own
   // part's, then those of parts whose thread is away or behind; then a
   // parse; then any join.
   bool take(Task& task, unsigned self) {
@@ -258,7 +258,7 @@ class LoadTasks {
     };
     // Pieces waiting for a part beyond which another thread helps out.
     constexpr std::size_t kBacklog = 2;
-    if (self < joins_.size() && join(self)) return true;
+    if (join(self)) return true;
     for (unsigned t = 0; t < joins_.size(); ++t) {
       if ((!running_tasks_[t] || joins_[t].size() >= kBacklog) && join(t)) return true;
     }
